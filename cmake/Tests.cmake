@@ -1,0 +1,39 @@
+# GoogleTest from Debian's sources, built with this project's compiler so that
+# the Windows build cross-compiles it too.
+set(TROVEX_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory(${TROVEX_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+if(WIN32)
+  # Test programs run under Wine with no runtime DLLs beside them.
+  set(TROVEX_EXE_LINK_OPTIONS -static -static-libgcc -static-libstdc++)
+endif()
+
+# Unit tests: every tests/<subsystem>/*.cpp in one program that links the
+# library's objects, so internal functions can be tested directly.
+file(GLOB TROVEX_UNIT_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/*/*.cpp)
+list(FILTER TROVEX_UNIT_TESTS EXCLUDE REGEX "/tests/host/")
+add_executable(trovex_tests ${TROVEX_UNIT_TESTS}
+  ${PROJECT_SOURCE_DIR}/tests/test_main.cpp ${PROJECT_SOURCE_DIR}/tests/support.cpp)
+target_link_libraries(trovex_tests PRIVATE trovex_objects gtest)
+target_include_directories(trovex_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+target_link_options(trovex_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
+add_test(NAME unit COMMAND trovex_tests)
+
+# Black-box test: a host program that uses only the public header and the
+# built library (the DLL under Wine, the shared library natively).
+file(GLOB TROVEX_HOST_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/host/*.cpp)
+add_executable(trovex_host_tests ${TROVEX_HOST_TESTS})
+target_link_libraries(trovex_host_tests PRIVATE trovex gtest_main)
+target_link_options(trovex_host_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
+add_test(NAME host COMMAND trovex_host_tests)
+
+if(WIN32)
+  find_program(TROVEX_OBJDUMP NAMES ${CMAKE_CXX_COMPILER_TARGET}-objdump i686-w64-mingw32-objdump REQUIRED)
+  add_test(NAME dll_tables
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${TROVEX_OBJDUMP} -DDLL=$<TARGET_FILE:trovex>
+            -DDEF=${PROJECT_SOURCE_DIR}/src/api/trovex0x1.def
+            -P ${PROJECT_SOURCE_DIR}/tests/host/check_dll.cmake)
+endif()

@@ -1,0 +1,97 @@
+// The 18 exported functions: thin forwarders to the subsystems that do the
+// work, with the results a host sees.
+#include "trovex.h"
+
+#include "dispatch/emit.h"
+#include "dispatch/filter.h"
+#include "protocol/protocol.h"
+
+namespace {
+enum OutputType { ChannelOutput = 1, ProtocolOutput = 2 };
+
+int swapState(int32_t* field, int state) {
+  const int previous = *field;
+  *field = state;
+  return previous;
+}
+
+// The export receives the host's list; emission works on a copy it can point at.
+int emitFromHost(const char* type, const char* id, const char* format, va_list args, bool keepOpen) {
+  va_list copy;
+  va_copy(copy, args);
+  const int result = emitMessage(&outputContext, type, id, format, &copy, keepOpen);
+  va_end(copy);
+  return result;
+}
+}  // namespace
+
+extern "C" {
+
+TROVEX_API void TROVEX_CALL Trovex_Init(void) {}
+TROVEX_API void TROVEX_CALL Trovex_Cleanup(void) {}
+
+TROVEX_API int TROVEX_CALL Trovex_Info_i(int what) {
+  switch (what) {
+    case 1: return 1;
+    case 2: return 9;
+    default: return 0;
+  }
+}
+
+TROVEX_API int TROVEX_CALL Trovex_Filename_s(const char* name) {
+  setFileName(&outputContext, name);
+  return 1;
+}
+
+TROVEX_API int TROVEX_CALL Trovex_FileOpenMode_s(const char* mode) {
+  setOpenMode(&outputContext, mode);
+  return 1;
+}
+
+TROVEX_API int TROVEX_CALL Trovex_ReadFilename_sii(char* buffer, int length, int force) {
+  return readFileName(&outputContext, buffer, length, force ? 1 : 0);
+}
+
+TROVEX_API int TROVEX_CALL Trovex_CopyFile_si(const char* destination, int append) {
+  return copyProtocolFile(&outputContext, destination, append ? 1 : 0);
+}
+
+TROVEX_API int TROVEX_CALL Trovex_WarnState_i(int state) { return swapState(&messageFilter.warnState, state); }
+TROVEX_API int TROVEX_CALL Trovex_ErrorState_i(int state) { return swapState(&messageFilter.errorState, state); }
+TROVEX_API int TROVEX_CALL Trovex_InitState_i(int state) { return swapState(&messageFilter.initState, state); }
+
+TROVEX_API void TROVEX_CALL Trovex_IncludeID_s(const char* patterns) { setIncludeIds(&messageFilter, patterns); }
+TROVEX_API void TROVEX_CALL Trovex_ExcludeID_s(const char* patterns) { setExcludeIds(&messageFilter, patterns); }
+
+TROVEX_API int TROVEX_CALL Trovex_EnableOutput_ii(int type, int on) {
+  switch (type) {
+    case ChannelOutput: outputContext.channelEnabled = on != 0; return 1;
+    case ProtocolOutput: outputContext.protocolEnabled = on != 0; return 1;
+    default: return 0;
+  }
+}
+
+TROVEX_API int TROVEX_CALL Trovex_Func_i(MessageCallback fn) {
+  outputContext.callback = fn;
+  return 1;
+}
+
+TROVEX_API int TROVEX_CALL Trovex_VPrintf_ssss(const char* type, const char* id, const char* format, va_list args) {
+  return emitFromHost(type, id, format, args, false);
+}
+
+TROVEX_API int TROVEX_CALL Trovex_VCPrintf_ssss(const char* type, const char* id, const char* format, va_list args) {
+  return emitFromHost(type, id, format, args, true);
+}
+
+TROVEX_API int TROVEX_CALL Trovex_PrintTime_sss(const char*, const char*, const char*) {
+  // The time stamp is not built yet; the result is that of an emission that
+  // delivered nothing.
+  return 0;
+}
+
+TROVEX_API void TROVEX_CALL Trovex_PrintSystemInfo(void) {
+  // The system report is not built yet.
+}
+
+}  // extern "C"

@@ -1,0 +1,38 @@
+// The module entry and the library's start-up and shut-down order.
+#include "api/module.h"
+
+#include "dispatch/filter.h"
+#include "fileio/fileio.h"
+#include "platform/win32.h"
+#include "protocol/protocol.h"
+
+// Identification for version tools; nothing in the library reads it.
+extern "C" {
+[[gnu::used]] const char trovexVersionString[] = "$VER: trovex 1.2.9 (27.03.2007)";
+}
+
+void startUpLibrary() {
+  openStandardStreams();  // loading goes on without them if this fails
+  initMessageFilter(&messageFilter);
+  initOutputContext(&outputContext);
+}
+
+void shutDownLibrary() {
+  destroyOutputContext(&outputContext);
+  closeStandardStreams();
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      DisableThreadLibraryCalls(module);
+      startUpLibrary();
+      break;
+    case DLL_PROCESS_DETACH:
+      shutDownLibrary();
+      break;
+    default:
+      break;
+  }
+  return TRUE;
+}

@@ -1,0 +1,6 @@
+// Start-up and shut-down of the library, run by the module entry at process
+// attach and detach.
+#pragma once
+
+void startUpLibrary();
+void shutDownLibrary();

@@ -1,0 +1,9 @@
+// The debug channel: a character device configured per user in the registry
+// (serial port, file, standard error) that receives every message.
+#pragma once
+
+#include <cstdarg>
+
+// Print into the channel. With a null args the format is written as plain text.
+void channelPrintf(const char* format, ...);
+void channelVPrintf(const char* format, va_list* args);

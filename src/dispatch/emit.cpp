@@ -1,0 +1,132 @@
+#include "dispatch/emit.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "debugchannel/channel.h"
+#include "dispatch/filter.h"
+#include "fileio/fileio.h"
+#include "format/format.h"
+
+namespace {
+
+// Labels by category level: none, 'i', 'w', 'e'.
+const char* const CategoryLabels[4] = {"", "init", "warn", "error"};
+const char HeaderAtLineStart[] = "%s<%s>: ";
+const char HeaderAfterOpenLine[] = "\n%s<%s>: ";
+
+constexpr unsigned ChunkSize = 96;
+
+struct CallbackChunk {
+  MessageCallback callback;  // copied at the start of the delivery
+  char text[ChunkSize];      // characters produced and not yet delivered
+  uint16_t fill;             // characters in text
+};
+
+// The highest level among the letters wins: 'e' 3, 'w' 2, 'i' 1.
+unsigned categoryLevel(const char* typeLetters) {
+  unsigned level = 0;
+  if (!typeLetters) return level;
+  for (const char* p = typeLetters; *p; ++p) {
+    if (*p == 'e') level = 3;
+    else if (*p == 'w' && level < 2) level = 2;
+    else if (*p == 'i' && level < 1) level = 1;
+  }
+  return level;
+}
+
+// A full chunk goes out only when the 97th character arrives, so a body of
+// exactly 96 characters is one data call.
+void collectChunk(FormatSink* sink) {
+  CallbackChunk* chunk = static_cast<CallbackChunk*>(sink->state);
+  if (chunk->fill == ChunkSize) {
+    chunk->callback(nullptr, nullptr, chunk->text, ChunkSize);
+    chunk->fill = 0;
+  }
+  chunk->text[chunk->fill++] = sink->ch;
+}
+
+bool endsWithNewline(const char* format) {
+  if (!format || !*format) return false;
+  return format[std::strlen(format) - 1] == '\n';
+}
+
+}  // namespace
+
+void deliverToCallback(OutputContext* context, const char* label, const char* id,
+                       const char* format, va_list* args) {
+  if (label && !*label) label = nullptr;
+  if (id && !*id) id = nullptr;
+  CallbackChunk chunk;
+  chunk.callback = context->callback;
+  chunk.fill = 0;
+  if (label || id) chunk.callback(label, id, nullptr, 0);
+  FormatSink sink;
+  beginFormatRun(&sink, format, args, collectChunk, &chunk);
+  formatToSink(&sink);
+  endFormatRun(&sink);
+  if (chunk.fill > 0) chunk.callback(nullptr, nullptr, chunk.text, chunk.fill);
+  chunk.callback(nullptr, nullptr, nullptr, 0);
+}
+
+int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
+                const char* format, va_list* args, bool keepOpen) {
+  if (!format) format = "";
+  if (context->mutex) WaitForSingleObject(context->mutex, INFINITE);
+  // A message emitted from inside the host's callback runs nested in the
+  // outer one, on the same thread: it must leave the outer message's
+  // protocol stream open.
+  const bool nested = context->emitDepth++ > 0;
+
+  if (categoryPasses(&messageFilter, typeLetters) && idPasses(&messageFilter, id)) {
+    Stream* stream = context->protocolEnabled ? openProtocolStream(context) : nullptr;
+    const bool atLineStart = context->atLineStart;
+    const bool channelEnabled = context->channelEnabled;
+    const char* label = CategoryLabels[categoryLevel(typeLetters)];
+    const char* idText = id ? id : "";
+    const char* header = atLineStart ? HeaderAtLineStart : HeaderAfterOpenLine;
+    const bool headerDue = typeLetters && id && !context->continuation;
+
+    if (channelEnabled) {
+      if (headerDue) channelPrintf(header, label, idText);
+      channelVPrintf(format, args);
+    }
+    if (context->callbackEnabled && context->callback) {
+      if (context->continuation)
+        deliverToCallback(context, nullptr, nullptr, format, args);
+      else
+        deliverToCallback(context, label, idText, format, args);
+    }
+    if (stream) {
+      if (headerDue) printStream(stream, header, label, idText);
+      vprintStream(stream, format, args);
+      if (!keepOpen && !nested) closeProtocolStream(context);
+    }
+
+    context->atLineStart = 0;
+    if (!context->continuation && endsWithNewline(format)) context->atLineStart = 1;
+  }
+  context->continuation = 0;
+
+  --context->emitDepth;
+  if (!context->mutex) return 0;
+  return ReleaseMutex(context->mutex) ? 1 : 0;
+}
+
+int printKeepOpen(OutputContext* context, const char* typeLetters, const char* id,
+                  const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = emitMessage(context, typeLetters, id, format, &args, true);
+  va_end(args);
+  return result;
+}
+
+int printAndClose(OutputContext* context, const char* typeLetters, const char* id,
+                  const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = emitMessage(context, typeLetters, id, format, &args, false);
+  va_end(args);
+  return result;
+}

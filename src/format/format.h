@@ -1,0 +1,52 @@
+// The format engine: runs a printf-like format against an argument list and
+// hands every produced character, one at a time, to an output function. It
+// keeps no state between runs, takes no lock and allocates nothing.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+struct FormatSink;
+using FormatConvert = void (*)(FormatSink* sink);
+using FormatPut = void (*)(FormatSink* sink);
+
+// Switches of FormatSink::flags, cleared at the start of every directive.
+enum FormatFlag : uint8_t {
+  LeftAlign = 0x01,  // "-"
+  ZeroFill = 0x02,   // "0"
+  Alternate = 0x04,  // "#"
+  Int64Arg = 0x08,   // "L"
+  WideChars = 0x10,  // "w"
+};
+
+constexpr uint16_t NoPrecision = 0xFFFF;
+
+// One run of the engine. The creator sets format, args (va_copy), put and,
+// where its output function needs it, state; every other field starts zeroed.
+struct FormatSink {
+  const char* format;     // position in the format; at its NUL after a run
+  va_list args;           // arguments, taken strictly in order
+  FormatConvert convert;  // conversion handler; null: convertStandard
+  uint16_t width;         // field width of the current directive; 0 = none
+  uint16_t precision;     // precision of the current directive; NoPrecision = none
+  char ch;                // the character put is to emit
+  uint8_t flags;          // FormatFlag bits of the current directive
+  FormatPut put;          // emits ch; called once per produced character
+  void* state;            // the output function's own; the engine never touches it
+  bool verbatim;          // no argument list: the format is copied as plain text
+};
+
+// Runs the whole format at sink->format, emitting through sink->put.
+void formatToSink(FormatSink* sink);
+
+// The standard conversion handler: reads the letter at sink->format, steps
+// past it, takes the directive's arguments and emits the conversion.
+void convertStandard(FormatSink* sink);
+
+// Starts a run: clears the sink, sets its format, output function and state,
+// and copies *args into it. With a null args there is no argument list and
+// the format is copied as plain text. A null format is empty text.
+void beginFormatRun(FormatSink* sink, const char* format, va_list* args, FormatPut put, void* state);
+
+// Ends a run that beginFormatRun started (releases the argument copy).
+void endFormatRun(FormatSink* sink);

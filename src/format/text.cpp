@@ -1,0 +1,134 @@
+// Text ("s", "S") and memory-dump ("p", "P") conversions.
+#include "format/text.h"
+
+#include "format/conversions.h"
+
+namespace {
+
+const char nullMarker[] = "**NULL**";
+
+// Character classes of ISO 8859-1; the engine uses only "printable".
+constexpr uint8_t Printable = 1;
+struct ClassTable {
+  uint8_t bits[256];
+  constexpr ClassTable() : bits() {
+    for (int c = 0; c < 256; ++c)
+      bits[c] = ((c >= 0x20 && c <= 0x7E) || c >= 0xA1) ? Printable : 0;
+  }
+};
+constexpr ClassTable characterClasses;
+
+// What escaped mode emits after a backslash for a byte, 0 for "unchanged"
+// and 1 for "dropped".
+struct EscapeTable {
+  char code[256];
+  constexpr EscapeTable() : code() {
+    for (int c = 1; c < 32; ++c) code[c] = 1;
+    code[7] = 'a';
+    code[8] = 'b';
+    code[9] = 't';
+    code[10] = 'n';
+    code[12] = 'f';
+    code[27] = 'e';
+    code['"'] = '"';
+    code['\\'] = '\\';
+    code[0xA0] = static_cast<char>(0xA0);
+  }
+};
+constexpr EscapeTable escapes;
+
+inline void emitTextChar(FormatSink* sink, unsigned char c, bool escaped) {
+  if (escaped) {
+    const char code = escapes.code[c];
+    if (code == 1) return;
+    if (code != 0) {
+      emitChar(sink, '\\');
+      emitChar(sink, code);
+      return;
+    }
+  }
+  emitChar(sink, static_cast<char>(c));
+}
+
+// A text ends at a unit whose low byte is zero; only low bytes are used.
+template <typename Unit>
+inline unsigned char lowByte(Unit unit) {
+  return static_cast<unsigned char>(unit & 0xFF);
+}
+
+template <typename Unit>
+unsigned measure(const Unit* text, unsigned limit) {
+  unsigned n = 0;
+  while (n < limit && lowByte(text[n]) != 0) ++n;
+  return n;
+}
+
+template <typename Unit>
+unsigned emitUpTo(FormatSink* sink, const Unit* text, unsigned limit, bool escaped) {
+  unsigned n = 0;
+  for (; n < limit; ++n) {
+    const unsigned char c = lowByte(text[n]);
+    if (c == 0) break;
+    emitTextChar(sink, c, escaped);
+  }
+  return n;
+}
+
+// Fill counts characters taken from the text, not characters emitted.
+template <typename Unit>
+void emitUnits(FormatSink* sink, const Unit* text, bool escaped) {
+  const unsigned width = sink->width;
+  const unsigned limit = sink->precision;  // NoPrecision is also the 65535 cap
+  unsigned taken;
+  if (width == 0) {
+    taken = emitUpTo(sink, text, limit, escaped);
+  } else if (sink->flags & LeftAlign) {
+    taken = emitUpTo(sink, text, limit, escaped);
+    if (taken < width) emitRepeated(sink, ' ', width - taken);
+  } else {
+    const unsigned length = measure(text, limit);
+    if (width > length) emitRepeated(sink, ' ', width - length);
+    taken = emitUpTo(sink, text, limit, escaped);
+  }
+  sink->precision = static_cast<uint16_t>(sink->precision - taken);
+}
+
+}  // namespace
+
+bool isPrintableChar(unsigned char c) { return characterClasses.bits[c] & Printable; }
+
+void emitText(FormatSink* sink, const void* text, bool escaped) {
+  const bool quoted = sink->flags & Alternate;
+  if (quoted) emitChar(sink, '"');
+  // The null marker is 8-bit text even for "w": read as 16-bit units it would
+  // run past its own end.
+  if (!text)
+    emitUnits(sink, reinterpret_cast<const unsigned char*>(nullMarker), escaped);
+  else if (sink->flags & WideChars)
+    emitUnits(sink, static_cast<const uint16_t*>(text), escaped);
+  else
+    emitUnits(sink, static_cast<const unsigned char*>(text), escaped);
+  if (quoted) emitChar(sink, '"');
+}
+
+void dumpMemory(FormatSink* sink, const void* memory, bool withCharacters) {
+  const unsigned char* bytes = static_cast<const unsigned char*>(memory);
+  const unsigned count = sink->precision == NoPrecision ? 16u : sink->precision;
+  const char* hex = digitTable + 16;
+  for (unsigned start = 0; start < count; start += 16) {
+    const unsigned n = count - start < 16 ? count - start : 16;
+    if (withCharacters && start > 0) emitChar(sink, '\n');
+    for (unsigned i = 0; i < n; ++i) {
+      if (i == 4 || i == 8 || i == 12) emitChar(sink, ' ');
+      emitChar(sink, hex[bytes[start + i] >> 4]);
+      emitChar(sink, hex[bytes[start + i] & 0x0F]);
+    }
+    if (withCharacters) {
+      emitRepeated(sink, ' ', 3);
+      for (unsigned i = 0; i < n; ++i) {
+        const unsigned char c = bytes[start + i];
+        emitChar(sink, (c >= 0x20 && c <= 0x7E) ? static_cast<char>(c) : '.');
+      }
+    }
+  }
+}

@@ -1,0 +1,85 @@
+// The output context and its setters. The protocol file itself is not built
+// yet: openProtocolStream never yields a stream.
+#include "protocol/protocol.h"
+
+#include <cstring>
+
+#include "fileio/fileio.h"
+
+OutputContext outputContext;
+
+namespace {
+const char DefaultOpenMode[] = "w";
+constexpr uint32_t DefaultSizeLimit = 5000000;
+constexpr uint32_t DefaultKeepSize = 1000000;
+
+// Copies text into a field of `size` bytes, cut to size - 1 characters.
+void copyCut(char* field, const char* text, unsigned size) {
+  unsigned n = 0;
+  if (text)
+    while (n + 1 < size && text[n] != '\0') field[n] = text[n], ++n;
+  field[n] = '\0';
+}
+}  // namespace
+
+void initOutputContext(OutputContext* context) {
+  context->fileName[0] = '\0';
+  copyCut(context->openMode, DefaultOpenMode, OpenModeSize);
+  context->sizeLimit = DefaultSizeLimit;
+  context->keepSize = DefaultKeepSize;
+  context->stream = nullptr;
+  context->callback = nullptr;
+  context->opened = 0;
+  context->continuation = 0;
+  context->atLineStart = 0;
+  context->channelEnabled = 1;
+  context->protocolEnabled = 1;
+  context->callbackEnabled = 1;
+  context->truncatePending = 1;
+  context->emitDepth = 0;
+  context->mutex = CreateMutexA(nullptr, FALSE, nullptr);
+}
+
+void destroyOutputContext(OutputContext* context) {
+  if (context->mutex) {
+    CloseHandle(context->mutex);
+    context->mutex = nullptr;
+  }
+}
+
+void setFileName(OutputContext* context, const char* name) {
+  copyCut(context->fileName, name, FileNameSize);
+  context->opened = 0;
+}
+
+void setOpenMode(OutputContext* context, const char* mode) {
+  copyCut(context->openMode, (mode && *mode) ? mode : DefaultOpenMode, OpenModeSize);
+  context->opened = 0;
+}
+
+Stream* openProtocolStream(OutputContext* context) { return context->stream; }
+
+void closeProtocolStream(OutputContext* context) {
+  if (context->stream) {
+    closeStream(context->stream);
+    context->stream = nullptr;
+  }
+}
+
+int readFileName(OutputContext* context, char* buffer, int length, int force) {
+  if (force && !context->opened && openProtocolStream(context)) closeProtocolStream(context);
+  if (!buffer || length <= 0) return 0;
+  const size_t nameLength = std::strlen(context->fileName);
+  if (nameLength >= static_cast<size_t>(length)) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  std::memcpy(buffer, context->fileName, nameLength + 1);
+  return 1;
+}
+
+int copyProtocolFile(OutputContext* context, const char*, int) {
+  // Copying needs the file layer's copy; until then no copy is ever made.
+  (void)context;
+  return 0;
+}

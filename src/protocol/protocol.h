@@ -1,0 +1,57 @@
+// The output context: the process-wide record of the protocol file, the
+// destination switches, the host's callback and the emission mutex.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+#include "trovex.h"
+
+struct Stream;
+
+constexpr unsigned FileNameSize = 2048;  // bytes of fileName and resolvedPath
+constexpr unsigned OpenModeSize = 32;    // bytes of openMode
+
+struct OutputContext {
+  char fileName[FileNameSize];      // protocol file as named; after the first open its full path; empty: none
+  char resolvedPath[FileNameSize];  // work buffer for directory candidates
+  char openMode[OpenModeSize];      // mode of the first open of a newly named file
+  uint32_t sizeLimit;               // bytes at which truncation is considered
+  uint32_t keepSize;                // bytes of tail that truncation aims to keep
+  Stream* stream;                   // the open protocol stream, or null
+  HANDLE mutex;                     // serialises emission; null if creation failed
+  MessageCallback callback;         // the host's text receiver, or null
+  uint8_t opened;                   // the current fileName has been opened once
+  uint8_t continuation;             // the next message continues the current line
+  uint8_t channelEnabled;           // debug channel destination on
+  uint8_t protocolEnabled;          // protocol file destination on
+  uint8_t callbackEnabled;          // callback destination on
+  uint8_t truncatePending;          // the once-per-load size check is still due
+  uint8_t atLineStart;              // the last message's format ended with a newline
+  uint32_t emitDepth;               // messages in progress on the owning thread (a callback may emit)
+};
+
+// The process-wide context.
+extern OutputContext outputContext;
+
+// Gives the context its defaults and creates its mutex (none if that fails).
+void initOutputContext(OutputContext* context);
+// Closes the mutex.
+void destroyOutputContext(OutputContext* context);
+
+// Setters behind the exports: names are cut to fit, null or "" mode is "w".
+void setFileName(OutputContext* context, const char* name);
+void setOpenMode(OutputContext* context, const char* mode);
+
+// The protocol stream, opened on demand; null when there is no file name or
+// it cannot be opened.
+Stream* openProtocolStream(OutputContext* context);
+// Closes the protocol stream if one is open.
+void closeProtocolStream(OutputContext* context);
+
+// Copies the protocol file's name into buffer: 1, or 0 and "" if it does not
+// fit. With force, the file's location is settled first.
+int readFileName(OutputContext* context, char* buffer, int length, int force);
+
+// Copies the protocol file to destination (appending with append): 1 or 0.
+int copyProtocolFile(OutputContext* context, const char* destination, int append);

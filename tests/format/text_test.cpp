@@ -1,0 +1,14 @@
+// Text, character and memory-dump conversions and the directive parser.
+#include <gtest/gtest.h>
+
+#include "support.h"
+
+namespace {
+
+TEST(FormatText, PlainTextAndPercent) {
+  EXPECT_EQ(formatted(""), "");
+  EXPECT_EQ(formatted("%%"), "%");
+  EXPECT_EQ(formatted("%5%"), "%");
+}
+
+}  // namespace

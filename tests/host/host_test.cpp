@@ -1,0 +1,116 @@
+// A host program that knows only the public header and the built library:
+// the DLL under Wine, the shared library natively.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "trovex.h"
+
+namespace {
+
+struct Call {
+  std::string label, id, data;
+  bool hasLabel, hasId, hasData;
+  int length;
+};
+std::vector<Call> calls;
+
+void TROVEX_CALL record(const char* label, const char* id, const char* data, int length) {
+  calls.push_back(Call{label ? label : "", id ? id : "", data ? std::string(data, length) : "",
+                       label != nullptr, id != nullptr, data != nullptr, length});
+}
+
+// The text of all data calls of the recorded messages.
+std::string body() {
+  std::string text;
+  for (const Call& call : calls) text += call.data;
+  return text;
+}
+
+class Host : public testing::Test {
+ protected:
+  void SetUp() override {
+    calls.clear();
+    Trovex_Func_i(record);
+  }
+  void TearDown() override { Trovex_Func_i(nullptr); }
+};
+
+TEST_F(Host, InfoAndStateExportsReturnWhatTheHostExpects) {
+  EXPECT_EQ(Trovex_Info_i(1), 1);
+  EXPECT_EQ(Trovex_Info_i(2), 9);
+  EXPECT_EQ(Trovex_Info_i(0), 0);
+  EXPECT_EQ(Trovex_Info_i(3), 0);
+  EXPECT_EQ(Trovex_Info_i(-1), 0);
+
+  EXPECT_EQ(Trovex_WarnState_i(0), 1);
+  EXPECT_EQ(Trovex_WarnState_i(7), 0);
+  EXPECT_EQ(Trovex_WarnState_i(1), 7);
+  EXPECT_EQ(Trovex_ErrorState_i(-3), 1);
+  EXPECT_EQ(Trovex_ErrorState_i(1), -3);
+  EXPECT_EQ(Trovex_InitState_i(1), 1);
+
+  EXPECT_EQ(Trovex_EnableOutput_ii(3, 1), 0);
+  EXPECT_EQ(Trovex_EnableOutput_ii(1, 5), 1);
+  EXPECT_EQ(Trovex_EnableOutput_ii(2, 1), 1);
+  EXPECT_EQ(Trovex_Func_i(nullptr), 1);
+  EXPECT_EQ(Trovex_Filename_s(nullptr), 1);
+  EXPECT_EQ(Trovex_FileOpenMode_s(nullptr), 1);
+  for (int i = 0; i < 3; ++i) {
+    Trovex_Init();
+    Trovex_Cleanup();
+    Trovex_Cleanup();
+  }
+}
+
+TEST_F(Host, MessageReachesTheCallbackWithHeaderChunksAndEnd) {
+  EXPECT_NE(Trovex_Printf("we", "NET", "retry %s: %c%C%%", "later", 'x', 9), 0);
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].label, "error");
+  EXPECT_EQ(calls[0].id, "NET");
+  EXPECT_FALSE(calls[0].hasData);
+  EXPECT_EQ(calls[1].data, "retry later: x.%");
+  EXPECT_FALSE(calls[2].hasLabel || calls[2].hasId || calls[2].hasData);
+  EXPECT_EQ(calls[2].length, 0);
+}
+
+TEST_F(Host, LongBodiesArriveIn96ByteChunks) {
+  const std::string text(193, 'z');
+  Trovex_CPrintf("i", "X", "%s", text.c_str());
+  ASSERT_EQ(calls.size(), 5u);
+  EXPECT_EQ(calls[1].length, 96);
+  EXPECT_EQ(calls[2].length, 96);
+  EXPECT_EQ(calls[3].length, 1);
+  EXPECT_EQ(body(), text);
+}
+
+TEST_F(Host, NullArgumentsNeverCrashTheHost) {
+  Trovex_Printf(nullptr, nullptr, nullptr);
+  ASSERT_EQ(calls.size(), 1u);  // only the end call
+  calls.clear();
+  Trovex_Printf(nullptr, "ID", "%s|%#S", static_cast<const char*>(nullptr), static_cast<const char*>(nullptr));
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_FALSE(calls[0].hasLabel);
+  EXPECT_EQ(calls[0].id, "ID");
+  EXPECT_EQ(calls[1].data, "**NULL**|\"**NULL**\"");
+  Trovex_IncludeID_s(nullptr);
+  Trovex_ExcludeID_s(nullptr);
+  char buffer[4] = "xyz";
+  EXPECT_EQ(Trovex_ReadFilename_sii(buffer, 4, 0), 1);
+  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(Trovex_ReadFilename_sii(nullptr, 0, 0), 0);
+}
+
+TEST_F(Host, HostileFormatsProduceBoundedOutput) {
+  int target = 12345;
+  Trovex_Printf("w", "H", "a%nb%", &target);
+  EXPECT_EQ(target, 12345);  // "%n" never writes through the pointer
+  EXPECT_EQ(body(), "ab");
+  calls.clear();
+  Trovex_Printf("w", "H", "[%*s]", -5, "x");  // width 65531
+  EXPECT_EQ(body().size(), 65531u + 2u);
+  EXPECT_EQ(body().substr(65530, 3), " x]");
+}
+
+}  // namespace
