@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-constexpr unsigned PatternListSize = 2048;  // bytes of a list field, NUL included
+constexpr unsigned PatternListSize = 2048;    // bytes of a list field, NUL included
+constexpr unsigned PatternBufferSize = 2000;  // bytes of one pattern cut from a list, NUL included
 
 struct MessageFilter {
   int32_t warnState;                // 'w' switch; nonzero is on, stored as given
@@ -17,6 +18,10 @@ struct MessageFilter {
 // The process-wide filter.
 extern MessageFilter messageFilter;
 
+// The folded (lower-case) form of each byte: ASCII capitals and the
+// Windows-1252 capitals 0xC0-0xD6 and 0xD8-0xDE; every other byte is itself.
+extern const unsigned char foldTable[256];
+
 // The state right after loading: every switch on, both lists empty.
 void initMessageFilter(MessageFilter* filter);
 
@@ -27,11 +32,18 @@ bool categoryPasses(const MessageFilter* filter, const char* typeLetters);
 // there is an include list, must match it.
 bool idPasses(const MessageFilter* filter, const char* id);
 
-// Copy a list into its field (cut to fit); null empties it.
+// Copy a list into its field, cut to its first 2047 characters; null empties it.
 void setIncludeIds(MessageFilter* filter, const char* text);
 void setExcludeIds(MessageFilter* filter, const char* text);
 
-// Wildcard matching without regard to case: true if any pattern of the
-// ";"-separated list matches, or if the pattern matches the whole name.
+// True if any pattern of the list matches the name. Patterns are separated by
+// ";" unless a backslash stands directly before it; nothing is trimmed, and an
+// empty pattern matches only the empty name. Every pattern but the last is cut
+// to its first 1999 characters. Uses no heap memory.
 bool matchPatternList(const char* list, const char* name);
+
+// True if the pattern matches the whole name, comparing folded bytes: "*" any
+// run, "?" any one character, "[set]" one member ("!" or "^" negates, ranges
+// "lo-hi" compare as signed bytes), "\;" a literal ";". Time grows with the
+// product of the two lengths; no recursion and no heap memory.
 bool matchPattern(const char* pattern, const char* name);
