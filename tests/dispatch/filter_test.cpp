@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "callback_recorder.h"
 #include "dispatch/filter.h"
 #include "protocol/protocol.h"
 #include "reference_matcher.h"
-#include "trovex.h"
 
 namespace {
 
@@ -200,13 +200,6 @@ TEST(FilterCuts, PatternsBeforeASeparatorKeepTheirFirst1999Characters) {
 // Messages emitted through the exports, seen by a callback of the host. The
 // filter and the output context are process-wide, so the fixture restores
 // everything it changes.
-std::vector<std::string> arrived;  // "label<id>" of each header call, "-" for text only
-
-void TROVEX_CALL recordHeader(const char* label, const char* id, const char* data, int) {
-  if (label || id) arrived.push_back(std::string(label ? label : "") + "<" + (id ? id : "") + ">");
-  else if (data && (arrived.empty() || arrived.back() != "-")) arrived.push_back("-");
-}
-
 class FilterThroughExports : public testing::Test {
  protected:
   void SetUp() override {
@@ -218,8 +211,7 @@ class FilterThroughExports : public testing::Test {
     Trovex_EnableOutput_ii(1, 0);
     Trovex_EnableOutput_ii(2, 0);
     outputContext.callbackEnabled = 1;
-    Trovex_Func_i(recordHeader);
-    arrived.clear();
+    Trovex_Func_i(recordCallback);
   }
   void TearDown() override {
     messageFilter = savedFilter;
@@ -228,10 +220,16 @@ class FilterThroughExports : public testing::Test {
     outputContext.protocolEnabled = savedProtocol;
     outputContext.callbackEnabled = savedCallbackEnabled;
   }
-  // Emits one message and returns what reached the callback.
+  // Emits one message and returns what reached the callback: "label<id>" for
+  // the header call, then the text.
   std::vector<std::string> emit(const char* type, const char* id) {
-    arrived.clear();
-    Trovex_Printf(type, id, "text %d\n", 1);
+    recordedCalls.clear();
+    Trovex_Printf(type, id, "text");
+    std::vector<std::string> arrived;
+    for (const CallbackCall& call : recordedCalls) {
+      if (call.hasLabel || call.hasId) arrived.push_back(call.label + "<" + call.id + ">");
+      else if (call.hasData) arrived.push_back(call.data);
+    }
     return arrived;
   }
 
@@ -245,43 +243,43 @@ using Arrived = std::vector<std::string>;
 TEST_F(FilterThroughExports, StateExportsSwitchCategories) {
   const int previous = Trovex_WarnState_i(0);
   EXPECT_EQ(emit("w", "NET"), Arrived{});
-  EXPECT_EQ(emit("ew", "NET"), (Arrived{"error<NET>", "-"}));
+  EXPECT_EQ(emit("ew", "NET"), (Arrived{"error<NET>", "text"}));
   EXPECT_EQ(Trovex_ErrorState_i(0), 1);
   EXPECT_EQ(emit("ew", "NET"), Arrived{});
-  EXPECT_EQ(emit(nullptr, "NET"), (Arrived{"<NET>", "-"}));
+  EXPECT_EQ(emit(nullptr, "NET"), (Arrived{"<NET>", "text"}));
   EXPECT_EQ(Trovex_InitState_i(5), 1);
-  EXPECT_EQ(emit("wi", "NET"), (Arrived{"warn<NET>", "-"}));
+  EXPECT_EQ(emit("wi", "NET"), (Arrived{"warn<NET>", "text"}));
   EXPECT_EQ(Trovex_WarnState_i(previous), 0);
-  EXPECT_EQ(emit("w", "NET"), (Arrived{"warn<NET>", "-"}));
+  EXPECT_EQ(emit("w", "NET"), (Arrived{"warn<NET>", "text"}));
 }
 
 TEST_F(FilterThroughExports, ListExportsFilterIdentifiers) {
   Trovex_IncludeID_s("NET*;disk");
   Trovex_ExcludeID_s("*debug*");
-  EXPECT_EQ(emit("e", "network"), (Arrived{"error<network>", "-"}));
-  EXPECT_EQ(emit("e", "DISK"), (Arrived{"error<DISK>", "-"}));
+  EXPECT_EQ(emit("e", "network"), (Arrived{"error<network>", "text"}));
+  EXPECT_EQ(emit("e", "DISK"), (Arrived{"error<DISK>", "text"}));
   EXPECT_EQ(emit("e", "disks"), Arrived{});
   EXPECT_EQ(emit("e", "netDebug"), Arrived{});
-  EXPECT_EQ(emit("e", nullptr), (Arrived{"error<>", "-"}));
+  EXPECT_EQ(emit("e", nullptr), (Arrived{"error<>", "text"}));
 
   Trovex_IncludeID_s(nullptr);
-  EXPECT_EQ(emit("i", "disks"), (Arrived{"init<disks>", "-"}));
+  EXPECT_EQ(emit("i", "disks"), (Arrived{"init<disks>", "text"}));
   EXPECT_EQ(emit("i", "DEBUG"), Arrived{});
   Trovex_ExcludeID_s(nullptr);
-  EXPECT_EQ(emit("i", "DEBUG"), (Arrived{"init<DEBUG>", "-"}));
+  EXPECT_EQ(emit("i", "DEBUG"), (Arrived{"init<DEBUG>", "text"}));
 
   // The empty identifier: stopped by an include list without an empty
   // pattern, let through by one with it.
   Trovex_IncludeID_s("x");
   EXPECT_EQ(emit("w", ""), Arrived{});
   Trovex_IncludeID_s("x;");
-  EXPECT_EQ(emit("w", ""), (Arrived{"warn<>", "-"}));
+  EXPECT_EQ(emit("w", ""), (Arrived{"warn<>", "text"}));
 }
 
 TEST_F(FilterThroughExports, OverlongListIsCutNotRefused) {
   const std::string list = std::string(2046, ';') + "ab";
   Trovex_IncludeID_s(list.c_str());
-  EXPECT_EQ(emit("w", "a"), (Arrived{"warn<a>", "-"}));
+  EXPECT_EQ(emit("w", "a"), (Arrived{"warn<a>", "text"}));
   EXPECT_EQ(emit("w", "ab"), Arrived{});
 }
 

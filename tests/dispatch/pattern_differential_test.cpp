@@ -154,9 +154,9 @@ TEST(PatternDifferential, ListsSplitAsTheRecursiveDefinitionSplits) {
 
 #if !defined(_WIN32)
 // The C library's fnmatch with FNM_CASEFOLD agrees with this matcher on ASCII
-// patterns built from letters, "?", "*" and closed sets whose members are
-// letters, ranges between two letters of the same case, "]" as the first
-// member and "-" as the first or last, negated with "!". Outside it the
+// patterns built from letters, "?", "*" and closed sets, negated with "!" or
+// not, whose members are letters, ranges between two letters of the same case,
+// and "]" or "-" at the start or "-" at the end. Outside it the
 // languages differ on purpose: a backslash escapes any character there but
 // only ";" here; an unclosed "[" is a literal there and matches nothing here;
 // "[:alpha:]" is a class there and plain members here; "^" negates there only
