@@ -117,6 +117,18 @@ TEST_F(Emission, ContinuationSuppressesTheHeaderOnceAndIsCleared) {
   EXPECT_EQ(context.atLineStart, 1);
 }
 
+TEST_F(Emission, StoppedMessageDeliversNothingButClearsContinuation) {
+  const int saved = messageFilter.warnState;
+  messageFilter.warnState = 0;
+  context.continuation = 1;
+  context.atLineStart = 1;
+  EXPECT_NE(emit("w", "ID", "stopped"), 0);
+  messageFilter.warnState = saved;
+  EXPECT_TRUE(recordedCalls.empty());
+  EXPECT_EQ(context.continuation, 0);
+  EXPECT_EQ(context.atLineStart, 1) << "line-start state is left as it was";
+}
+
 TEST_F(Emission, DisabledOrMissingCallbackReceivesNothing) {
   context.callbackEnabled = 0;
   emit("w", "ID", "x");
