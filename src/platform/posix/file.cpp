@@ -11,7 +11,7 @@
 
 #include "platform/posix/handles.h"
 
-extern bool nullStandardHandles;  // sim.cpp
+extern unsigned nullStandardHandles;  // sim.cpp: bit 0 input, 1 output, 2 error
 
 namespace {
 
@@ -58,11 +58,10 @@ HANDLE failOpen(DWORD error) {
 }  // namespace
 
 HANDLE WINAPI GetStdHandle(DWORD which) {
-  if (nullStandardHandles) return nullptr;
   switch (which) {
-    case STD_INPUT_HANDLE: return &standardHandles[0];
-    case STD_OUTPUT_HANDLE: return &standardHandles[1];
-    case STD_ERROR_HANDLE: return &standardHandles[2];
+    case STD_INPUT_HANDLE: return (nullStandardHandles & 1u) ? nullptr : &standardHandles[0];
+    case STD_OUTPUT_HANDLE: return (nullStandardHandles & 2u) ? nullptr : &standardHandles[1];
+    case STD_ERROR_HANDLE: return (nullStandardHandles & 4u) ? nullptr : &standardHandles[2];
     default:
       SetLastError(ERROR_INVALID_HANDLE);
       return INVALID_HANDLE_VALUE;

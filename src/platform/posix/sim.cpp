@@ -49,7 +49,7 @@ CallCounter* findCounter(const char* name) {
 
 }  // namespace
 
-bool nullStandardHandles = false;
+unsigned nullStandardHandles = 0;  // bit 0 input, 1 output, 2 error: GetStdHandle gives null
 
 bool simShouldFail(const char* name) {
   if (armedCount.load(std::memory_order_relaxed) == 0) return false;
@@ -140,7 +140,13 @@ unsigned callCount(const char* name) {
   return calls;
 }
 
-void nullStdHandles(bool on) { nullStandardHandles = on; }
+void nullStdHandles(bool on) { nullStandardHandles = on ? 7u : 0u; }
+
+void nullStdHandle(DWORD which) {
+  if (which == STD_INPUT_HANDLE) nullStandardHandles |= 1u;
+  if (which == STD_OUTPUT_HANDLE) nullStandardHandles |= 2u;
+  if (which == STD_ERROR_HANDLE) nullStandardHandles |= 4u;
+}
 
 void reset() {
   pthread_mutex_lock(&armedLock);
@@ -149,7 +155,7 @@ void reset() {
   shortWriteArmed.armed = false;
   armedCount.store(0);
   pthread_mutex_unlock(&armedLock);
-  nullStandardHandles = false;
+  nullStandardHandles = 0;
 }
 
 }  // namespace sim

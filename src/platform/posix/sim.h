@@ -25,6 +25,8 @@ unsigned callCount(const char* name);
 
 // Makes GetStdHandle return null for every standard handle (or not).
 void nullStdHandles(bool on);
+// Makes GetStdHandle return null for one standard handle (STD_*_HANDLE).
+void nullStdHandle(DWORD which);
 
 // Switches every control off.
 void reset();
