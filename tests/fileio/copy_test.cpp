@@ -61,7 +61,10 @@ TEST_F(Copies, AReadOnlyDestinationIsWrittenOnlyWhenForcedWritable) {
   }
   EXPECT_EQ(copyFile(source.c_str(), destination.c_str(), CopyAppend | CopyForceWritable), 7);
   EXPECT_EQ(readWholeFile(destination), "oldcontent");
-  EXPECT_TRUE(fileAttributes(destination.c_str()) & AttrWritable);
+  // Made writable only where read-only kept the first open out.
+  if (enforced) {
+    EXPECT_TRUE(fileAttributes(destination.c_str()) & AttrWritable);
+  }
 }
 
 TEST_F(Copies, TheDestinationTakesTheSourceTimeUnlessNoTime) {
