@@ -98,6 +98,17 @@ TEST_F(Failure, TheDirectPathsCountAFailedCallAsNothing) {
   EXPECT_EQ(closeStream(stream), 0);
 }
 
+TEST_F(Failure, AFailedSizeQueryRecordsTheErrorAndClosesTheFile) {
+  const std::string name = path("sized.txt");
+  writeWholeFile(name, "abc");
+  sim::failCall("GetFileSize", 0, 1, ERROR_ACCESS_DENIED);
+  uint64_t size = 9;
+  EXPECT_EQ(fileSize(name.c_str(), &size), 0);
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(errorNumber.load(), 13);
+  EXPECT_EQ(deleteFile(name.c_str()), 0);
+}
+
 struct OpenFailure {
   const char* call;
   unsigned skip;
