@@ -16,9 +16,10 @@ struct Staging {
   char text[StagingSize];
 };
 
-// Passes a full staging array on to the stream.
+// Passes a full staging array on to the stream. The characters count as
+// produced whether or not the stream takes them, so its count is not needed.
 void passOn(Staging* staging) {
-  writeStream(staging->text, StagingSize, 1, staging->stream);
+  writeStream(staging->text, 1, StagingSize, staging->stream);
   staging->total = static_cast<uint16_t>(staging->total + StagingSize);
   staging->fill = 0;
 }
@@ -61,7 +62,7 @@ uint16_t vprintStream(Stream* stream, const char* format, va_list* args) {
   formatToSink(&sink);
   endFormatRun(&sink);
   if (staging.fill > 0) {
-    writeStream(staging.text, staging.fill, 1, stream);
+    writeStream(staging.text, 1, staging.fill, stream);
     staging.total = static_cast<uint16_t>(staging.total + staging.fill);
   }
   return staging.total;

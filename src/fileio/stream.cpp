@@ -91,6 +91,10 @@ DWORD writeBlock(Stream* stream, const uint8_t* data, uint32_t size) {
   return written;
 }
 
+// Bytes as whole elements of `size`; formatted output always writes bytes,
+// and a division costs more than the rest of a short write.
+inline uint32_t wholeElements(uint32_t bytes, uint32_t size) { return size == 1 ? bytes : bytes / size; }
+
 }  // namespace
 
 int flushStream(Stream* stream) {
@@ -147,7 +151,7 @@ uint32_t writeStream(const void* data, uint32_t size, uint32_t count, Stream* st
       --remaining;
     }
   }
-  return (total - remaining) / size;
+  return wholeElements(total - remaining, size);
 }
 
 uint32_t readStream(void* data, uint32_t size, uint32_t count, Stream* stream) {
@@ -179,5 +183,5 @@ uint32_t readStream(void* data, uint32_t size, uint32_t count, Stream* stream) {
       break;
     }
   }
-  return (total - remaining) / size;
+  return wholeElements(total - remaining, size);
 }

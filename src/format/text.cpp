@@ -60,10 +60,13 @@ inline unsigned char lowByte(Unit unit) {
 
 template <typename Unit>
 unsigned measure(const Unit* text, unsigned limit) {
-  if constexpr (sizeof(Unit) == 1) return static_cast<unsigned>(strnlen(reinterpret_cast<const char*>(text), limit));
-  unsigned n = 0;
-  while (n < limit && lowByte(text[n]) != 0) ++n;
-  return n;
+  if constexpr (sizeof(Unit) == 1) {
+    return static_cast<unsigned>(strnlen(reinterpret_cast<const char*>(text), limit));
+  } else {
+    unsigned n = 0;
+    while (n < limit && lowByte(text[n]) != 0) ++n;
+    return n;
+  }
 }
 
 template <typename Unit>
