@@ -1,18 +1,187 @@
-// File streams. Not built yet: there are no streams, so nothing is ever
-// printed into one and the standard streams stay empty.
-#include "fileio/fileio.h"
+// Buffered writing and reading: the put rule, flushing, filling the buffer,
+// and the block transfers that bypass the buffer.
+//
+// The put rule keeps the common case to one decrement, one compare and one
+// store. writeAvail counts the bytes that may still be stored without a look
+// at the byte; when it runs below zero, a line-buffered stream (lineLimit
+// -bufferSize) may go on storing down to lineLimit as long as the byte is no
+// newline. Everything else goes to putOverflow, which writes the buffer out:
+// a fully buffered stream exactly when a byte fills its last position, a
+// line-buffered one when a newline is stored or the buffer is full.
+#include <cstring>
 
-int openStandardStreams() { return 0; }
-void closeStandardStreams() {}
+#include "fileio/slots.h"
 
-uint16_t vprintStream(Stream*, const char*, va_list*) { return 0; }
+namespace {
 
-uint16_t printStream(Stream* stream, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const uint16_t produced = vprintStream(stream, format, &args);
-  va_end(args);
-  return produced;
+constexpr uint8_t Newline = 10;
+
+// Puts byte c when the buffer has no plain room: starts writing, drops any
+// read-ahead, and writes the buffer out when it is full or, line-buffered,
+// at a newline. Returns c, or -1 when the stream is Failed or the write fails.
+int putOverflow(Stream* stream, uint8_t c) {
+  if (stream->flags & Failed) {
+    stream->writeAvail = 0;
+    errorNumber = ErrorStreamState;
+    return -1;
+  }
+  if (stream->flags & Reading) {
+    // The file position is not moved back over the dropped input.
+    stream->readAvail = 0;
+    stream->flags &= ~Reading;
+  }
+  const int32_t size = static_cast<int32_t>(stream->bufferSize);
+  const int32_t limit = (stream->flags & LineBuffered) ? -size : 0;
+  int32_t avail = limit + size - 1;
+  if (!(stream->flags & Writing)) {
+    stream->cur = stream->buffer;
+    --avail;  // this byte takes the first position
+    stream->writeAvail = avail;
+    stream->flags |= Writing;
+  }
+  *stream->cur++ = c;
+  if (stream->writeAvail < 0 && (stream->writeAvail < limit || c == Newline)) {
+    if (flushStream(stream) != 0) return -1;
+    stream->cur = stream->buffer;
+  }
+  stream->lineLimit = limit;
+  stream->writeAvail = avail;
+  stream->flags |= Writing;
+  return c;
 }
 
-int closeStream(Stream*) { return 0; }
+inline int putByte(Stream* stream, uint8_t c) {
+  if (--stream->writeAvail >= 0 || (stream->writeAvail >= stream->lineLimit && c != Newline)) {
+    *stream->cur++ = c;
+    return c;
+  }
+  return putOverflow(stream, c);
+}
+
+// Takes the first byte of a buffer refilled from the file, or -1 at the end
+// of the file, after a read failure, or when the stream is AtEnd or Failed.
+int fillBuffer(Stream* stream) {
+  if (stream->flags & (AtEnd | Failed)) {
+    stream->readAvail = 0;
+    errorNumber = ErrorStreamState;
+    return -1;
+  }
+  if ((stream->flags & Writing) && flushStream(stream) != 0) return -1;
+  if (stream->flags & LineBuffered) flushLineBufferedStreams();
+  stream->flags |= Reading;
+  DWORD count = 0;
+  if (!ReadFile(slotHandle(stream->slot), stream->buffer, stream->bufferSize, &count, nullptr)) count = 0;
+  stream->readAvail = static_cast<int32_t>(count);
+  if (count == 0) {
+    stream->flags |= AtEnd;
+    return -1;
+  }
+  stream->readAvail = static_cast<int32_t>(count) - 1;
+  stream->cur = stream->buffer + 1;
+  return stream->buffer[0];
+}
+
+// One WriteFile of a whole block; the bytes it wrote, 0 if it failed.
+DWORD writeBlock(Stream* stream, const uint8_t* data, uint32_t size) {
+  DWORD written = 0;
+  if (!WriteFile(slotHandle(stream->slot), data, size, &written, nullptr)) {
+    recordLastError();
+    written = 0;
+  }
+  return written;
+}
+
+// Bytes as whole elements of `size`; formatted output always writes bytes,
+// and a division costs more than the rest of a short write.
+inline uint32_t wholeElements(uint32_t bytes, uint32_t size) { return size == 1 ? bytes : bytes / size; }
+
+}  // namespace
+
+int flushStream(Stream* stream) {
+  if (stream->flags & Failed) {
+    errorNumber = ErrorStreamState;
+    return -1;
+  }
+  if (!(stream->flags & Writing)) return 0;
+  const uint8_t* next = stream->buffer;
+  uint32_t left = static_cast<uint32_t>(stream->cur - stream->buffer);
+  while (left > 0) {
+    const DWORD written = writeBlock(stream, next, left);
+    if (written == 0) {
+      // The bytes stay in the buffer. No room is left, so every later put
+      // reaches putOverflow and fails there instead of being stored unseen.
+      stream->flags |= Failed;
+      stream->writeAvail = 0;
+      stream->lineLimit = 0;
+      return -1;
+    }
+    next += written;
+    left -= written;
+  }
+  stream->flags &= ~Writing;
+  stream->writeAvail = 0;
+  stream->lineLimit = 0;
+  return 0;
+}
+
+uint32_t writeStream(const void* data, uint32_t size, uint32_t count, Stream* stream) {
+  const uint32_t total = size * count;
+  if (total == 0) return 0;
+  const uint8_t* next = static_cast<const uint8_t*>(data);
+  uint32_t remaining = total;
+  while (remaining > 0) {
+    if (stream->bufferSize < remaining) {
+      // More than a buffer: after what is buffered, in one call of its own.
+      if (flushStream(stream) != 0) break;
+      stream->cur = stream->buffer;
+      remaining -= writeBlock(stream, next, remaining);
+      break;
+    }
+    if (stream->writeAvail > 0) {
+      const uint32_t room = static_cast<uint32_t>(stream->writeAvail);
+      const uint32_t n = remaining < room ? remaining : room;
+      std::memcpy(stream->cur, next, n);
+      stream->cur += n;
+      stream->writeAvail -= static_cast<int32_t>(n);
+      next += n;
+      remaining -= n;
+    } else {
+      if (putByte(stream, *next) < 0) break;
+      ++next;
+      --remaining;
+    }
+  }
+  return wholeElements(total - remaining, size);
+}
+
+uint32_t readStream(void* data, uint32_t size, uint32_t count, Stream* stream) {
+  const uint32_t total = size * count;
+  if (total == 0) return 0;
+  uint8_t* next = static_cast<uint8_t*>(data);
+  uint32_t remaining = total;
+  while (remaining > 0) {
+    if (stream->readAvail > 0) {
+      const uint32_t held = static_cast<uint32_t>(stream->readAvail);
+      const uint32_t n = remaining < held ? remaining : held;
+      std::memcpy(next, stream->cur, n);
+      stream->cur += n;
+      stream->readAvail -= static_cast<int32_t>(n);
+      next += n;
+      remaining -= n;
+    } else if (stream->bufferSize > remaining) {
+      const int c = fillBuffer(stream);
+      if (c < 0) break;
+      *next++ = static_cast<uint8_t>(c);
+      --remaining;
+    } else {
+      // At least a buffer: straight into the caller's memory, after any
+      // pending output, so that output is not written behind the input read.
+      if ((stream->flags & Writing) && flushStream(stream) != 0) break;
+      DWORD read = 0;
+      if (!ReadFile(slotHandle(stream->slot), next, remaining, &read, nullptr)) read = 0;
+      remaining -= read;
+      break;
+    }
+  }
+  return wholeElements(total - remaining, size);
+}

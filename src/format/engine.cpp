@@ -57,6 +57,14 @@ void formatToSink(FormatSink* sink) {
   for (;;) {
     char c = *p;
     if (c == '\0') break;
+    if (sink->putRun && (c != '%' || sink->verbatim)) {
+      // Plain text goes out as one run up to the next directive or the end.
+      const char* start = p;
+      while (*p != '\0' && (*p != '%' || sink->verbatim)) ++p;
+      sink->format = p;
+      sink->putRun(sink, start, static_cast<unsigned>(p - start));
+      continue;
+    }
     if (c != '%' || sink->verbatim) {
       sink->ch = c;
       sink->format = ++p;

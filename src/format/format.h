@@ -9,6 +9,7 @@
 struct FormatSink;
 using FormatConvert = void (*)(FormatSink* sink);
 using FormatPut = void (*)(FormatSink* sink);
+using FormatPutRun = void (*)(FormatSink* sink, const char* text, unsigned count);
 
 // Switches of FormatSink::flags, cleared at the start of every directive.
 enum FormatFlag : uint8_t {
@@ -22,7 +23,8 @@ enum FormatFlag : uint8_t {
 constexpr uint16_t NoPrecision = 0xFFFF;
 
 // One run of the engine. The creator sets format, args (va_copy), put and,
-// where its output function needs it, state; every other field starts zeroed.
+// where its output function needs it, state and putRun; every other field
+// starts zeroed.
 struct FormatSink {
   const char* format;     // position in the format; at its NUL after a run
   va_list args;           // arguments, taken strictly in order
@@ -32,6 +34,7 @@ struct FormatSink {
   char ch;                // the character put is to emit
   uint8_t flags;          // FormatFlag bits of the current directive
   FormatPut put;          // emits ch; called once per produced character
+  FormatPutRun putRun;    // optional: emits a run of plain characters at once; null: put each
   void* state;            // the output function's own; the engine never touches it
   bool verbatim;          // no argument list: the format is copied as plain text
 };

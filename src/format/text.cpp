@@ -1,6 +1,8 @@
 // Text ("s", "S") and memory-dump ("p", "P") conversions.
 #include "format/text.h"
 
+#include <cstring>
+
 #include "format/conversions.h"
 
 namespace {
@@ -58,13 +60,24 @@ inline unsigned char lowByte(Unit unit) {
 
 template <typename Unit>
 unsigned measure(const Unit* text, unsigned limit) {
-  unsigned n = 0;
-  while (n < limit && lowByte(text[n]) != 0) ++n;
-  return n;
+  if constexpr (sizeof(Unit) == 1) {
+    return static_cast<unsigned>(strnlen(reinterpret_cast<const char*>(text), limit));
+  } else {
+    unsigned n = 0;
+    while (n < limit && lowByte(text[n]) != 0) ++n;
+    return n;
+  }
 }
 
 template <typename Unit>
 unsigned emitUpTo(FormatSink* sink, const Unit* text, unsigned limit, bool escaped) {
+  if constexpr (sizeof(Unit) == 1) {
+    if (!escaped && sink->putRun) {
+      const unsigned length = measure(text, limit);
+      sink->putRun(sink, reinterpret_cast<const char*>(text), length);
+      return length;
+    }
+  }
   unsigned n = 0;
   for (; n < limit; ++n) {
     const unsigned char c = lowByte(text[n]);

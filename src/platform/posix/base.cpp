@@ -1,5 +1,8 @@
 // The last-error value, handle closing and module notifications.
 #include <cerrno>
+#include <climits>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/posix/handles.h"
@@ -35,6 +38,7 @@ DWORD win32ErrorFromErrno(int error) {
     case 0: return ERROR_SUCCESS;
     case ENOENT: return ERROR_FILE_NOT_FOUND;
     case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case ESPIPE: return ERROR_INVALID_FUNCTION;
     case EACCES: case EPERM: case EISDIR: return ERROR_ACCESS_DENIED;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case EROFS: return ERROR_WRITE_PROTECT;
@@ -46,6 +50,20 @@ DWORD win32ErrorFromErrno(int error) {
     case EBADF: return ERROR_INVALID_HANDLE;
     default: return ERROR_INVALID_PARAMETER;
   }
+}
+
+DWORD missingNameError(const char* name) {
+  // Windows tells a missing file from a missing directory; POSIX says ENOENT for both.
+  const char* slash = std::strrchr(name, '/');
+  if (!slash || slash == name) return ERROR_FILE_NOT_FOUND;
+  char directory[PATH_MAX];
+  const size_t length = static_cast<size_t>(slash - name);
+  if (length >= sizeof directory) return ERROR_PATH_NOT_FOUND;
+  std::memcpy(directory, name, length);
+  directory[length] = '\0';
+  struct stat status;
+  return stat(directory, &status) == 0 && S_ISDIR(status.st_mode) ? ERROR_FILE_NOT_FOUND
+                                                                   : ERROR_PATH_NOT_FOUND;
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
@@ -60,11 +78,15 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
       // The process's standard descriptors outlive every handle to them.
       return TRUE;
     case HandleKind::File:
-      close(object->fd);
+      closeFileObject(object);
       break;
     case HandleKind::Mutex:
       pthread_mutex_destroy(&object->mutex);
       break;
+    case HandleKind::Find:
+      // A search handle is closed with FindClose only.
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
   }
   delete object;
   return TRUE;

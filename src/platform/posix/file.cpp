@@ -1,26 +1,179 @@
-// The standard handles and writing through a handle.
+// Handles on files: opening with CreateFile's dispositions, access and share
+// modes, reading, writing, moving the file pointer, file type, size and time,
+// and deleting a file, which depends on who has it open.
 #include <cerrno>
+#include <climits>
+#include <ctime>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/posix/handles.h"
 
-extern bool nullStandardHandles;  // sim.cpp
+extern unsigned nullStandardHandles;  // sim.cpp: bit 0 input, 1 output, 2 error
 
 namespace {
+
 HandleObject standardHandles[3] = {
     {HandleKind::Std, 0, {}}, {HandleKind::Std, 1, {}}, {HandleKind::Std, 2, {}}};
+
+// The files this process has open, for share modes. POSIX cannot keep other
+// programs out of a file, so share modes hold only between these handles.
+HandleObject* openFiles = nullptr;
+pthread_mutex_t openFilesLock = PTHREAD_MUTEX_INITIALIZER;
+
+// True when an open handle on the file conflicts with a new open that asks
+// for `access` and lets others share `share` (FILE_SHARE_* bits). Handles that
+// read and write nothing take no part. Called under openFilesLock.
+bool sharingConflict(dev_t device, ino_t inode, DWORD access, DWORD share) {
+  if (!(access & (GENERIC_READ | GENERIC_WRITE))) return false;
+  for (const HandleObject* open = openFiles; open; open = open->nextOpen) {
+    if (open->device != device || open->inode != inode) continue;
+    if (!(open->access & (GENERIC_READ | GENERIC_WRITE))) continue;
+    if ((access & GENERIC_READ) && !(open->shareMode & FILE_SHARE_READ)) return true;
+    if ((access & GENERIC_WRITE) && !(open->shareMode & FILE_SHARE_WRITE)) return true;
+    if ((open->access & GENERIC_READ) && !(share & FILE_SHARE_READ)) return true;
+    if ((open->access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return true;
+  }
+  return false;
 }
 
+// True when a handle has the file open without sharing its deletion. Called under openFilesLock.
+bool deletionBlocked(dev_t device, ino_t inode) {
+  for (const HandleObject* open = openFiles; open; open = open->nextOpen)
+    if (open->device == device && open->inode == inode && !(open->shareMode & FILE_SHARE_DELETE)) return true;
+  return false;
+}
+
+// Windows keeps even its administrator from writing a read-only file, while
+// POSIX lets root write anything: read-only is checked here, not left to open().
+bool isReadOnly(const struct stat& status) { return !S_ISDIR(status.st_mode) && !(status.st_mode & S_IWUSR); }
+
+HANDLE failOpen(DWORD error) {
+  SetLastError(error);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
 HANDLE WINAPI GetStdHandle(DWORD which) {
-  if (nullStandardHandles) return nullptr;
   switch (which) {
-    case STD_INPUT_HANDLE: return &standardHandles[0];
-    case STD_OUTPUT_HANDLE: return &standardHandles[1];
-    case STD_ERROR_HANDLE: return &standardHandles[2];
+    case STD_INPUT_HANDLE: return (nullStandardHandles & 1u) ? nullptr : &standardHandles[0];
+    case STD_OUTPUT_HANDLE: return (nullStandardHandles & 2u) ? nullptr : &standardHandles[1];
+    case STD_ERROR_HANDLE: return (nullStandardHandles & 4u) ? nullptr : &standardHandles[2];
     default:
       SetLastError(ERROR_INVALID_HANDLE);
       return INVALID_HANDLE_VALUE;
   }
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                          DWORD disposition, DWORD flagsAndAttributes, HANDLE) {
+  if (simShouldFail("CreateFileA")) return INVALID_HANDLE_VALUE;
+  if (!name || !*name) return failOpen(ERROR_PATH_NOT_FOUND);
+
+  int flags = O_CLOEXEC;
+  if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
+    flags |= O_RDWR;
+  else if (access & GENERIC_WRITE)
+    flags |= O_WRONLY;
+  else
+    flags |= O_RDONLY;
+  bool truncate = false;
+  switch (disposition) {
+    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: flags |= O_CREAT; truncate = true; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case TRUNCATE_EXISTING:
+      if (!(access & GENERIC_WRITE)) return failOpen(ERROR_INVALID_PARAMETER);
+      truncate = true;
+      break;
+    default: return failOpen(ERROR_INVALID_PARAMETER);
+  }
+
+  struct stat before;
+  const bool existed = stat(name, &before) == 0;
+  if (existed) {
+    if (disposition == CREATE_NEW) return failOpen(ERROR_FILE_EXISTS);
+    // Windows opens a directory only with backup semantics, which the library never asks for.
+    if (S_ISDIR(before.st_mode)) return failOpen(ERROR_ACCESS_DENIED);
+    if ((access & GENERIC_WRITE) && isReadOnly(before)) return failOpen(ERROR_ACCESS_DENIED);
+  }
+
+  const mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+  int fd;
+  do fd = open(name, flags, mode);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return failOpen(errno == ENOENT ? missingNameError(name) : win32ErrorFromErrno(errno));
+
+  struct stat status;
+  HandleObject* object = new (std::nothrow) HandleObject{HandleKind::File, fd, {}};
+  if (fstat(fd, &status) != 0 || !object) {
+    const DWORD error = object ? win32ErrorFromErrno(errno) : ERROR_NOT_ENOUGH_MEMORY;
+    delete object;
+    close(fd);
+    return failOpen(error);
+  }
+  object->access = access;
+  object->shareMode = shareMode;
+  object->device = status.st_dev;
+  object->inode = status.st_ino;
+
+  pthread_mutex_lock(&openFilesLock);
+  // Checked before truncating, so a refused open leaves the file as it was.
+  if (sharingConflict(status.st_dev, status.st_ino, access, shareMode)) {
+    pthread_mutex_unlock(&openFilesLock);
+    delete object;
+    close(fd);
+    return failOpen(ERROR_SHARING_VIOLATION);
+  }
+  if (truncate && S_ISREG(status.st_mode) && ftruncate(fd, 0) != 0) {
+    pthread_mutex_unlock(&openFilesLock);
+    const DWORD error = win32ErrorFromErrno(errno);
+    delete object;
+    close(fd);
+    return failOpen(error);
+  }
+  object->nextOpen = openFiles;
+  openFiles = object;
+  pthread_mutex_unlock(&openFilesLock);
+
+  const bool reportsExisting = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
+  SetLastError(existed && reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return object;
+}
+
+void closeFileObject(HandleObject* object) {
+  pthread_mutex_lock(&openFilesLock);
+  for (HandleObject** link = &openFiles; *link; link = &(*link)->nextOpen)
+    if (*link == object) {
+      *link = object->nextOpen;
+      break;
+    }
+  pthread_mutex_unlock(&openFilesLock);
+  close(object->fd);
+}
+
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID data, DWORD size, LPDWORD read, LPOVERLAPPED) {
+  if (read) *read = 0;
+  if (simShouldFail("ReadFile")) return FALSE;
+  HandleObject* object = fileLikeObject(handle);
+  if (!object) return FALSE;
+  if (object->kind == HandleKind::File && !(object->access & GENERIC_READ)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  ssize_t n;
+  do n = ::read(object->fd, data, size);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    SetLastError(win32ErrorFromErrno(errno));
+    return FALSE;
+  }
+  if (read) *read = static_cast<DWORD>(n);
+  return TRUE;
 }
 
 BOOL WINAPI WriteFile(HANDLE handle, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED) {
@@ -28,10 +181,17 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID data, DWORD size, LPDWORD written, 
   if (simShouldFail("WriteFile")) return FALSE;
   HandleObject* object = fileLikeObject(handle);
   if (!object) return FALSE;
+  if (object->kind == HandleKind::File && !(object->access & GENERIC_WRITE)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  DWORD shortError = 0;
+  DWORD wanted = size;
+  const bool endsShort = simShortWrite(size, &wanted, &shortError);
   const char* bytes = static_cast<const char*>(data);
   DWORD done = 0;
-  while (done < size) {
-    ssize_t n = write(object->fd, bytes + done, size - done);
+  while (done < wanted) {
+    ssize_t n = write(object->fd, bytes + done, wanted - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       SetLastError(win32ErrorFromErrno(errno));
@@ -41,5 +201,123 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID data, DWORD size, LPDWORD written, 
     done += static_cast<DWORD>(n);
   }
   if (written) *written = done;
+  if (endsShort && shortError != 0) {
+    SetLastError(shortError);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD method) {
+  if (simShouldFail("SetFilePointer")) return INVALID_SET_FILE_POINTER;
+  HandleObject* object = fileLikeObject(handle);
+  if (!object) return INVALID_SET_FILE_POINTER;
+  int64_t offset = distance;
+  if (distanceHigh) offset = static_cast<int64_t>((uint64_t(uint32_t(*distanceHigh)) << 32) | uint32_t(distance));
+  int64_t base = 0;
+  if (method == FILE_CURRENT || method == FILE_END) {
+    struct stat status;
+    base = method == FILE_CURRENT ? lseek(object->fd, 0, SEEK_CUR)
+                                  : (fstat(object->fd, &status) == 0 ? status.st_size : -1);
+    if (base < 0) {
+      SetLastError(win32ErrorFromErrno(errno));
+      return INVALID_SET_FILE_POINTER;
+    }
+  } else if (method != FILE_BEGIN) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  const int64_t target = base + offset;
+  if (target < 0) {
+    SetLastError(ERROR_NEGATIVE_SEEK);
+    return INVALID_SET_FILE_POINTER;
+  }
+  // Without a high half the new position must fit in 32 bits.
+  if (!distanceHigh && target > 0xFFFFFFFFll) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (lseek(object->fd, static_cast<off_t>(target), SEEK_SET) < 0) {
+    SetLastError(win32ErrorFromErrno(errno));
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (distanceHigh) *distanceHigh = static_cast<LONG>(target >> 32);
+  const DWORD low = static_cast<DWORD>(target);
+  // A position whose low half looks like the failure value is told apart by the last error.
+  if (low == INVALID_SET_FILE_POINTER) SetLastError(ERROR_SUCCESS);
+  return low;
+}
+
+DWORD WINAPI GetFileType(HANDLE handle) {
+  HandleObject* object = fileLikeObject(handle);
+  if (!object) return FILE_TYPE_UNKNOWN;
+  struct stat status;
+  if (fstat(object->fd, &status) != 0) {
+    SetLastError(win32ErrorFromErrno(errno));
+    return FILE_TYPE_UNKNOWN;
+  }
+  if (S_ISCHR(status.st_mode)) return FILE_TYPE_CHAR;  // terminals and devices such as /dev/null
+  if (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) return FILE_TYPE_PIPE;
+  if (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode) || S_ISBLK(status.st_mode)) return FILE_TYPE_DISK;
+  SetLastError(ERROR_SUCCESS);
+  return FILE_TYPE_UNKNOWN;
+}
+
+DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
+  if (simShouldFail("GetFileSize")) return INVALID_FILE_SIZE;
+  HandleObject* object = fileLikeObject(handle);
+  if (!object) return INVALID_FILE_SIZE;
+  struct stat status;
+  if (fstat(object->fd, &status) != 0) {
+    SetLastError(win32ErrorFromErrno(errno));
+    return INVALID_FILE_SIZE;
+  }
+  const uint64_t size = static_cast<uint64_t>(status.st_size);
+  if (sizeHigh) *sizeHigh = static_cast<DWORD>(size >> 32);
+  const DWORD low = static_cast<DWORD>(size);
+  if (low == INVALID_FILE_SIZE) SetLastError(ERROR_SUCCESS);
+  return low;
+}
+
+BOOL WINAPI SetFileTime(HANDLE handle, LPCFILETIME, LPCFILETIME access, LPCFILETIME write) {
+  if (simShouldFail("SetFileTime")) return FALSE;
+  HandleObject* object = fileLikeObject(handle);
+  if (!object) return FALSE;
+  if (object->kind == HandleKind::File && !(object->access & GENERIC_WRITE)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  struct timespec times[2];
+  times[0].tv_nsec = times[1].tv_nsec = UTIME_OMIT;
+  times[0].tv_sec = times[1].tv_sec = 0;
+  if (access) times[0] = timespecFromFileTime(access);
+  if (write) times[1] = timespecFromFileTime(write);
+  if (futimens(object->fd, times) != 0) {
+    SetLastError(win32ErrorFromErrno(errno));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR name) {
+  if (simShouldFail("DeleteFileA")) return FALSE;
+  struct stat status;
+  if (!name || lstat(name, &status) != 0) {
+    SetLastError(!name ? ERROR_INVALID_PARAMETER : errno == ENOENT ? missingNameError(name) : win32ErrorFromErrno(errno));
+    return FALSE;
+  }
+  if (S_ISDIR(status.st_mode) || isReadOnly(status)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  pthread_mutex_lock(&openFilesLock);
+  const bool blocked = deletionBlocked(status.st_dev, status.st_ino);
+  const int result = blocked ? 0 : unlink(name);
+  const int error = errno;
+  pthread_mutex_unlock(&openFilesLock);
+  if (blocked || result != 0) {
+    SetLastError(blocked ? ERROR_SHARING_VIOLATION : win32ErrorFromErrno(error));
+    return FALSE;
+  }
   return TRUE;
 }

@@ -2,16 +2,23 @@
 // emulated calls. Library code never includes this.
 #pragma once
 
+#include <ctime>
 #include <pthread.h>
+#include <sys/types.h>
 
 #include "platform/posix/win32_posix.h"
 
-enum class HandleKind { Std, File, Mutex };
+enum class HandleKind { Std, File, Mutex, Find };
 
 struct HandleObject {
   HandleKind kind;
-  int fd;                 // Std, File: the descriptor
-  pthread_mutex_t mutex;  // Mutex: recursive, so the owner may wait again
+  int fd;                              // Std, File: the descriptor
+  pthread_mutex_t mutex;               // Mutex: recursive, so the owner may wait again
+  DWORD access = 0;                    // File: GENERIC_READ and GENERIC_WRITE as opened
+  DWORD shareMode = 0;                 // File: FILE_SHARE_* bits as opened
+  dev_t device = 0;                    // File: the open file's identity, for share modes
+  ino_t inode = 0;                     // File: as device
+  HandleObject* nextOpen = nullptr;    // File: the next of the process's open files
 };
 
 // The object behind a handle, or null (last error ERROR_INVALID_HANDLE) when
@@ -19,8 +26,22 @@ struct HandleObject {
 HandleObject* handleObject(HANDLE handle, HandleKind kind);
 HandleObject* fileLikeObject(HANDLE handle);  // Std or File
 
+// Closes a File object's descriptor and forgets it as an open file (file.cpp).
+void closeFileObject(HandleObject* object);
+
 // The Win32 error code for a POSIX errno value.
 DWORD win32ErrorFromErrno(int error);
+// The error for a name that does not exist: ERROR_PATH_NOT_FOUND when its
+// directory is missing too, else ERROR_FILE_NOT_FOUND.
+DWORD missingNameError(const char* name);
+
+// A FILETIME as POSIX time and back (names.cpp).
+struct timespec timespecFromFileTime(const FILETIME* time);
+FILETIME fileTimeFromTimespec(const struct timespec& time);
 
 // True when a test armed a failure for this call of `name`; the last error is then set.
 bool simShouldFail(const char* name);
+// How many bytes of a WriteFile call of `size` bytes to write before the call
+// ends short, and with which last error (0: the call succeeds with the short
+// count). Returns false when no short write is armed for this call.
+bool simShortWrite(DWORD size, DWORD* bytes, DWORD* error);

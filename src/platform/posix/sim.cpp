@@ -15,8 +15,23 @@ struct ArmedFailure {
   DWORD error;
 };
 
+struct CallCounter {
+  const char* name;  // null: entry free
+  unsigned calls;
+};
+
+struct ArmedShortWrite {
+  bool armed;
+  unsigned skip;  // WriteFile calls still to write in full
+  DWORD bytes;    // bytes the short call writes at most
+  DWORD error;    // last error of the short call; 0: it succeeds
+};
+
 constexpr int MaxArmed = 32;
 ArmedFailure armed[MaxArmed];
+CallCounter counters[MaxArmed];
+ArmedShortWrite shortWriteArmed;
+// Controls in use, so that an untouched emulation skips the lock.
 std::atomic<int> armedCount{0};
 pthread_mutex_t armedLock = PTHREAD_MUTEX_INITIALIZER;
 
@@ -26,13 +41,20 @@ ArmedFailure* findArmed(const char* name) {
   return nullptr;
 }
 
+CallCounter* findCounter(const char* name) {
+  for (CallCounter& entry : counters)
+    if (entry.name && std::strcmp(entry.name, name) == 0) return &entry;
+  return nullptr;
+}
+
 }  // namespace
 
-bool nullStandardHandles = false;
+unsigned nullStandardHandles = 0;  // bit 0 input, 1 output, 2 error: GetStdHandle gives null
 
 bool simShouldFail(const char* name) {
   if (armedCount.load(std::memory_order_relaxed) == 0) return false;
   pthread_mutex_lock(&armedLock);
+  if (CallCounter* counter = findCounter(name)) ++counter->calls;
   bool fail = false;
   DWORD error = 0;
   if (ArmedFailure* entry = findArmed(name)) {
@@ -52,6 +74,25 @@ bool simShouldFail(const char* name) {
   return fail;
 }
 
+bool simShortWrite(DWORD size, DWORD* bytes, DWORD* error) {
+  if (armedCount.load(std::memory_order_relaxed) == 0) return false;
+  pthread_mutex_lock(&armedLock);
+  bool ends = false;
+  if (shortWriteArmed.armed) {
+    if (shortWriteArmed.skip > 0) {
+      --shortWriteArmed.skip;
+    } else {
+      ends = true;
+      *bytes = shortWriteArmed.bytes < size ? shortWriteArmed.bytes : size;
+      *error = shortWriteArmed.error;
+      shortWriteArmed.armed = false;
+      armedCount.fetch_sub(1);
+    }
+  }
+  pthread_mutex_unlock(&armedLock);
+  return ends;
+}
+
 namespace sim {
 
 void failCall(const char* name, unsigned skip, unsigned times, DWORD error) {
@@ -69,14 +110,52 @@ void failCall(const char* name, unsigned skip, unsigned times, DWORD error) {
   pthread_mutex_unlock(&armedLock);
 }
 
-void nullStdHandles(bool on) { nullStandardHandles = on; }
+void shortWrite(unsigned skip, DWORD bytes, DWORD error) {
+  pthread_mutex_lock(&armedLock);
+  if (!shortWriteArmed.armed) armedCount.fetch_add(1);
+  shortWriteArmed = ArmedShortWrite{true, skip, bytes, error};
+  pthread_mutex_unlock(&armedLock);
+}
+
+void countCalls(const char* name) {
+  pthread_mutex_lock(&armedLock);
+  CallCounter* entry = findCounter(name);
+  if (!entry) {
+    for (CallCounter& free : counters)
+      if (!free.name) {
+        entry = &free;
+        armedCount.fetch_add(1);
+        break;
+      }
+  }
+  if (entry) *entry = CallCounter{name, 0};
+  pthread_mutex_unlock(&armedLock);
+}
+
+unsigned callCount(const char* name) {
+  pthread_mutex_lock(&armedLock);
+  const CallCounter* entry = findCounter(name);
+  const unsigned calls = entry ? entry->calls : 0;
+  pthread_mutex_unlock(&armedLock);
+  return calls;
+}
+
+void nullStdHandles(bool on) { nullStandardHandles = on ? 7u : 0u; }
+
+void nullStdHandle(DWORD which) {
+  if (which == STD_INPUT_HANDLE) nullStandardHandles |= 1u;
+  if (which == STD_OUTPUT_HANDLE) nullStandardHandles |= 2u;
+  if (which == STD_ERROR_HANDLE) nullStandardHandles |= 4u;
+}
 
 void reset() {
   pthread_mutex_lock(&armedLock);
   for (ArmedFailure& entry : armed) entry.name = nullptr;
+  for (CallCounter& entry : counters) entry.name = nullptr;
+  shortWriteArmed.armed = false;
   armedCount.store(0);
   pthread_mutex_unlock(&armedLock);
-  nullStandardHandles = false;
+  nullStandardHandles = 0;
 }
 
 }  // namespace sim

@@ -11,8 +11,22 @@ namespace sim {
 // call from then on). Arming a name again replaces its earlier setting.
 void failCall(const char* name, unsigned skip, unsigned times, DWORD error);
 
+// Makes one WriteFile call end short: the next `skip` calls write in full,
+// then one call writes at most `bytes` bytes and reports them as written.
+// With `error` 0 that call succeeds with the short count (as a write to a
+// nearly full pipe may); otherwise it fails with `error` as the last error
+// (as a write that fills the disk does).
+void shortWrite(unsigned skip, DWORD bytes, DWORD error);
+
+// Starts counting the calls of the emulated Win32 function `name` from 0;
+// callCount tells how many were made since (failed ones included).
+void countCalls(const char* name);
+unsigned callCount(const char* name);
+
 // Makes GetStdHandle return null for every standard handle (or not).
 void nullStdHandles(bool on);
+// Makes GetStdHandle return null for one standard handle (STD_*_HANDLE).
+void nullStdHandle(DWORD which);
 
 // Switches every control off.
 void reset();

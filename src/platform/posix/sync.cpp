@@ -1,22 +1,29 @@
-// Kernel mutexes as recursive POSIX mutexes: the owning thread may wait again,
-// and only the owner may release, as with a Win32 mutex.
+// Kernel mutexes and critical sections as recursive POSIX mutexes: the owning
+// thread may wait or enter again, and only the owner may release, as on Windows.
 #include <cerrno>
 #include <new>
 
 #include "platform/posix/handles.h"
 
+namespace {
+void initRecursiveMutex(pthread_mutex_t* mutex) {
+  pthread_mutexattr_t attributes;
+  pthread_mutexattr_init(&attributes);
+  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+  pthread_mutex_init(mutex, &attributes);
+  pthread_mutexattr_destroy(&attributes);
+}
+}  // namespace
+
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR) {
   if (simShouldFail("CreateMutexA")) return nullptr;
-  HandleObject* object = new (std::nothrow) HandleObject{HandleKind::Mutex, -1, {}};
+  HandleObject* object = new (std::nothrow) HandleObject{};
   if (!object) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  pthread_mutexattr_t attributes;
-  pthread_mutexattr_init(&attributes);
-  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-  pthread_mutex_init(&object->mutex, &attributes);
-  pthread_mutexattr_destroy(&attributes);
+  object->kind = HandleKind::Mutex;
+  initRecursiveMutex(&object->mutex);
   if (initialOwner) pthread_mutex_lock(&object->mutex);
   return object;
 }
@@ -43,3 +50,8 @@ BOOL WINAPI ReleaseMutex(HANDLE handle) {
   }
   return TRUE;
 }
+
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section) { initRecursiveMutex(&section->mutex); }
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_lock(&section->mutex); }
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_unlock(&section->mutex); }
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_destroy(&section->mutex); }

@@ -5,6 +5,7 @@
 #include "platform/posix/win32_types.h"
 #include "platform/posix/win32_sync.h"
 #include "platform/posix/win32_file.h"
+#include "platform/posix/win32_names.h"
 #include "platform/posix/win32_memory.h"
 
 // Every object of the library refers to the loader, so that a static link pulls

@@ -1,5 +1,8 @@
-// Kernel mutexes and waiting, emulated with recursive POSIX mutexes.
+// Kernel mutexes, waiting and critical sections, emulated with recursive
+// POSIX mutexes.
 #pragma once
+
+#include <pthread.h>
 
 #include "platform/posix/win32_types.h"
 
@@ -12,3 +15,14 @@
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds);
 BOOL WINAPI ReleaseMutex(HANDLE mutex);
+
+// A lock that its owning thread may enter again, as on Windows.
+struct CRITICAL_SECTION {
+  pthread_mutex_t mutex;
+};
+typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
+
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section);
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section);
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section);
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section);

@@ -1,0 +1,115 @@
+// Opening and closing streams: mode strings, the stream record and its
+// buffer, and linking into the open-stream list.
+#include "fileio/slots.h"
+
+namespace {
+
+// What a mode string asks of CreateFileA and of the open.
+struct OpenMode {
+  SlotOpen slot;
+  bool append;          // move to the end of the file after opening
+  bool keepAttributes;  // pass the file's current attributes
+};
+
+// Parses "r", "w" or "a", then optionally "b", "s" and "+" in that order and
+// nothing else. Returns false for any other string.
+bool parseMode(const char* text, OpenMode* mode) {
+  *mode = OpenMode{};
+  switch (*text++) {
+    case 'r':
+      mode->slot = SlotOpen{GENERIC_READ, 0, OPEN_EXISTING, 0};
+      mode->keepAttributes = true;
+      break;
+    case 'w':
+      mode->slot = SlotOpen{GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL};
+      break;
+    case 'a':
+      mode->slot = SlotOpen{GENERIC_WRITE, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL};
+      mode->append = true;
+      break;
+    default:
+      return false;
+  }
+  if (*text == 'b') ++text;  // there is no text mode to tell it from
+  // Others may read the file while it is open, and write it only with "s".
+  mode->slot.shareMode = FILE_SHARE_READ;
+  if (*text == 's') mode->slot.shareMode |= FILE_SHARE_WRITE, ++text;
+  if (*text == '+') mode->slot.access = GENERIC_READ | GENERIC_WRITE, ++text;
+  return *text == '\0';
+}
+
+// Opens a stream on the file `name`, or with a null name on the standard
+// slot `standardSlot`. mode may be null for a standard slot only.
+Stream* openOn(const char* name, int standardSlot, const char* modeText) {
+  HANDLE heap = GetProcessHeap();
+  Stream* stream = static_cast<Stream*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, sizeof(Stream)));
+  if (!stream) {
+    errorNumber = ErrorNoMemory;
+    return nullptr;
+  }
+  stream->buffer = static_cast<uint8_t*>(HeapAlloc(heap, 0, StreamBufferSize));
+  if (!stream->buffer) {
+    errorNumber = ErrorNoMemory;
+    HeapFree(heap, 0, stream);
+    return nullptr;
+  }
+  stream->bufferSize = StreamBufferSize;
+  stream->flags = OwnsBuffer;
+
+  OpenMode mode{};
+  bool opened = modeText ? parseMode(modeText, &mode) : !name;
+  int slot = standardSlot;
+  if (opened && name) {
+    if (mode.keepAttributes) {
+      const DWORD attributes = GetFileAttributesA(name);
+      mode.slot.attributes = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
+    }
+    slot = openSlot(name, mode.slot);
+    opened = slot >= 0;
+  }
+  if (opened && mode.append) {
+    // Taken as signed: a file of 2 GiB or more cannot be appended to.
+    const DWORD position = SetFilePointer(slotHandle(slot), 0, nullptr, FILE_END);
+    if (position == INVALID_SET_FILE_POINTER) recordLastError();
+    if (static_cast<int32_t>(position) < 0) {
+      if (name) releaseSlot(slot);
+      opened = false;
+    }
+  }
+  if (!opened) {
+    HeapFree(heap, 0, stream->buffer);
+    HeapFree(heap, 0, stream);
+    return nullptr;
+  }
+
+  stream->flags = OwnsBuffer;
+  HANDLE handle = slotHandle(slot);
+  if (handle && GetFileType(handle) == FILE_TYPE_CHAR) stream->flags |= LineBuffered;
+  stream->slot = static_cast<int16_t>(slot);
+  linkStream(stream);
+  return stream;
+}
+
+}  // namespace
+
+Stream* openStream(const char* name, const char* mode) {
+  if (!name || !mode) return nullptr;
+  return openOn(name, -1, mode);
+}
+
+Stream* openStandardStream(int slot, const char* mode) {
+  if (slot < 0 || slot >= StandardSlots) return nullptr;
+  return openOn(nullptr, slot, mode);
+}
+
+int closeStream(Stream* stream) {
+  const int flushed = flushStream(stream);
+  // Out of the list first, so that no other thread's flush of line-buffered
+  // streams meets it half released.
+  unlinkStream(stream);
+  releaseSlot(stream->slot);
+  HANDLE heap = GetProcessHeap();
+  if (stream->flags & OwnsBuffer) HeapFree(heap, 0, stream->buffer);
+  HeapFree(heap, 0, stream);
+  return flushed == 0 ? 0 : -1;
+}

@@ -1,0 +1,38 @@
+// Inside the file layer: the handle-slot table, the open-stream list and the
+// lock that guards both, since streams may be opened and closed on several
+// threads at once (a host thread copying the protocol file while others emit).
+#pragma once
+
+#include "fileio/fileio.h"
+#include "platform/win32.h"
+
+// How openSlot calls CreateFileA.
+struct SlotOpen {
+  DWORD access;       // GENERIC_READ and/or GENERIC_WRITE
+  DWORD shareMode;    // FILE_SHARE_* bits
+  DWORD disposition;  // CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS
+  DWORD attributes;   // attributes passed for a new file
+};
+
+// The handle in a slot, or null for a free one. A stream reads its own slot,
+// which nobody else writes while the stream is open.
+HANDLE slotHandle(int slot);
+
+// Fills the standard slots 0 to 2 (null for a missing handle).
+void setStandardSlots(HANDLE input, HANDLE output, HANDLE error);
+
+// Opens a file into the lowest free slot from 3 up and returns the slot, or
+// -1: with errorNumber 12 when no slot is free, else with the system error recorded.
+int openSlot(const char* name, const SlotOpen& open);
+
+// Closes the handle of a named slot and frees the slot; standard slots are
+// left alone. Records the last system error whatever the outcome.
+void releaseSlot(int slot);
+
+// Links a stream in at the front of the open-stream list, or unlinks it.
+void linkStream(Stream* stream);
+void unlinkStream(Stream* stream);
+
+// Flushes every open stream that is line-buffered and holds output, so that
+// console output is written before console input is read.
+void flushLineBufferedStreams();
