@@ -37,6 +37,32 @@ endif()
 target_include_directories(trovex PUBLIC
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:include>)
 
-add_library(trovex_static STATIC $<TARGET_OBJECTS:trovex_objects>)
-target_include_directories(trovex_static PUBLIC
-  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:include>)
+set(TROVEX_INSTALL_TARGETS trovex)
+if(NOT WIN32)
+  # Natively the library also comes as a static archive; on Windows only the
+  # DLL makes sense, since the module entry runs at DLL load.
+  add_library(trovex_static STATIC $<TARGET_OBJECTS:trovex_objects>)
+  set_target_properties(trovex_static PROPERTIES OUTPUT_NAME trovex)
+  target_include_directories(trovex_static PUBLIC
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:include>)
+  target_link_libraries(trovex_static PUBLIC pthread)
+  list(APPEND TROVEX_INSTALL_TARGETS trovex_static)
+endif()
+
+# Installation with a CMake package: find_package(trovex) gives trovex::trovex.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+set(TROVEX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/trovex)
+install(TARGETS ${TROVEX_INSTALL_TARGETS} EXPORT trovexTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/trovex.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT trovexTargets NAMESPACE trovex:: DESTINATION ${TROVEX_CMAKE_DIR})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/trovexConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/trovexConfig.cmake INSTALL_DESTINATION ${TROVEX_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/trovexConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/trovexConfig.cmake ${CMAKE_BINARY_DIR}/trovexConfigVersion.cmake
+  DESTINATION ${TROVEX_CMAKE_DIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)

@@ -25,7 +25,9 @@ add_test(NAME unit COMMAND trovex_tests)
 # Black-box test: a host program that uses only the public header and the
 # built library (the DLL under Wine, the shared library natively).
 file(GLOB TROVEX_HOST_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/host/*.cpp)
-add_executable(trovex_host_tests ${TROVEX_HOST_TESTS})
+add_executable(trovex_host_tests ${TROVEX_HOST_TESTS} ${PROJECT_SOURCE_DIR}/tests/host/header_c89.c)
+set_source_files_properties(${PROJECT_SOURCE_DIR}/tests/host/header_c89.c PROPERTIES
+  COMPILE_OPTIONS "-std=c89;-pedantic-errors")
 target_link_libraries(trovex_host_tests PRIVATE trovex gtest_main)
 target_link_options(trovex_host_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
 add_test(NAME host COMMAND trovex_host_tests)
@@ -36,4 +38,13 @@ if(WIN32)
     COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${TROVEX_OBJDUMP} -DDLL=$<TARGET_FILE:trovex>
             -DDEF=${PROJECT_SOURCE_DIR}/src/api/trovex0x1.def
             -P ${PROJECT_SOURCE_DIR}/tests/host/check_dll.cmake)
+endif()
+
+if(NOT WIN32 AND NOT TROVEX_SANITIZE)
+  # The installed package works for a host project: install into a stage,
+  # build a consumer with find_package(trovex) and run it.
+  add_test(NAME package_consumer
+    COMMAND ${CMAKE_COMMAND}
+      -DBUILD=${CMAKE_BINARY_DIR} -DSOURCE=${PROJECT_SOURCE_DIR}/tests/package
+      -DSTAGE=${CMAKE_BINARY_DIR}/package-stage -P ${PROJECT_SOURCE_DIR}/tests/package/run.cmake)
 endif()

@@ -23,3 +23,26 @@ std::string formatted(const char* format, ...) {
   va_end(args);
   return out;
 }
+
+#include "callback_recorder.h"
+
+std::vector<CallbackCall> recordedCalls;
+
+void TROVEX_CALL recordCallback(const char* label, const char* id, const char* data, int length) {
+  recordedCalls.push_back(CallbackCall{label != nullptr, id != nullptr, data != nullptr, label ? label : "",
+                                       id ? id : "", data ? std::string(data, static_cast<size_t>(length)) : "",
+                                       length});
+}
+
+std::string recordedText() {
+  std::string text;
+  for (const CallbackCall& call : recordedCalls) text += call.data;
+  return text;
+}
+
+std::vector<int> recordedChunkLengths() {
+  std::vector<int> lengths;
+  for (const CallbackCall& call : recordedCalls)
+    if (call.hasData) lengths.push_back(call.length);
+  return lengths;
+}

@@ -30,8 +30,8 @@ struct EscapeTable {
     code[10] = 'n';
     code[12] = 'f';
     code[27] = 'e';
-    code['"'] = '"';
-    code['\\'] = '\\';
+    code[int{'"'}] = '"';
+    code[int{'\\'}] = '\\';
     code[0xA0] = static_cast<char>(0xA0);
   }
 };

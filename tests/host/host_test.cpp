@@ -114,3 +114,15 @@ TEST_F(Host, HostileFormatsProduceBoundedOutput) {
 }
 
 }  // namespace
+
+extern "C" int trovexHeaderFromC89(void);
+
+namespace {
+TEST_F(Host, HeaderWorksFromC89Code) {
+  EXPECT_GE(trovexHeaderFromC89(), 2);
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls[0].label, "init");
+  EXPECT_EQ(calls[0].id, "C89");
+  EXPECT_EQ(body(), "from C89 code");
+}
+}  // namespace

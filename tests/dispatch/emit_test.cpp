@@ -1,0 +1,198 @@
+// Message emission: labels, header calls, chunking, line-start tracking and
+// the mutex, observed through the callback destination.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "callback_recorder.h"
+#include "dispatch/emit.h"
+#include "dispatch/filter.h"
+
+#if !defined(_WIN32)
+#include "platform/posix/sim.h"
+#endif
+
+namespace {
+
+class Emission : public testing::Test {
+ protected:
+  OutputContext context{};
+
+  void SetUp() override {
+    initOutputContext(&context);
+    context.callback = recordCallback;
+    recordedCalls.clear();
+  }
+  void TearDown() override { destroyOutputContext(&context); }
+
+  int emit(const char* type, const char* id, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int result = emitMessage(&context, type, id, format, &args, false);
+    va_end(args);
+    return result;
+  }
+};
+
+TEST_F(Emission, HighestCategoryLetterGivesTheLabel) {
+  const struct {
+    const char* letters;
+    const char* label;
+  } rows[] = {{"e", "error"}, {"ew", "error"}, {"we", "error"}, {"iw", "warn"},
+              {"wi", "warn"}, {"i", "init"},   {"xiy", "init"}, {"wxyz", "warn"}};
+  for (const auto& row : rows) {
+    recordedCalls.clear();
+    emit(row.letters, "ID", "x");
+    ASSERT_FALSE(recordedCalls.empty());
+    EXPECT_EQ(recordedCalls[0].label, row.label) << row.letters;
+    EXPECT_EQ(recordedCalls[0].id, "ID");
+  }
+}
+
+TEST_F(Emission, HeaderCallCarriesWhatIsPresent) {
+  emit(nullptr, "ID", "body");
+  ASSERT_EQ(recordedCalls.size(), 3u);
+  EXPECT_FALSE(recordedCalls[0].hasLabel) << "level 0 has the empty label, passed as null";
+  EXPECT_EQ(recordedCalls[0].id, "ID");
+
+  recordedCalls.clear();
+  emit("e", nullptr, "body");
+  ASSERT_EQ(recordedCalls.size(), 3u);
+  EXPECT_EQ(recordedCalls[0].label, "error");
+  EXPECT_FALSE(recordedCalls[0].hasId);
+
+  recordedCalls.clear();
+  emit(nullptr, nullptr, "body");
+  ASSERT_EQ(recordedCalls.size(), 2u) << "no header call at all";
+  EXPECT_EQ(recordedCalls[0].data, "body");
+  EXPECT_TRUE(recordedCalls[1].isEnd());
+
+  recordedCalls.clear();
+  emit("w", "", "body");
+  ASSERT_EQ(recordedCalls.size(), 3u);
+  EXPECT_FALSE(recordedCalls[0].hasId) << "an empty id counts as null";
+}
+
+TEST_F(Emission, BodyArrivesInChunksOfAtMost96Bytes) {
+  const struct {
+    unsigned length;
+    std::vector<int> chunks;
+  } rows[] = {{0, {}}, {1, {1}}, {95, {95}}, {96, {96}}, {97, {96, 1}}, {192, {96, 96}}, {193, {96, 96, 1}}};
+  for (const auto& row : rows) {
+    recordedCalls.clear();
+    std::string text;
+    for (unsigned i = 0; i < row.length; ++i) text.push_back(static_cast<char>('a' + i % 26));
+    emit("i", "C", "%s", text.c_str());
+    EXPECT_EQ(recordedChunkLengths(), row.chunks) << row.length;
+    EXPECT_EQ(recordedText(), text);
+    EXPECT_TRUE(recordedCalls.back().isEnd());
+    EXPECT_EQ(recordedCalls.size(), row.chunks.size() + 2) << "header, data, end";
+  }
+}
+
+TEST_F(Emission, LineStartFollowsTheFormatNotTheText) {
+  EXPECT_EQ(context.atLineStart, 0) << "the first header of a process starts a new line";
+  emit("w", "ID", "Hello\n");
+  EXPECT_EQ(context.atLineStart, 1);
+  emit("w", "ID", "%s", "ends in a newline\n");
+  EXPECT_EQ(context.atLineStart, 0) << "the format is examined, not the produced text";
+  emit("w", "ID", "line\n");
+  emit("w", "ID", "");
+  EXPECT_EQ(context.atLineStart, 0);
+  emit("w", "ID", nullptr);
+  EXPECT_EQ(context.atLineStart, 0);
+}
+
+TEST_F(Emission, ContinuationSuppressesTheHeaderOnceAndIsCleared) {
+  context.continuation = 1;
+  emit("w", "ID", "rest of the line\n");
+  ASSERT_EQ(recordedCalls.size(), 2u);
+  EXPECT_EQ(recordedCalls[0].data, "rest of the line\n");
+  EXPECT_EQ(context.continuation, 0);
+  EXPECT_EQ(context.atLineStart, 0) << "a continued line does not count as ended";
+
+  recordedCalls.clear();
+  emit("w", "ID", "next\n");
+  EXPECT_EQ(recordedCalls[0].label, "warn");
+  EXPECT_EQ(context.atLineStart, 1);
+}
+
+TEST_F(Emission, DisabledOrMissingCallbackReceivesNothing) {
+  context.callbackEnabled = 0;
+  emit("w", "ID", "x");
+  EXPECT_TRUE(recordedCalls.empty());
+  context.callbackEnabled = 1;
+  context.callback = nullptr;
+  EXPECT_NE(emit("w", "ID", "x"), 0);
+  EXPECT_TRUE(recordedCalls.empty());
+}
+
+TEST_F(Emission, AbsentArgumentListDeliversTheFormatVerbatim) {
+  emitMessage(&context, nullptr, nullptr, "50% %d done\n", nullptr, true);
+  EXPECT_EQ(recordedText(), "50% %d done\n");
+  EXPECT_EQ(context.atLineStart, 1);
+}
+
+TEST_F(Emission, EachDeliveryFormatsFromItsOwnCopyOfTheArguments) {
+  struct Twice {
+    static void run(OutputContext* context, const char* format, ...) {
+      va_list args;
+      va_start(args, format);
+      deliverToCallback(context, "a", "b", format, &args);
+      deliverToCallback(context, "a", "b", format, &args);
+      va_end(args);
+    }
+  };
+  Twice::run(&context, "%s-%c", "x", 'y');
+  EXPECT_EQ(recordedText(), "x-yx-y");
+}
+
+// A callback that emits a message of its own while the outer one is delivered.
+OutputContext* nestedContext;
+void TROVEX_CALL emittingCallback(const char* label, const char* id, const char* data, int length) {
+  recordCallback(label, id, data, length);
+  if (data && nestedContext) {
+    OutputContext* context = nestedContext;
+    nestedContext = nullptr;
+    context->callback = recordCallback;
+    printAndClose(context, "i", "INNER", "inner %d", 0);
+  }
+}
+
+TEST_F(Emission, MessageFromInsideTheCallbackIsDeliveredWithoutDeadlock) {
+  nestedContext = &context;
+  context.callback = emittingCallback;
+  EXPECT_NE(emit("w", "OUTER", "outer"), 0);
+  ASSERT_GE(recordedCalls.size(), 4u);
+  EXPECT_EQ(recordedCalls[0].id, "OUTER");
+  EXPECT_EQ(recordedCalls[2].id, "INNER");
+  EXPECT_EQ(context.emitDepth, 0u);
+}
+
+TEST_F(Emission, ResultIsTheOutcomeOfReleasingTheMutex) {
+  EXPECT_NE(emit("w", "ID", "x"), 0);
+  EXPECT_NE(printKeepOpen(&context, "w", "ID", "%s", "y"), 0);
+  EXPECT_NE(printAndClose(&context, nullptr, nullptr, "z"), 0);
+}
+
+#if !defined(_WIN32)
+TEST_F(Emission, WithoutAMutexMessagesStillArriveAndReportZero) {
+  destroyOutputContext(&context);
+  sim::failCall("CreateMutexA", 0, 1, ERROR_NOT_ENOUGH_MEMORY);
+  initOutputContext(&context);
+  context.callback = recordCallback;
+  EXPECT_EQ(context.mutex, nullptr);
+  EXPECT_EQ(emit("w", "ID", "x"), 0);
+  EXPECT_EQ(recordedText(), "x");
+}
+
+TEST_F(Emission, FailedReleaseReportsZero) {
+  sim::failCall("ReleaseMutex", 0, 1, ERROR_NOT_OWNER);
+  EXPECT_EQ(emit("w", "ID", "x"), 0);
+  ReleaseMutex(context.mutex);  // the failed release left it held
+  EXPECT_NE(emit("w", "ID", "x"), 0);
+  sim::reset();
+}
+#endif
+
+}  // namespace
