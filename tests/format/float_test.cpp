@@ -26,6 +26,7 @@ const std::vector<FormatExample> floatExamples = {
     FORMAT_EXAMPLE("%f", "0.5", "0.5", 0.5),
     FORMAT_EXAMPLE("%f", "100.0", "100", 100.0),
     FORMAT_EXAMPLE("%f", "0.1", "0.1", 0.1),
+    FORMAT_EXAMPLE("%f", "3.14159", "3.1415899999999999", 3.14159),  // the double's own noise
     FORMAT_EXAMPLE("%f", "-1.5", "-1.5", -1.5),
     FORMAT_EXAMPLE("%Lf", "0.5", "0.5", 0.5),
     FORMAT_EXAMPLE("%lf", "0.5", "0.5", 0.5),
@@ -70,13 +71,6 @@ const std::vector<FormatExample> floatExamples = {
 namespace {
 
 TEST(FormatFloat, Examples) { expectExamples(floatExamples); }
-
-TEST(FormatFloat, DefaultPrecisionShowsTheDoublesNoise) {
-  const std::string out = formatted("%f", 3.14159);
-  ASSERT_GE(out.size(), 9u);
-  EXPECT_EQ(out.substr(0, 9), "3.1415899");
-  EXPECT_LE(out.size(), 2u + 16u);
-}
 
 // Within one double step of a tie, double and extended arithmetic round
 // differently; every step here is a double, so these hold in both builds.

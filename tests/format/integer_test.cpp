@@ -61,7 +61,7 @@ const std::vector<FormatExample> integerExamples = {
     // Parser items around integers.
     FORMAT_EXAMPLE("%*d", "5, 42", "   42", 5, 42),
     FORMAT_EXAMPLE("%*5d", "9, 1234567", "12345", 9, 1234567),  // digits after "*" are a precision
-    FORMAT_EXAMPLE("%0-5d|", "7", "5d|", 7),              // "-" after "0" is the letter
+    FORMAT_EXAMPLE("%0-5d", "7", "5d", 7),                // "-" after "0" is the letter
     FORMAT_EXAMPLE("%+d", "7", "d", 7),                   // unlike printf: "+" is the letter
     FORMAT_EXAMPLE("%lLd", "7", "d", 7),                  // "L" after "l" is the letter
 };

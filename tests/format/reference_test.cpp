@@ -39,7 +39,7 @@ const std::vector<FormatExample> textExamples = {
     FORMAT_EXAMPLE("%.20p", "bytes 0x00 to 0x13", "00010203 04050607 08090A0B 0C0D0E0F10111213", dumpBytes),
     FORMAT_EXAMPLE("%.6P", "\"AB\\ncd\\0\"", "41420A63 6400   AB.cd.", "AB\ncd"),
     FORMAT_EXAMPLE("%.0p", "bytes 0x00 to 0x13", "", dumpBytes),
-    FORMAT_EXAMPLE("%n|", "a pointer", "|", dumpBytes),
+    FORMAT_EXAMPLE("%n", "a pointer", "", dumpBytes),
     FORMAT_EXAMPLE("%hd", "7", "d", 7),
     FORMAT_EXAMPLE("%e", "2.5", "", 2.5),
     FORMAT_EXAMPLE("50%", "none", "50", 0),
