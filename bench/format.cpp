@@ -66,9 +66,8 @@ void Vsnprintf(benchmark::State& state) {
 }
 BENCHMARK(Vsnprintf);
 
-// Where the time goes: the same number of characters as plain text only
-// (the cost of one output call per character), and the integer directives
-// alone.
+// Where the time goes: the same characters as plain text only (the cost of
+// one output call per character), and the integer directives alone.
 const char plainText[] =
     "protocol: wrote 1.234.567.890.123 bytes to 0x7ffe1234, slot    42, file c:\\\\tmp\\\\trovex.log, mode w\n";
 
@@ -85,6 +84,21 @@ void VsnprintfPlainText(benchmark::State& state) {
   }
 }
 BENCHMARK(VsnprintfPlainText);
+
+// The floor under any engine that makes one output call per character: the
+// calls alone, for the characters of the message.
+void OutputCallsOnly(benchmark::State& state) {
+  FormatSink sink{};
+  sink.put = discard;
+  for (auto _ : state) {
+    for (const char* p = plainText; *p != '\0'; ++p) {
+      sink.ch = *p;
+      sink.put(&sink);
+    }
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(OutputCallsOnly);
 
 void EngineIntegers(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(engineMessage("%LU%#x%5d", bytes, address, slot));

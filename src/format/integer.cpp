@@ -21,35 +21,32 @@ struct DigitPairs {
 };
 constexpr DigitPairs digitPairs;
 
+inline char* prependPair(char* p, unsigned below100) {
+  const char* pair = digitPairs.text + 2 * below100;
+  *--p = pair[1];
+  *--p = pair[0];
+  return p;
+}
+
 // Writes the decimal digits of value backwards from end; returns the first.
 char* decimalDigits32(uint32_t value, char* end) {
   char* p = end;
-  while (value >= 100) {
-    const char* pair = digitPairs.text + 2 * (value % 100);
-    value /= 100;
-    *--p = pair[1];
-    *--p = pair[0];
-  }
-  if (value >= 10) {
-    *--p = digitPairs.text[2 * value + 1];
-    *--p = digitPairs.text[2 * value];
-  } else {
-    *--p = static_cast<char>('0' + value);
-  }
+  for (; value >= 100; value /= 100) p = prependPair(p, value % 100);
+  if (value >= 10) return prependPair(p, value);
+  *--p = static_cast<char>('0' + value);
   return p;
 }
 
 // A 32-bit target has no 64-bit division instruction: nine digits at a time
-// come from one 64-bit division, the rest from 32-bit arithmetic.
+// (leading zeros included) come from one 64-bit division, the rest from
+// 32-bit arithmetic.
 char* decimalDigits64(uint64_t value, char* end) {
   char* p = end;
   while (value > 0xFFFFFFFFu) {
     const uint64_t high = value / 1000000000u;
     uint32_t low = static_cast<uint32_t>(value - high * 1000000000u);
-    for (int i = 0; i < 9; ++i) {
-      *--p = static_cast<char>('0' + low % 10);
-      low /= 10;
-    }
+    for (int i = 0; i < 4; ++i, low /= 100) p = prependPair(p, low % 100);
+    *--p = static_cast<char>('0' + low);
     value = high;
   }
   return decimalDigits32(static_cast<uint32_t>(value), p);
