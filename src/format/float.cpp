@@ -17,8 +17,8 @@ constexpr double Half = 0.5;
 constexpr double Tenth = 0.1;
 constexpr double Ten = 10.0;
 
-// Puts digit characters in front of the integer digits so far; false when
-// the buffer already holds its 31 digits.
+// Puts a digit in front of the integer digits so far; false when the buffer
+// already holds its 31 digits.
 inline bool prependDigit(FloatDigits* d, unsigned digit) {
   if (d->integerStart == 0) return false;
   d->integerDigits[--d->integerStart] = static_cast<char>('0' + digit);
@@ -26,9 +26,10 @@ inline bool prependDigit(FloatDigits* d, unsigned digit) {
 }
 
 // Taking a whole number apart in floating point (a tenth, its floor, the
-// remainder) is exact only while the tenth's rounding error stays below a
-// tenth: up to 10 x 2^49. Above, a tenth such as 721480201216376.9 rounds up
-// to the next integer and the remainder falls outside 0 to 9.
+// remainder) is exact only while a tenth of it, rounded to double, cannot
+// reach the next integer: below 10 x 2^49. Above, a tenth such as
+// 721480201216376.9 rounds up to ...377 and the remainder falls outside 0
+// to 9. The loop is kept below 2^52, with room to spare.
 constexpr double ExactDigitLoopBelow = 4503599627370496.0;  // 2^52
 
 // The integer digits of a whole number from 2^52 up, exactly: the double

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <type_traits>
 
 #include "support.h"
 
@@ -58,30 +59,24 @@ uint64_t anyBits(std::mt19937_64& random) {
 
 const char integerLetters[] = "diuxXo";
 
-TEST(FormatDifferential, Integers32) {
-  std::mt19937 choose(32);
-  std::mt19937_64 values(32);
+// int or long long, against "%d" or "%lld" and their siblings.
+template <typename Value>
+void expectIntegersAgree(unsigned seed) {
+  const bool wide = sizeof(Value) == 8;
+  std::mt19937 choose(seed);
+  std::mt19937_64 values(seed);
   for (int i = 0; i < 20000; ++i) {
     const uint64_t bits = anyBits(values);
-    const int value = static_cast<int>(static_cast<uint32_t>(bits ^ (bits >> 32)));
+    const Value value = static_cast<Value>(static_cast<std::make_unsigned_t<Value>>(wide ? bits : bits ^ bits >> 32));
     const char letter = integerLetters[choose() % 6];
     const bool isSigned = letter == 'd' || letter == 'i';
-    const Directive d = integerDirective(choose, letter, false, !isSigned || value >= 0);
+    const Directive d = integerDirective(choose, letter, wide, !isSigned || value >= 0);
     ASSERT_EQ(formatted(d.ours.c_str(), value), theirs(d.theirs.c_str(), value)) << d.ours << " of " << value;
   }
 }
 
-TEST(FormatDifferential, Integers64) {
-  std::mt19937 choose(64);
-  std::mt19937_64 values(64);
-  for (int i = 0; i < 20000; ++i) {
-    const long long value = static_cast<long long>(anyBits(values));
-    const char letter = integerLetters[choose() % 6];
-    const bool isSigned = letter == 'd' || letter == 'i';
-    const Directive d = integerDirective(choose, letter, true, !isSigned || value >= 0);
-    ASSERT_EQ(formatted(d.ours.c_str(), value), theirs(d.theirs.c_str(), value)) << d.ours << " of " << value;
-  }
-}
+TEST(FormatDifferential, Integers32) { expectIntegersAgree<int>(32); }
+TEST(FormatDifferential, Integers64) { expectIntegersAgree<long long>(64); }
 
 TEST(FormatDifferential, Text) {
   std::mt19937 random(115);
