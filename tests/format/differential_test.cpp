@@ -83,16 +83,16 @@ TEST(FormatDifferential, Text) {
   for (int i = 0; i < 20000; ++i) {
     std::string text(random() % 30, ' ');
     for (char& c : text) c = static_cast<char>(1 + random() % 255);
-    std::string spec = "%";
+    std::string directive = "%";
     switch (random() % 5) {
       case 0: break;
-      case 1: spec += std::to_string(1 + random() % 40); break;
-      case 2: spec += "-" + std::to_string(1 + random() % 40); break;
-      case 3: spec += "." + std::to_string(random() % 40); break;
-      default: spec += (random() % 2 ? "-" : "") + std::to_string(1 + random() % 40) + "." + std::to_string(random() % 40);
+      case 1: directive += std::to_string(1 + random() % 40); break;
+      case 2: directive += "-" + std::to_string(1 + random() % 40); break;
+      case 3: directive += "." + std::to_string(random() % 40); break;
+      default: directive += (random() % 2 ? "-" : "") + std::to_string(1 + random() % 40) + "." + std::to_string(random() % 40);
     }
-    spec += "s";
-    ASSERT_EQ(formatted(spec.c_str(), text.c_str()), theirs(spec.c_str(), text.c_str())) << spec << " of " << text;
+    directive += "s";
+    ASSERT_EQ(formatted(directive.c_str(), text.c_str()), theirs(directive.c_str(), text.c_str())) << directive << " of " << text;
   }
 }
 
