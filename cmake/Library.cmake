@@ -16,6 +16,10 @@ set_target_properties(trovex_objects PROPERTIES
   VISIBILITY_INLINES_HIDDEN ON)
 target_compile_options(trovex_objects PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+# Every floating-point step rounded to double, never contracted into a fused
+# multiply-add, so that the "f" conversion prints the same digits in every
+# build (the Windows toolchain file does the same for its SSE2 arithmetic).
+target_compile_options(trovex_objects PRIVATE -ffp-contract=off)
 if(NOT WIN32)
   target_link_libraries(trovex_objects PUBLIC pthread)
 endif()

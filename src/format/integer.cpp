@@ -1,15 +1,144 @@
-// Integer conversions. Not yet laid out: the argument is taken so that later
-// arguments stay aligned, and nothing is produced.
+// Integer conversions: 32-bit or 64-bit arguments as digits of radix 8, 10 or
+// 16, laid out with sign, fill, grouping of thousands and a precision that
+// caps fill and digits together.
 #include "format/conversions.h"
+#include "format/numbers.h"
 
 namespace {
-void takeInteger(FormatSink* sink) {
-  if (sink->flags & Int64Arg)
-    (void)va_arg(sink->args, long long);
-  else
-    (void)va_arg(sink->args, int);
+
+// 22 octal digits of a 64-bit value are the most any value needs.
+constexpr unsigned DigitBufferSize = 24;
+
+// Two decimal digits per division halves the divisions of the common radix.
+struct DigitPairs {
+  char text[200];
+  constexpr DigitPairs() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+  }
+};
+constexpr DigitPairs digitPairs;
+
+inline char* prependPair(char* p, unsigned below100) {
+  const char* pair = digitPairs.text + 2 * below100;
+  *--p = pair[1];
+  *--p = pair[0];
+  return p;
 }
+
+// Writes the decimal digits of value backwards from end; returns the first.
+char* decimalDigits32(uint32_t value, char* end) {
+  char* p = end;
+  for (; value >= 100; value /= 100) p = prependPair(p, value % 100);
+  if (value >= 10) return prependPair(p, value);
+  *--p = static_cast<char>('0' + value);
+  return p;
+}
+
+// A 32-bit target has no 64-bit division instruction: nine digits at a time
+// (leading zeros included) come from one 64-bit division, the rest from
+// 32-bit arithmetic.
+char* decimalDigits64(uint64_t value, char* end) {
+  char* p = end;
+  while (value > 0xFFFFFFFFu) {
+    const uint64_t high = value / 1000000000u;
+    uint32_t low = static_cast<uint32_t>(value - high * 1000000000u);
+    for (int i = 0; i < 4; ++i, low /= 100) p = prependPair(p, low % 100);
+    *--p = static_cast<char>('0' + low);
+    value = high;
+  }
+  return decimalDigits32(static_cast<uint32_t>(value), p);
+}
+
+// Radix 8 and 16 take bits from the low end; table is one half of digitTable.
+template <typename Unsigned>
+char* binaryDigits(Unsigned value, unsigned bits, const char* table, char* end) {
+  const unsigned mask = (1u << bits) - 1;
+  char* p = end;
+  do {
+    *--p = table[value & mask];
+    value >>= bits;
+  } while (value != 0);
+  return p;
+}
+
+template <typename Unsigned>
+void convertMagnitude(FormatSink* sink, Unsigned value, bool negative, unsigned radix, bool upperCase,
+                      char groupSeparator) {
+  char buffer[DigitBufferSize];
+  char* const end = buffer + DigitBufferSize;
+  const char* table = upperCase ? digitTable + 16 : digitTable;
+  char* first;
+  if (radix == 16)
+    first = binaryDigits(value, 4, table, end);
+  else if (radix == 8)
+    first = binaryDigits(value, 3, table, end);
+  else if (sizeof(Unsigned) > 4)
+    first = decimalDigits64(value, end);
+  else
+    first = decimalDigits32(static_cast<uint32_t>(value), end);
+  emitDigits(sink, first, static_cast<unsigned>(end - first), negative, groupSeparator);
+}
+
 }  // namespace
 
-void convertSigned(FormatSink* sink, unsigned, bool, char) { takeInteger(sink); }
-void convertUnsigned(FormatSink* sink, unsigned, bool, char) { takeInteger(sink); }
+void emitDigits(FormatSink* sink, const char* digits, unsigned count, bool negative, char groupSeparator) {
+  unsigned length = count;
+  if (groupSeparator != 0 && count > 3)
+    length += (count - 1) / 3;
+  else
+    groupSeparator = 0;
+
+  unsigned budget = sink->precision;  // NoPrecision is the budget 65535
+  unsigned width = sink->width < budget ? sink->width : budget;
+  if (!(sink->flags & LeftAlign) && width > length + (negative ? 1u : 0u)) {
+    // The sign stands before the fill, whether the fill is zeros or spaces.
+    if (negative) {
+      emitChar(sink, '-');
+      negative = false;
+      --width;
+    }
+    const unsigned fill = width - length;
+    emitRepeated(sink, (sink->flags & ZeroFill) ? '0' : ' ', fill);
+    budget -= fill;
+  }
+  if (negative) emitChar(sink, '-');
+
+  if (groupSeparator == 0) {
+    // Past the budget the least significant digits are cut.
+    const unsigned n = length < budget ? length : budget;
+    for (unsigned i = 0; i < n; ++i) emitChar(sink, digits[i]);
+    return;
+  }
+  unsigned group = (count - 1) % 3 + 1;
+  for (unsigned i = 0;;) {
+    for (; group > 0; --group) emitChar(sink, digits[i++]);
+    if (i == count) break;
+    emitChar(sink, groupSeparator);
+    group = 3;
+  }
+}
+
+void convertSigned(FormatSink* sink, unsigned radix, bool upperCase, char groupSeparator) {
+  // The magnitude is taken in the unsigned type of the same width, so that
+  // the most negative value converts in full.
+  if (sink->flags & Int64Arg) {
+    const long long value = va_arg(sink->args, long long);
+    const unsigned long long bits = static_cast<unsigned long long>(value);
+    convertMagnitude<uint64_t>(sink, value < 0 ? 0 - bits : bits, value < 0, radix, upperCase, groupSeparator);
+  } else {
+    const int value = va_arg(sink->args, int);
+    const unsigned bits = static_cast<unsigned>(value);
+    convertMagnitude<uint32_t>(sink, value < 0 ? 0 - bits : bits, value < 0, radix, upperCase, groupSeparator);
+  }
+}
+
+void convertUnsigned(FormatSink* sink, unsigned radix, bool upperCase, char groupSeparator) {
+  if (sink->flags & Int64Arg)
+    convertMagnitude<uint64_t>(sink, va_arg(sink->args, unsigned long long), false, radix, upperCase,
+                               groupSeparator);
+  else
+    convertMagnitude<uint32_t>(sink, va_arg(sink->args, unsigned), false, radix, upperCase, groupSeparator);
+}

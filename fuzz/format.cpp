@@ -1,0 +1,155 @@
+// libFuzzer target for the format engine. The first PoolSize bytes of an
+// input are a pool that chooses argument values (integers, doubles of any bit
+// pattern, null or real texts of chosen length and content); the rest is the
+// format, copied into an allocation of its own exact size so that
+// AddressSanitizer sees any read past its terminating zero.
+//
+// A caller must pass arguments of the kinds its directives name; reading a
+// double where an int was passed, or past the last argument, is undefined
+// behaviour of the caller, not a fault of the engine. The harness keeps that
+// contract for arbitrary formats: its conversion handler wraps the standard
+// one and hands every directive a fresh argument list holding exactly the
+// argument its letter takes, each text and memory block in an allocation of
+// exactly the size the directive may read. "*" widths and precisions come
+// from a list of two integers that is renewed for every directive.
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "format/format.h"
+
+namespace {
+
+constexpr size_t PoolSize = 32;
+
+struct Harness {
+  uint8_t pool[PoolSize];  // argument values, zero-padded for short inputs
+  size_t next;             // next pool byte to take, cyclic
+  va_list* starList;       // two ints for "*", alive during the run
+  size_t produced;         // characters put
+};
+
+uint8_t takeByte(Harness* h) {
+  const uint8_t b = h->pool[h->next];
+  h->next = (h->next + 1) % PoolSize;
+  return b;
+}
+
+uint64_t takeBits(Harness* h) {
+  uint64_t bits = 0;
+  for (int i = 0; i < 8; ++i) bits = bits << 8 | takeByte(h);
+  return bits;
+}
+
+void countCharacter(FormatSink* sink) { ++static_cast<Harness*>(sink->state)->produced; }
+
+const int storeTarget = 0;  // read-only: a store through "%n" would fault
+
+// Runs the standard handler on a list that holds the given argument only,
+// then renews the list for the next directive's "*" items.
+void convertWith(FormatSink* sink, ...) {
+  Harness* h = static_cast<Harness*>(sink->state);
+  va_list given;
+  va_start(given, sink);
+  va_end(sink->args);
+  va_copy(sink->args, given);
+  convertStandard(sink);
+  va_end(sink->args);
+  va_end(given);
+  va_copy(sink->args, *h->starList);
+}
+
+// Text of a chosen length in units of 8 or 16 bits, ending in a zero unit;
+// the unit values come from the pool and may end the text earlier.
+void* makeText(Harness* h, bool wide) {
+  const size_t length = takeByte(h) % 64;
+  const size_t unit = wide ? 2 : 1;
+  uint8_t* text = static_cast<uint8_t*>(std::malloc((length + 1) * unit));
+  for (size_t i = 0; i < length * unit; ++i) text[i] = takeByte(h);
+  std::memset(text + length * unit, 0, unit);
+  return text;
+}
+
+void convertFuzzed(FormatSink* sink) {
+  Harness* h = static_cast<Harness*>(sink->state);
+  const bool int64 = sink->flags & Int64Arg;
+  switch (*sink->format) {
+    case 'd': case 'i': case 'D': case 'I': case 'u': case 'U':
+    case 'x': case 'X': case 'o': case 'O':
+      if (int64) {
+        convertWith(sink, static_cast<long long>(takeBits(h)));
+        break;
+      }
+      [[fallthrough]];
+    case 'c': case 'C':
+      convertWith(sink, static_cast<int>(takeBits(h)));
+      break;
+    case 'f': {
+      const uint64_t bits = takeBits(h);
+      double value;
+      std::memcpy(&value, &bits, sizeof value);
+      convertWith(sink, value);
+      break;
+    }
+    case 's': case 'S': {
+      void* text = takeByte(h) % 8 == 0 ? nullptr : makeText(h, sink->flags & WideChars);
+      convertWith(sink, text);
+      std::free(text);
+      break;
+    }
+    case 'p': case 'P': {
+      const size_t count = sink->precision == NoPrecision ? 16 : sink->precision;
+      uint8_t* bytes = static_cast<uint8_t*>(std::malloc(count ? count : 1));
+      for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(i * 37);
+      convertWith(sink, bytes);
+      std::free(bytes);
+      break;
+    }
+    case 'n':
+      convertWith(sink, &storeTarget);
+      break;
+    default:
+      convertWith(sink, 0);  // takes no argument
+      break;
+  }
+}
+
+void run(Harness* h, const char* format, ...) {
+  va_list stars;
+  va_start(stars, format);
+  h->starList = &stars;
+  FormatSink sink;
+  beginFormatRun(&sink, format, &stars, countCharacter, h);
+  sink.convert = convertFuzzed;
+  formatToSink(&sink);
+  // Every run ends on the format's terminating zero, also inside a directive.
+  if (sink.format != format + std::strlen(format)) __builtin_trap();
+  endFormatRun(&sink);
+  va_end(stars);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Harness h{};
+  std::memcpy(h.pool, data, size < PoolSize ? size : PoolSize);
+  const size_t formatSize = size > PoolSize ? size - PoolSize : 0;
+  char* format = static_cast<char*>(std::malloc(formatSize + 1));
+  if (formatSize) std::memcpy(format, data + PoolSize, formatSize);
+  format[formatSize] = '\0';
+
+  run(&h, format, static_cast<int>(takeBits(&h)), static_cast<int>(takeBits(&h)));
+
+  // Without an argument list the format is plain text: one character each.
+  Harness plain{};
+  FormatSink sink;
+  beginFormatRun(&sink, format, nullptr, countCharacter, &plain);
+  formatToSink(&sink);
+  endFormatRun(&sink);
+  if (plain.produced != std::strlen(format)) __builtin_trap();
+
+  std::free(format);
+  return 0;
+}

@@ -1,0 +1,37 @@
+// A host's integer and "f" directives reach its callback byte for byte, with
+// the host's own argument list: natively and from the DLL under Wine.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "trovex.h"
+
+namespace {
+
+std::string received;  // the data calls of the last message
+
+void TROVEX_CALL collect(const char*, const char*, const char* data, int length) {
+  if (data) received.append(data, static_cast<size_t>(length));
+}
+
+template <typename... Args>
+std::string body(const char* format, Args... args) {
+  received.clear();
+  Trovex_Func_i(collect);
+  Trovex_Printf("we", "FMT", format, args...);
+  Trovex_Func_i(nullptr);
+  return received;
+}
+
+TEST(HostFormat, IntegersAndFloatsArriveExactly) {
+  EXPECT_EQ(body("%d|%5d|%05d|%-5d|%.3d", -2147483647 - 1, -42, -42, 42, 12345),
+            "-2147483648|-  42|-0042|42|123");
+  EXPECT_EQ(body("%15LU|%LD|%#x|%#o|%LX", 1073741824ULL, -1234567LL, 255u, 8u, 1ULL << 40),
+            "  1.073.741.824|-1.234.567|0xff|010|10000000000");
+  EXPECT_EQ(body("%f|%.2f|%.1f|%8.2f|%05.1f|%2f", 0.1, 2.675, 0.25, 3.14159, -2.25, 12345.5),
+            "0.1|2.68|0.3|       3.14|-0002.3|12.5");
+  EXPECT_EQ(body("%f|%.0f|%Lu", 3.14159, 1e23, 18446744073709551615ULL),
+            "3.1415899999999999|99999999999999991611392|18446744073709551615");
+}
+
+}  // namespace
