@@ -31,15 +31,33 @@ const int mode = 'w';
 // happens for every character even though it does nothing.
 void discard(FormatSink*) {}
 
+void discardRun(FormatSink*, const char*, unsigned) {}
+
+// With takeRuns the output function also takes runs of plain characters at
+// once, as the stream destination's does.
+const char* runMessage(bool takeRuns, const char* format, va_list* args) {
+  FormatSink sink;
+  beginFormatRun(&sink, format, args, discard, nullptr);
+  if (takeRuns) sink.putRun = discardRun;
+  formatToSink(&sink);
+  endFormatRun(&sink);
+  return sink.format;
+}
+
+const char* engineRunsMessage(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const char* end = runMessage(true, format, &args);
+  va_end(args);
+  return end;
+}
+
 const char* engineMessage(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  FormatSink sink;
-  beginFormatRun(&sink, format, &args, discard, nullptr);
-  formatToSink(&sink);
-  endFormatRun(&sink);
+  const char* end = runMessage(false, format, &args);
   va_end(args);
-  return sink.format;
+  return end;
 }
 
 int libcMessage(char* buffer, size_t size, const char* format, ...) {
@@ -56,6 +74,13 @@ void Engine(benchmark::State& state) {
   }
 }
 BENCHMARK(Engine);
+
+void EngineRuns(benchmark::State& state) {
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(engineRunsMessage(engineFormat, label, bytes, address, slot, fileName, mode));
+  }
+}
+BENCHMARK(EngineRuns);
 
 void Vsnprintf(benchmark::State& state) {
   for (auto _ : state) {
@@ -138,8 +163,9 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   // On a shared machine the CPU time is the steadier of the two.
-  for (const char* pair : {"", "PlainText", "Integers"}) {
-    const std::string engine = std::string("Engine") + pair, libc = std::string("Vsnprintf") + pair;
+  for (const char* pair : {"", "PlainText", "Integers", "Runs"}) {
+    const std::string engine = std::string("Engine") + pair;
+    const std::string libc = std::string("Vsnprintf") + (std::string(pair) == "Runs" ? "" : pair);
     if (reporter.cpuTimes.count(engine) && reporter.cpuTimes.count(libc))
       std::printf("%s / %s per message: %.2f (CPU time), %.2f (real time)\n", engine.c_str(), libc.c_str(),
                   reporter.cpuTimes[engine] / reporter.cpuTimes[libc], reporter.realTimes[engine] / reporter.realTimes[libc]);
