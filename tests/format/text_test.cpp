@@ -1,4 +1,5 @@
-// The directive parser and the text, character and memory-dump conversions.
+// The directive parser and the text, character and memory-dump conversions,
+// beyond the documented examples in reference_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,10 +13,6 @@ const char* const NullText = nullptr;
 
 // Rows whose name says "differs" show a deliberate difference from the common printf.
 TEST(FormatParser, FlagsAreReadOnlyInTheirFixedOrder) {
-  EXPECT_EQ(formatted(""), "");
-  EXPECT_EQ(formatted("%%"), "%");
-  EXPECT_EQ(formatted("%5%"), "%") << "percent ignores width";
-  EXPECT_EQ(formatted("%-05s|%05s", "ab", "ab"), "ab   |   ab") << "text never zero-filled";
   // "0" then "-": "-" becomes the conversion letter, the argument stays unconsumed.
   EXPECT_EQ(formatted("%0-5d%s", "next"), "5dnext");
   // differs: "+" is no flag but the conversion letter; 7 stays the next argument.
@@ -65,8 +62,6 @@ TEST(FormatText, PlainTextWidthPrecisionAndAlignment) {
     const char* text;
     const char* expected;
   } rows[] = {
-      {"[%s]", "abc", "[abc]"},        {"[%.2s]", "abc", "[ab]"},
-      {"[%5.2s]", "abc", "[   ab]"},   {"[%-5.2s]", "abc", "[ab   ]"},
       {"[%2s]", "abcd", "[abcd]"},     {"[%-6s]", "abc", "[abc   ]"},
       {"[%#s]", "abc", "[\"abc\"]"},   {"[%#5s]", "ab", "[\"   ab\"]"},
       {"[%#-5s]", "ab", "[\"ab   \"]"}, {"[%.0s]", "abc", "[]"},
@@ -77,8 +72,6 @@ TEST(FormatText, PlainTextWidthPrecisionAndAlignment) {
 }
 
 TEST(FormatText, NullTextPrintsMarker) {
-  EXPECT_EQ(formatted("%s", NullText), "**NULL**");
-  EXPECT_EQ(formatted("%#s", NullText), "\"**NULL**\"");
   EXPECT_EQ(formatted("%S", NullText), "**NULL**");
   EXPECT_EQ(formatted("%.4s", NullText), "**NU");
   // The marker is 8-bit text even for a wide directive.
@@ -124,8 +117,6 @@ TEST(FormatCharacter, PlainAndPrintableOnly) {
 TEST(FormatDump, HexadecimalLinesAndCharacterColumn) {
   unsigned char bytes[40];
   for (unsigned i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(i);
-  EXPECT_EQ(formatted("%p", bytes), "00010203 04050607 08090A0B 0C0D0E0F");
-  EXPECT_EQ(formatted("%.20p", bytes), "00010203 04050607 08090A0B 0C0D0E0F10111213");
   EXPECT_EQ(formatted("%.20P", bytes),
             "00010203 04050607 08090A0B 0C0D0E0F   ................\n10111213   ....");
   EXPECT_EQ(formatted("%.0p|%.0P|", bytes, bytes), "||");
