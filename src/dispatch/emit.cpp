@@ -18,9 +18,9 @@ const char HeaderAfterOpenLine[] = "\n%s<%s>: ";
 constexpr unsigned ChunkSize = 96;
 
 struct CallbackChunk {
+  ChunkCollector chunks;     // first, so the collector's address is the chunk's; holds `fill`
   MessageCallback callback;  // copied at the start of the delivery
   char text[ChunkSize];      // characters produced and not yet delivered
-  uint16_t fill;             // characters in text
 };
 
 // The highest level among the letters wins: 'e' 3, 'w' 2, 'i' 1.
@@ -37,13 +37,9 @@ unsigned categoryLevel(const char* typeLetters) {
 
 // A full chunk goes out only when the 97th character arrives, so a body of
 // exactly 96 characters is one data call.
-void collectChunk(FormatSink* sink) {
-  CallbackChunk* chunk = static_cast<CallbackChunk*>(sink->state);
-  if (chunk->fill == ChunkSize) {
-    chunk->callback(nullptr, nullptr, chunk->text, ChunkSize);
-    chunk->fill = 0;
-  }
-  chunk->text[chunk->fill++] = sink->ch;
+void deliverFullChunk(ChunkCollector* chunks) {
+  CallbackChunk* chunk = reinterpret_cast<CallbackChunk*>(chunks);
+  chunk->callback(nullptr, nullptr, chunk->text, ChunkSize);
 }
 
 bool endsWithNewline(const char* format) {
@@ -58,14 +54,14 @@ void deliverToCallback(OutputContext* context, const char* label, const char* id
   if (label && !*label) label = nullptr;
   if (id && !*id) id = nullptr;
   CallbackChunk chunk;
+  chunk.chunks = ChunkCollector{chunk.text, ChunkSize, 0, deliverFullChunk};
   chunk.callback = context->callback;
-  chunk.fill = 0;
   if (label || id) chunk.callback(label, id, nullptr, 0);
   FormatSink sink;
-  beginFormatRun(&sink, format, args, collectChunk, &chunk);
+  beginChunkedRun(&sink, format, args, &chunk.chunks);
   formatToSink(&sink);
   endFormatRun(&sink);
-  if (chunk.fill > 0) chunk.callback(nullptr, nullptr, chunk.text, chunk.fill);
+  if (chunk.chunks.fill > 0) chunk.callback(nullptr, nullptr, chunk.text, chunk.chunks.fill);
   chunk.callback(nullptr, nullptr, nullptr, 0);
 }
 

@@ -53,3 +53,18 @@ void beginFormatRun(FormatSink* sink, const char* format, va_list* args, FormatP
 
 // Ends a run that beginFormatRun started (releases the argument copy).
 void endFormatRun(FormatSink* sink);
+
+// An output function that collects characters in its owner's array and
+// passes them on in full pieces. A full piece goes out only when one more
+// character arrives, so after the run the owner finishes the last piece of
+// 1 to `size` characters (or none) itself.
+struct ChunkCollector {
+  char* text;                               // the owner's array of `size` characters
+  uint16_t size;                            // characters per full piece
+  uint16_t fill;                            // characters held in text
+  void (*passOn)(ChunkCollector* chunks);   // takes the `size` characters held
+};
+
+// Starts a run (as beginFormatRun) whose characters, plain runs included,
+// go to the collector.
+void beginChunkedRun(FormatSink* sink, const char* format, va_list* args, ChunkCollector* chunks);

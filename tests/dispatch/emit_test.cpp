@@ -90,6 +90,15 @@ TEST_F(Emission, BodyArrivesInChunksOfAtMost96Bytes) {
   }
 }
 
+TEST_F(Emission, ChunksAreCutTheSameWhereTextArrivesInRuns) {
+  // Plain text, text arguments and single characters mixed across chunk borders.
+  const std::string before(90, 'b'), argument(10, 'a'), after(100, 'z');
+  const std::string format = before + "%s%c%S" + after;
+  emit("w", "R", format.c_str(), argument.c_str(), '!', "\t");
+  EXPECT_EQ(recordedText(), before + argument + "!\\t" + after);
+  EXPECT_EQ(recordedChunkLengths(), (std::vector<int>{96, 96, 11}));
+}
+
 TEST_F(Emission, LineStartFollowsTheFormatNotTheText) {
   EXPECT_EQ(context.atLineStart, 0) << "the first header of a process starts a new line";
   emit("w", "ID", "Hello\n");
