@@ -14,7 +14,7 @@ endif()
 # Unit tests: every tests/<subsystem>/*.cpp in one program that links the
 # library's objects, so internal functions can be tested directly.
 file(GLOB TROVEX_UNIT_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/*/*.cpp)
-list(FILTER TROVEX_UNIT_TESTS EXCLUDE REGEX "/tests/host/")
+list(FILTER TROVEX_UNIT_TESTS EXCLUDE REGEX "/tests/(host|reload)/")
 add_executable(trovex_tests ${TROVEX_UNIT_TESTS}
   ${PROJECT_SOURCE_DIR}/tests/test_main.cpp ${PROJECT_SOURCE_DIR}/tests/support.cpp)
 target_link_libraries(trovex_tests PRIVATE trovex_objects gtest)
@@ -31,6 +31,15 @@ set_source_files_properties(${PROJECT_SOURCE_DIR}/tests/host/header_c89.c PROPER
 target_link_libraries(trovex_host_tests PRIVATE trovex gtest_main)
 target_link_options(trovex_host_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
 add_test(NAME host COMMAND trovex_host_tests)
+
+# Repeated load and unload of the built library by a program that does not
+# link it.
+add_executable(trovex_reload_tests ${PROJECT_SOURCE_DIR}/tests/reload/reload_test.cpp)
+target_link_libraries(trovex_reload_tests PRIVATE gtest_main ${CMAKE_DL_LIBS})
+target_compile_definitions(trovex_reload_tests PRIVATE TROVEX_LIBRARY_PATH="$<TARGET_FILE:trovex>")
+target_link_options(trovex_reload_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
+add_dependencies(trovex_reload_tests trovex)
+add_test(NAME reload COMMAND trovex_reload_tests)
 
 if(WIN32)
   find_program(TROVEX_OBJDUMP NAMES ${CMAKE_CXX_COMPILER_TARGET}-objdump i686-w64-mingw32-objdump REQUIRED)

@@ -9,10 +9,16 @@
 namespace {
 enum OutputType { ChannelOutput = 1, ProtocolOutput = 2 };
 
-int swapState(int32_t* field, int state) {
-  const int previous = *field;
-  *field = state;
-  return previous;
+// The filter is read by messages under the context's mutex, so it changes
+// under the same mutex.
+int swapSwitch(char letter, int state) {
+  ContextLock hold(&outputContext);
+  return swapCategorySwitch(&messageFilter, letter, state);
+}
+
+void setIdList(void (*set)(MessageFilter*, const char*), const char* patterns) {
+  ContextLock hold(&outputContext);
+  set(&messageFilter, patterns);
 }
 
 // The export receives the host's list; emission works on a copy it can point at.
@@ -56,23 +62,23 @@ TROVEX_API int TROVEX_CALL Trovex_CopyFile_si(const char* destination, int appen
   return copyProtocolFile(&outputContext, destination, append ? 1 : 0);
 }
 
-TROVEX_API int TROVEX_CALL Trovex_WarnState_i(int state) { return swapState(&messageFilter.warnState, state); }
-TROVEX_API int TROVEX_CALL Trovex_ErrorState_i(int state) { return swapState(&messageFilter.errorState, state); }
-TROVEX_API int TROVEX_CALL Trovex_InitState_i(int state) { return swapState(&messageFilter.initState, state); }
+TROVEX_API int TROVEX_CALL Trovex_WarnState_i(int state) { return swapSwitch('w', state); }
+TROVEX_API int TROVEX_CALL Trovex_ErrorState_i(int state) { return swapSwitch('e', state); }
+TROVEX_API int TROVEX_CALL Trovex_InitState_i(int state) { return swapSwitch('i', state); }
 
-TROVEX_API void TROVEX_CALL Trovex_IncludeID_s(const char* patterns) { setIncludeIds(&messageFilter, patterns); }
-TROVEX_API void TROVEX_CALL Trovex_ExcludeID_s(const char* patterns) { setExcludeIds(&messageFilter, patterns); }
+TROVEX_API void TROVEX_CALL Trovex_IncludeID_s(const char* patterns) { setIdList(setIncludeIds, patterns); }
+TROVEX_API void TROVEX_CALL Trovex_ExcludeID_s(const char* patterns) { setIdList(setExcludeIds, patterns); }
 
 TROVEX_API int TROVEX_CALL Trovex_EnableOutput_ii(int type, int on) {
   switch (type) {
-    case ChannelOutput: outputContext.channelEnabled = on != 0; return 1;
-    case ProtocolOutput: outputContext.protocolEnabled = on != 0; return 1;
+    case ChannelOutput: setChannelEnabled(&outputContext, on != 0); return 1;
+    case ProtocolOutput: setProtocolEnabled(&outputContext, on != 0); return 1;
     default: return 0;
   }
 }
 
 TROVEX_API int TROVEX_CALL Trovex_Func_i(MessageCallback fn) {
-  outputContext.callback = fn;
+  setCallback(&outputContext, fn);
   return 1;
 }
 

@@ -12,6 +12,7 @@ extern "C" {
 }
 
 void startUpLibrary() {
+  initFileLayer();
   openStandardStreams();  // loading goes on without them if this fails
   initMessageFilter(&messageFilter);
   initOutputContext(&outputContext);
@@ -20,6 +21,7 @@ void startUpLibrary() {
 void shutDownLibrary() {
   destroyOutputContext(&outputContext);
   closeStandardStreams();
+  shutDownFileLayer();
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {

@@ -1,7 +1,9 @@
 #include "dispatch/emit.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "debugchannel/channel.h"
 #include "dispatch/filter.h"
@@ -15,6 +17,8 @@ const char* const CategoryLabels[4] = {"", "init", "warn", "error"};
 const char HeaderAtLineStart[] = "%s<%s>: ";
 const char HeaderAfterOpenLine[] = "\n%s<%s>: ";
 
+// Hosts are promised data calls of at most 96 bytes, and a body of exactly 96
+// characters as one call: fixed by the callback contract, not tunable.
 constexpr unsigned ChunkSize = 96;
 
 struct CallbackChunk {
@@ -22,6 +26,10 @@ struct CallbackChunk {
   MessageCallback callback;  // copied at the start of the delivery
   char text[ChunkSize];      // characters produced and not yet delivered
 };
+
+// deliverFullChunk turns the collector's address back into its chunk.
+static_assert(offsetof(CallbackChunk, chunks) == 0, "the collector must open the chunk record");
+static_assert(std::is_standard_layout_v<CallbackChunk>, "offsetof needs a standard layout");
 
 // The highest level among the letters wins: 'e' 3, 'w' 2, 'i' 1.
 unsigned categoryLevel(const char* typeLetters) {
@@ -49,13 +57,13 @@ bool endsWithNewline(const char* format) {
 
 }  // namespace
 
-void deliverToCallback(OutputContext* context, const char* label, const char* id,
+void deliverToCallback(MessageCallback callback, const char* label, const char* id,
                        const char* format, va_list* args) {
   if (label && !*label) label = nullptr;
   if (id && !*id) id = nullptr;
   CallbackChunk chunk;
   chunk.chunks = ChunkCollector{chunk.text, ChunkSize, 0, deliverFullChunk};
-  chunk.callback = context->callback;
+  chunk.callback = callback;
   if (label || id) chunk.callback(label, id, nullptr, 0);
   FormatSink sink;
   beginChunkedRun(&sink, format, args, &chunk.chunks);
@@ -68,7 +76,7 @@ void deliverToCallback(OutputContext* context, const char* label, const char* id
 int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
                 const char* format, va_list* args, bool keepOpen) {
   if (!format) format = "";
-  if (context->mutex) WaitForSingleObject(context->mutex, INFINITE);
+  lockContext(context);
   // A message emitted from inside the host's callback runs nested in the
   // outer one, on the same thread: it must leave the outer message's
   // protocol stream open.
@@ -87,11 +95,13 @@ int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
       if (headerDue) channelPrintf(header, label, idText);
       channelVPrintf(format, args);
     }
-    if (context->callbackEnabled && context->callback) {
+    // Read once: the callback may change the setting on this thread.
+    const MessageCallback callback = context->callbackEnabled ? context->callback : nullptr;
+    if (callback) {
       if (context->continuation)
-        deliverToCallback(context, nullptr, nullptr, format, args);
+        deliverToCallback(callback, nullptr, nullptr, format, args);
       else
-        deliverToCallback(context, label, idText, format, args);
+        deliverToCallback(callback, label, idText, format, args);
     }
     if (stream) {
       if (headerDue) printStream(stream, header, label, idText);
@@ -105,8 +115,7 @@ int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
   context->continuation = 0;
 
   --context->emitDepth;
-  if (!context->mutex) return 0;
-  return ReleaseMutex(context->mutex) ? 1 : 0;
+  return unlockContext(context);
 }
 
 int printKeepOpen(OutputContext* context, const char* typeLetters, const char* id,

@@ -22,5 +22,5 @@ int printAndClose(OutputContext* context, const char* typeLetters, const char* i
 
 // The callback destination of one message: the header call, the text in
 // chunks of at most 96 bytes, the end call.
-void deliverToCallback(OutputContext* context, const char* label, const char* id,
+void deliverToCallback(MessageCallback callback, const char* label, const char* id,
                        const char* format, va_list* args);

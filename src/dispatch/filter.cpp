@@ -65,6 +65,17 @@ void copyCut(char* field, unsigned size, const char* text) {
 }
 }  // namespace
 
+int32_t swapCategorySwitch(MessageFilter* filter, char letter, int32_t state) {
+  int32_t* field = letter == 'e' ? &filter->errorState
+                 : letter == 'w' ? &filter->warnState
+                 : letter == 'i' ? &filter->initState
+                                 : nullptr;
+  if (!field) return 0;
+  const int32_t previous = *field;
+  *field = state;
+  return previous;
+}
+
 void setIncludeIds(MessageFilter* filter, const char* text) { copyCut(filter->includeIds, PatternListSize, text); }
 void setExcludeIds(MessageFilter* filter, const char* text) { copyCut(filter->excludeIds, PatternListSize, text); }
 

@@ -4,8 +4,9 @@
 
 #include <cstdint>
 
+// Fixed sizes, not tunable: hosts rely on where a long list or pattern is cut.
 constexpr unsigned PatternListSize = 2048;    // bytes of a list field, NUL included
-constexpr unsigned PatternBufferSize = 2000;  // bytes of one pattern cut from a list, NUL included
+constexpr unsigned PatternBufferSize = 2000;  // bytes of one pattern cut from a list (on the stack), NUL included
 
 struct MessageFilter {
   int32_t warnState;                // 'w' switch; nonzero is on, stored as given
@@ -31,6 +32,10 @@ bool categoryPasses(const MessageFilter* filter, const char* typeLetters);
 // Null ids pass; otherwise the id must not match the exclude list and, when
 // there is an include list, must match it.
 bool idPasses(const MessageFilter* filter, const char* id);
+
+// Stores state unchanged in the switch of category letter 'e', 'w' or 'i'
+// and returns the value it held; any other letter changes nothing and gives 0.
+int32_t swapCategorySwitch(MessageFilter* filter, char letter, int32_t state);
 
 // Copy a list into its field, cut to its first 2047 characters; null empties it.
 void setIncludeIds(MessageFilter* filter, const char* text);

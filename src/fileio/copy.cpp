@@ -3,7 +3,10 @@
 #include "platform/win32.h"
 
 namespace {
-constexpr uint32_t CopyChunk = 32000;  // bytes per read and write
+// Bytes per read and write of a copy. Fixed, not tunable: it is larger than
+// a stream buffer, so each step is one direct ReadFile and one WriteFile.
+constexpr uint32_t CopyChunk = 32000;
+static_assert(CopyChunk >= StreamBufferSize, "copy steps must bypass the stream buffer");
 }  // namespace
 
 int32_t copyStream(Stream* source, Stream* destination) {
@@ -14,6 +17,10 @@ int32_t copyStream(Stream* source, Stream* destination) {
   bool failed = false;
   for (;;) {
     const uint32_t count = readStream(area, 1, CopyChunk, source);
+    if (source->flags & ReadFailed) {
+      failed = true;
+      break;
+    }
     if (count == 0) break;
     if (writeStream(area, 1, count, destination) < count) {
       failed = true;

@@ -14,12 +14,16 @@ enum StreamFlag : uint16_t {
   LineBuffered = 0x01,  // a character device: output is written at each newline
   Reading = 0x04,       // the buffer holds input read ahead from the file
   Writing = 0x08,       // the buffer holds output not yet written
+  ReadFailed = 0x10,    // a read from the file failed (not its end); stays until close
   AtEnd = 0x20,         // a buffer fill read nothing; stays until close
   Failed = 0x40,        // a flush failed to write; stays until close
   OwnsBuffer = 0x80,    // the buffer was allocated with the stream and is freed with it
 };
 
-constexpr uint32_t StreamBufferSize = 8188;  // bytes of every stream's buffer
+// Bytes of every stream's buffer. Fixed, not tunable: it decides when the
+// file sees a write (one WriteFile per 8188 bytes of output) and which
+// requests bypass the buffer, both of which callers and tests rely on.
+constexpr uint32_t StreamBufferSize = 8188;
 constexpr int StandardSlots = 3;             // slots 0 to 2: standard input, output, error
 constexpr int SlotCount = 256;               // slots 3 to 255 hold files opened by name
 
@@ -54,7 +58,9 @@ int flushStream(Stream* stream);
 // Writes size * count bytes (modulo 2^32); returns the whole elements accepted.
 uint32_t writeStream(const void* data, uint32_t size, uint32_t count, Stream* stream);
 // Reads up to size * count bytes; returns the whole elements delivered. A
-// read failure looks like the end of the file.
+// read that fails (rather than meeting the end of the file) is recorded in
+// the error state and leaves the stream ReadFailed, so a short count can be
+// told apart from the end.
 uint32_t readStream(void* data, uint32_t size, uint32_t count, Stream* stream);
 
 // Formatted printing into a stream; returns the characters produced modulo
@@ -64,8 +70,14 @@ uint16_t vprintStream(Stream* stream, const char* format, va_list* args);
 uint16_t printStream(Stream* stream, const char* format, ...);
 
 // Copies the rest of source into destination in 32,000-byte steps; returns
-// the bytes copied, or -1 when memory is lacking or a write falls short.
+// the bytes copied, or -1 when memory is lacking, a read fails or a write
+// falls short.
 int32_t copyStream(Stream* source, Stream* destination);
+
+// Sets up the layer's lock; the library's start-up calls it before any other
+// file operation, and shutDownFileLayer deletes the lock after the last one.
+void initFileLayer();
+void shutDownFileLayer();
 
 // The three standard streams over the process's standard handles, opened at
 // load and closed at unload. A missing standard error writes to standard
@@ -88,6 +100,7 @@ constexpr int32_t ErrorNoMemory = 12;   // memory or a free slot is lacking
 constexpr int32_t ErrorStreamState = 1; // a Failed (or, reading, AtEnd) stream was used
 constexpr int32_t ErrorAccess = 13;
 constexpr int32_t ErrorInvalidName = 22;
+constexpr int32_t ErrorInvalidArgument = 22;  // a rejected mode string, a null name or mode (system error 87)
 constexpr int32_t ErrorQuota = 69;
 constexpr int32_t ErrorUnknown = 201;
 constexpr int32_t ErrorWriteProtected = 202;

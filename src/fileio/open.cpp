@@ -38,6 +38,13 @@ bool parseMode(const char* text, OpenMode* mode) {
   return *text == '\0';
 }
 
+// A rejected mode or a missing argument fails the open before any file is
+// touched, and says so in the error state.
+void recordInvalidArgument() {
+  systemError = ERROR_INVALID_PARAMETER;
+  errorNumber = ErrorInvalidArgument;
+}
+
 // Opens a stream on the file `name`, or with a null name on the standard
 // slot `standardSlot`. mode may be null for a standard slot only.
 Stream* openOn(const char* name, int standardSlot, const char* modeText) {
@@ -58,6 +65,7 @@ Stream* openOn(const char* name, int standardSlot, const char* modeText) {
 
   OpenMode mode{};
   bool opened = modeText ? parseMode(modeText, &mode) : !name;
+  if (!opened) recordInvalidArgument();
   int slot = standardSlot;
   if (opened && name) {
     if (mode.keepAttributes) {
@@ -93,7 +101,10 @@ Stream* openOn(const char* name, int standardSlot, const char* modeText) {
 }  // namespace
 
 Stream* openStream(const char* name, const char* mode) {
-  if (!name || !mode) return nullptr;
+  if (!name || !mode) {
+    recordInvalidArgument();
+    return nullptr;
+  }
   return openOn(name, -1, mode);
 }
 

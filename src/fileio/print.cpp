@@ -1,10 +1,15 @@
 // Formatted printing into a stream: the format engine's characters are
 // staged in 256-character pieces, so no character meets a system call alone.
+#include <cstddef>
+#include <type_traits>
+
 #include "fileio/fileio.h"
 #include "format/format.h"
 
 namespace {
 
+// Characters gathered before one writeStream call: a speed choice that
+// changes no output, since the stream buffers anyway.
 constexpr uint16_t StagingSize = 256;
 
 struct Staging {
@@ -13,6 +18,10 @@ struct Staging {
   uint16_t total;         // characters passed on so far, modulo 65536
   char text[StagingSize];
 };
+
+// passOn turns the collector's address back into its staging record.
+static_assert(offsetof(Staging, chunks) == 0, "the collector must open the staging record");
+static_assert(std::is_standard_layout_v<Staging>, "offsetof needs a standard layout");
 
 // Passes a full staging array on to the stream. The characters count as
 // produced whether or not the stream takes them, so its count is not needed.

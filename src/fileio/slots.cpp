@@ -12,29 +12,23 @@ const HANDLE ReservedSlot = INVALID_HANDLE_VALUE;
 
 Stream listHead;  // fixed head entry of the open-stream list; only `next` is used
 
-// The lock over the slot table and the open-stream list. It is set up on first
-// use and kept for the life of the process: the layer is in use from the
-// module's start-up to its shut-down, outside the lifetime of any static
-// object of this file.
-CRITICAL_SECTION* layerLock() {
-  static CRITICAL_SECTION lock;
-  static const bool ready = [] {
-    InitializeCriticalSection(&lock);
-    return true;
-  }();
-  (void)ready;
-  return &lock;
-}
+// The lock over the slot table and the open-stream list, set up at library
+// load and deleted at unload (a function-local static would need a guarded
+// initialisation, which costs the DLL a handle per load).
+CRITICAL_SECTION layerLock;
 
 class LayerLock {
  public:
-  LayerLock() { EnterCriticalSection(layerLock()); }
-  ~LayerLock() { LeaveCriticalSection(layerLock()); }
+  LayerLock() { EnterCriticalSection(&layerLock); }
+  ~LayerLock() { LeaveCriticalSection(&layerLock); }
   LayerLock(const LayerLock&) = delete;
   LayerLock& operator=(const LayerLock&) = delete;
 };
 
 }  // namespace
+
+void initFileLayer() { InitializeCriticalSection(&layerLock); }
+void shutDownFileLayer() { DeleteCriticalSection(&layerLock); }
 
 HANDLE slotHandle(int slot) { return slot >= 0 && slot < SlotCount ? handleSlots[slot] : nullptr; }
 
@@ -73,8 +67,7 @@ int openSlot(const char* name, const SlotOpen& open) {
 
 void releaseSlot(int slot) {
   if (slot < StandardSlots || slot >= SlotCount) return;
-  CloseHandle(handleSlots[slot]);
-  recordLastError();
+  if (!CloseHandle(handleSlots[slot])) recordLastError();
   LayerLock hold;
   handleSlots[slot] = nullptr;
 }

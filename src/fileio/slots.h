@@ -26,7 +26,7 @@ void setStandardSlots(HANDLE input, HANDLE output, HANDLE error);
 int openSlot(const char* name, const SlotOpen& open);
 
 // Closes the handle of a named slot and frees the slot; standard slots are
-// left alone. Records the last system error whatever the outcome.
+// left alone. A failed close is recorded in the error state.
 void releaseSlot(int slot);
 
 // Links a stream in at the front of the open-stream list, or unlinks it.

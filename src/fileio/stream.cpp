@@ -16,6 +16,13 @@ namespace {
 
 constexpr uint8_t Newline = 10;
 
+// Drops input read ahead: the next read goes to the file. The file position
+// is not moved back over it.
+inline void dropReadAhead(Stream* stream) {
+  stream->readAvail = 0;
+  stream->flags &= ~Reading;
+}
+
 // Puts byte c when the buffer has no plain room: starts writing, drops any
 // read-ahead, and writes the buffer out when it is full or, line-buffered,
 // at a newline. Returns c, or -1 when the stream is Failed or the write fails.
@@ -25,11 +32,7 @@ int putOverflow(Stream* stream, uint8_t c) {
     errorNumber = ErrorStreamState;
     return -1;
   }
-  if (stream->flags & Reading) {
-    // The file position is not moved back over the dropped input.
-    stream->readAvail = 0;
-    stream->flags &= ~Reading;
-  }
+  if (stream->flags & Reading) dropReadAhead(stream);
   const int32_t size = static_cast<int32_t>(stream->bufferSize);
   const int32_t limit = (stream->flags & LineBuffered) ? -size : 0;
   int32_t avail = limit + size - 1;
@@ -58,10 +61,24 @@ inline int putByte(Stream* stream, uint8_t c) {
   return putOverflow(stream, c);
 }
 
+// One ReadFile into data; the bytes read. A failure other than the end of a
+// pipe is recorded and marks the stream ReadFailed.
+DWORD readBlock(Stream* stream, void* data, uint32_t size) {
+  DWORD count = 0;
+  if (ReadFile(slotHandle(stream->slot), data, size, &count, nullptr)) return count;
+  const DWORD error = GetLastError();
+  if (error != ERROR_BROKEN_PIPE && error != ERROR_HANDLE_EOF) {
+    recordSystemError(error);
+    stream->flags |= ReadFailed;
+  }
+  return 0;
+}
+
 // Takes the first byte of a buffer refilled from the file, or -1 at the end
-// of the file, after a read failure, or when the stream is AtEnd or Failed.
+// of the file, after a read failure, or when the stream is AtEnd, Failed or
+// ReadFailed.
 int fillBuffer(Stream* stream) {
-  if (stream->flags & (AtEnd | Failed)) {
+  if (stream->flags & (AtEnd | Failed | ReadFailed)) {
     stream->readAvail = 0;
     errorNumber = ErrorStreamState;
     return -1;
@@ -69,11 +86,10 @@ int fillBuffer(Stream* stream) {
   if ((stream->flags & Writing) && flushStream(stream) != 0) return -1;
   if (stream->flags & LineBuffered) flushLineBufferedStreams();
   stream->flags |= Reading;
-  DWORD count = 0;
-  if (!ReadFile(slotHandle(stream->slot), stream->buffer, stream->bufferSize, &count, nullptr)) count = 0;
-  stream->readAvail = static_cast<int32_t>(count);
+  const DWORD count = readBlock(stream, stream->buffer, stream->bufferSize);
+  stream->readAvail = 0;
   if (count == 0) {
-    stream->flags |= AtEnd;
+    if (!(stream->flags & ReadFailed)) stream->flags |= AtEnd;
     return -1;
   }
   stream->readAvail = static_cast<int32_t>(count) - 1;
@@ -133,6 +149,9 @@ uint32_t writeStream(const void* data, uint32_t size, uint32_t count, Stream* st
     if (stream->bufferSize < remaining) {
       // More than a buffer: after what is buffered, in one call of its own.
       if (flushStream(stream) != 0) break;
+      // Input read ahead lies before what this writes: none of it may be
+      // read after the write.
+      if (stream->flags & Reading) dropReadAhead(stream);
       stream->cur = stream->buffer;
       remaining -= writeBlock(stream, next, remaining);
       break;
@@ -177,9 +196,11 @@ uint32_t readStream(void* data, uint32_t size, uint32_t count, Stream* stream) {
       // At least a buffer: straight into the caller's memory, after any
       // pending output, so that output is not written behind the input read.
       if ((stream->flags & Writing) && flushStream(stream) != 0) break;
-      DWORD read = 0;
-      if (!ReadFile(slotHandle(stream->slot), next, remaining, &read, nullptr)) read = 0;
-      remaining -= read;
+      if (stream->flags & (Failed | ReadFailed)) {
+        errorNumber = ErrorStreamState;
+        break;
+      }
+      remaining -= readBlock(stream, next, remaining);
       break;
     }
   }

@@ -47,14 +47,40 @@ void destroyOutputContext(OutputContext* context) {
   }
 }
 
+void lockContext(OutputContext* context) {
+  if (context->mutex) WaitForSingleObject(context->mutex, INFINITE);
+}
+
+int unlockContext(OutputContext* context) {
+  if (!context->mutex) return 0;
+  return ReleaseMutex(context->mutex) ? 1 : 0;
+}
+
 void setFileName(OutputContext* context, const char* name) {
+  ContextLock hold(context);
   copyCut(context->fileName, name, FileNameSize);
   context->opened = 0;
 }
 
 void setOpenMode(OutputContext* context, const char* mode) {
+  ContextLock hold(context);
   copyCut(context->openMode, (mode && *mode) ? mode : DefaultOpenMode, OpenModeSize);
   context->opened = 0;
+}
+
+void setCallback(OutputContext* context, MessageCallback callback) {
+  ContextLock hold(context);
+  context->callback = callback;
+}
+
+void setChannelEnabled(OutputContext* context, bool on) {
+  ContextLock hold(context);
+  context->channelEnabled = on;
+}
+
+void setProtocolEnabled(OutputContext* context, bool on) {
+  ContextLock hold(context);
+  context->protocolEnabled = on;
 }
 
 Stream* openProtocolStream(OutputContext* context) { return context->stream; }
@@ -67,6 +93,7 @@ void closeProtocolStream(OutputContext* context) {
 }
 
 int readFileName(OutputContext* context, char* buffer, int length, int force) {
+  ContextLock hold(context);
   if (force && !context->opened && openProtocolStream(context)) closeProtocolStream(context);
   if (!buffer || length <= 0) return 0;
   const size_t nameLength = std::strlen(context->fileName);
@@ -79,7 +106,7 @@ int readFileName(OutputContext* context, char* buffer, int length, int force) {
 }
 
 int copyProtocolFile(OutputContext* context, const char*, int) {
-  // Copying needs the file layer's copy; until then no copy is ever made.
-  (void)context;
+  // Copying needs the protocol file itself; until then no copy is ever made.
+  ContextLock hold(context);
   return 0;
 }

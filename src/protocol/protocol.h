@@ -39,9 +39,37 @@ void initOutputContext(OutputContext* context);
 // Closes the mutex.
 void destroyOutputContext(OutputContext* context);
 
+// Takes the context's mutex with no time limit; nothing when there is none.
+// The mutex is recursive, so the host's callback may call the setters on the
+// emitting thread.
+void lockContext(OutputContext* context);
+// Releases the mutex: nonzero on success, 0 on failure or without a mutex.
+int unlockContext(OutputContext* context);
+
+// Holds the context's mutex for a scope.
+class ContextLock {
+ public:
+  explicit ContextLock(OutputContext* context) : context_(context) { lockContext(context_); }
+  ~ContextLock() { unlockContext(context_); }
+  ContextLock(const ContextLock&) = delete;
+  ContextLock& operator=(const ContextLock&) = delete;
+
+ private:
+  OutputContext* context_;
+};
+
+// Every operation below that a host reaches through an export takes the
+// mutex itself, so that a message, which reads the context under the mutex,
+// never sees a setting half written.
+
 // Setters behind the exports: names are cut to fit, null or "" mode is "w".
 void setFileName(OutputContext* context, const char* name);
 void setOpenMode(OutputContext* context, const char* mode);
+// The host's callback; null removes it.
+void setCallback(OutputContext* context, MessageCallback callback);
+// Destination switches, stored as booleans.
+void setChannelEnabled(OutputContext* context, bool on);
+void setProtocolEnabled(OutputContext* context, bool on);
 
 // The protocol stream, opened on demand; null when there is no file name or
 // it cannot be opened.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "callback_recorder.h"
+#include "fileio/scratch.h"
 #include "dispatch/emit.h"
 #include "dispatch/filter.h"
 
@@ -159,8 +160,8 @@ TEST_F(Emission, EachDeliveryFormatsFromItsOwnCopyOfTheArguments) {
     static void run(OutputContext* context, const char* format, ...) {
       va_list args;
       va_start(args, format);
-      deliverToCallback(context, "a", "b", format, &args);
-      deliverToCallback(context, "a", "b", format, &args);
+      deliverToCallback(context->callback, "a", "b", format, &args);
+      deliverToCallback(context->callback, "a", "b", format, &args);
       va_end(args);
     }
   };
@@ -194,6 +195,40 @@ TEST_F(Emission, ResultIsTheOutcomeOfReleasingTheMutex) {
   EXPECT_NE(emit("w", "ID", "x"), 0);
   EXPECT_NE(printKeepOpen(&context, "w", "ID", "%s", "y"), 0);
   EXPECT_NE(printAndClose(&context, nullptr, nullptr, "z"), 0);
+}
+
+// The stream destination sees the header as text: "label<id>: ", with a
+// newline in front unless the previous message's format ended a line.
+class StreamEmission : public ScratchTest {};
+
+TEST_F(StreamEmission, HeaderFormAndTheNewlineBeforeIt) {
+  OutputContext context{};
+  initOutputContext(&context);
+  const std::string name = path("protocol.txt");
+  context.stream = openStream(name.c_str(), "w");
+  ASSERT_NE(context.stream, nullptr);
+  const struct {
+    const char* type;
+    const char* id;
+    const char* format;
+    const char* arrives;
+  } rows[] = {
+      {"w", "ID", "Hello\n", "\nwarn<ID>: Hello\n"},  // the first header of a process
+      {"we", "ID", "open", "error<ID>: open"},
+      {"i", "A B", "x\n", "\ninit<A B>: x\n"},
+      {nullptr, "ID", "no category\n", "no category\n"},  // a header needs both
+      {"e", nullptr, "no id\n", "no id\n"},
+      {"w", "", "empty id", "warn<>: empty id"},
+      {"x", "ID", "stopped", ""},
+  };
+  std::string expected;
+  for (const auto& row : rows) {
+    printKeepOpen(&context, row.type, row.id, row.format);
+    expected += row.arrives;
+  }
+  closeProtocolStream(&context);
+  EXPECT_EQ(readWholeFile(name), expected);
+  destroyOutputContext(&context);
 }
 
 #if !defined(_WIN32)

@@ -249,8 +249,9 @@ TEST_F(FilterThroughExports, StateExportsSwitchCategories) {
   EXPECT_EQ(emit(nullptr, "NET"), (Arrived{"<NET>", "text"}));
   EXPECT_EQ(Trovex_InitState_i(5), 1);
   EXPECT_EQ(emit("wi", "NET"), (Arrived{"warn<NET>", "text"}));
-  EXPECT_EQ(Trovex_WarnState_i(previous), 0);
-  EXPECT_EQ(emit("w", "NET"), (Arrived{"warn<NET>", "text"}));
+  EXPECT_EQ(Trovex_WarnState_i(7), 0);
+  EXPECT_EQ(emit("w", "NET"), (Arrived{"warn<NET>", "text"})) << "any nonzero value is on";
+  EXPECT_EQ(Trovex_WarnState_i(previous), 7) << "stored unchanged";
 }
 
 TEST_F(FilterThroughExports, ListExportsFilterIdentifiers) {

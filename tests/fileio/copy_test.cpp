@@ -81,6 +81,26 @@ TEST_F(Copies, TheDestinationTakesTheSourceTimeUnlessNoTime) {
   EXPECT_GT(time, then);
 }
 
+TEST_F(Copies, SuccessfulOperationsLeaveTheErrorStateClear) {
+  // A replaced file makes CreateFileA leave a last error behind even though
+  // it succeeds; only failures may reach the error state.
+  const std::string name = path("replaced.txt");
+  writeWholeFile(name, "old");
+  errorNumber = 0;
+  systemError = 0;
+  Stream* stream = openStream(name.c_str(), "w");
+  ASSERT_NE(stream, nullptr);
+  writeStream("new", 1, 3, stream);
+  EXPECT_EQ(closeStream(stream), 0);
+  EXPECT_EQ(copyFile(name.c_str(), path("copy.txt").c_str(), 0), 3);
+  EXPECT_EQ(copyFile(name.c_str(), path("copy.txt").c_str(), CopyAppend), 3);
+  uint64_t size = 0;
+  EXPECT_EQ(fileSize(path("copy.txt").c_str(), &size), 1);
+  EXPECT_EQ(errorNumber.load(), 0);
+  EXPECT_EQ(systemError.load(), 0u);
+  EXPECT_EQ(readWholeFile(path("copy.txt")), "newnew");
+}
+
 TEST_F(Copies, FailuresNameTheirCause) {
   EXPECT_EQ(copyFile(path("missing.txt").c_str(), path("to.txt").c_str(), 0), -1);
   EXPECT_EQ(errorNumber.load(), 2);
@@ -114,6 +134,16 @@ TEST_F(CopyFailures, AShortOrLostWriteFailsTheCopy) {
 
   sim::failCall("HeapAlloc", 4, 1, ERROR_NOT_ENOUGH_MEMORY);  // the work area, after two streams
   EXPECT_EQ(copyFile(path("small.txt").c_str(), path("c.txt").c_str(), 0), -1);
+}
+
+TEST_F(CopyFailures, AFailedReadFailsTheCopy) {
+  // 70,000 bytes take three reads of 32,000; the second one fails.
+  writeWholeFile(path("long.bin"), patternBytes(70000));
+  errorNumber = 0;
+  sim::failCall("ReadFile", 1, 1, ERROR_INVALID_HANDLE);
+  EXPECT_EQ(copyFile(path("long.bin").c_str(), path("d.bin").c_str(), 0), -1);
+  EXPECT_EQ(systemError.load(), static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(errorNumber.load(), 201);
 }
 #endif
 

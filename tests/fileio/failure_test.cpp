@@ -91,11 +91,33 @@ TEST_F(Failure, TheDirectPathsCountAFailedCallAsNothing) {
   sim::failCall("ReadFile", 0, 1, ERROR_INVALID_HANDLE);
   std::string got(20000, '\0');
   EXPECT_EQ(readStream(&got[0], 1, 20000, stream), 0u);
-  char byte;
-  sim::failCall("ReadFile", 0, 1, ERROR_INVALID_HANDLE);
-  EXPECT_EQ(readStream(&byte, 1, 1, stream), 0u);  // a failed fill looks like the end
-  EXPECT_TRUE(stream->flags & AtEnd);
   EXPECT_EQ(closeStream(stream), 0);
+}
+
+TEST_F(Failure, AFailedReadIsAFailureNotTheEnd) {
+  const std::string name = path("unreadable.bin");
+  writeWholeFile(name, patternBytes(20000));
+  const struct {
+    uint32_t request;  // below a buffer: a fill; a buffer or more: the direct read
+    DWORD error;
+    bool failure;      // the end of a pipe is the end, not a failure
+  } rows[] = {{1, ERROR_INVALID_HANDLE, true}, {9000, ERROR_ACCESS_DENIED, true}, {1, ERROR_BROKEN_PIPE, false}};
+  std::string got(9000, '\0');
+  for (const auto& row : rows) {
+    Stream* stream = openStream(name.c_str(), "rb");
+    ASSERT_NE(stream, nullptr);
+    errorNumber = 0;
+    systemError = 0;
+    sim::failCall("ReadFile", 0, 1, row.error);
+    EXPECT_EQ(readStream(&got[0], 1, row.request, stream), 0u);
+    EXPECT_EQ((stream->flags & ReadFailed) != 0, row.failure) << row.error;
+    EXPECT_EQ(systemError.load(), row.failure ? row.error : 0u);
+    // A failed stream stays failed: no later read passes the lost bytes over.
+    if (row.failure) {
+      EXPECT_EQ(readStream(&got[0], 1, row.request, stream), 0u);
+    }
+    EXPECT_EQ(closeStream(stream), 0);
+  }
 }
 
 TEST_F(Failure, AFailedSizeQueryRecordsTheErrorAndClosesTheFile) {

@@ -22,7 +22,9 @@ TEST_F(Modes, AcceptedAndRejectedStrings) {
   const std::string fresh = path("fresh.txt");
   for (const ModeCase& c : cases) {
     writeWholeFile(existing, "keep");
+    errorNumber = 0;
     Stream* stream = openStream(existing.c_str(), c.mode);
+    EXPECT_EQ(errorNumber.load(), c.opens ? 0 : ErrorInvalidArgument) << '"' << c.mode << '"';
     EXPECT_EQ(stream != nullptr, c.opens) << '"' << c.mode << '"';
     if (stream) {
       EXPECT_EQ(closeStream(stream), 0);

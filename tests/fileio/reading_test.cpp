@@ -94,4 +94,21 @@ TEST_F(Reads, WritingAfterReadingDropsTheReadAhead) {
   EXPECT_EQ(readWholeFile(name), "0123456789X");
 }
 
+TEST_F(Reads, AWriteThatBypassesTheBufferLeavesNoStaleInput) {
+  const std::string name = path("direct-write.bin");
+  const std::string old = patternBytes(100);
+  writeWholeFile(name, old);
+  Stream* stream = openStream(name.c_str(), "r+");
+  ASSERT_NE(stream, nullptr);
+  char byte = 0;
+  EXPECT_EQ(readStream(&byte, 1, 1, stream), 1u);
+  const std::string block(9000, 'W');
+  EXPECT_EQ(writeStream(block.data(), 1, 9000, stream), 9000u);
+  // The fill read all 100 bytes; the next read is at the end of the file,
+  // not byte 1 of the dropped read-ahead.
+  EXPECT_EQ(readStream(&byte, 1, 1, stream), 0u);
+  EXPECT_EQ(closeStream(stream), 0);
+  EXPECT_TRUE(readWholeFile(name) == old + block);
+}
+
 }  // namespace

@@ -144,17 +144,24 @@ TEST(FormatOther, VerbatimRunCopiesDirectivesAsText) {
   EXPECT_EQ(*sink.format, '\0');
 }
 
-TEST(FormatOther, PutIsCalledOncePerCharacterAndNeverForEmptyFormats) {
+// Counts the output calls of a run with no run output, one argument list.
+unsigned putCalls(const char* format, ...) {
   unsigned calls = 0;
+  va_list args;
+  va_start(args, format);
   FormatSink sink;
-  beginFormatRun(&sink, "", nullptr, [](FormatSink* s) { ++*static_cast<unsigned*>(s->state); }, &calls);
+  beginFormatRun(&sink, format, &args, [](FormatSink* s) { ++*static_cast<unsigned*>(s->state); }, &calls);
   formatToSink(&sink);
   endFormatRun(&sink);
-  EXPECT_EQ(calls, 0u);
-  beginFormatRun(&sink, nullptr, nullptr, [](FormatSink* s) { ++*static_cast<unsigned*>(s->state); }, &calls);
-  formatToSink(&sink);
-  endFormatRun(&sink);
-  EXPECT_EQ(calls, 0u) << "a null format is empty text";
+  va_end(args);
+  return calls;
+}
+
+TEST(FormatOther, PutIsCalledOncePerCharacterAndNeverForEmptyFormats) {
+  EXPECT_EQ(putCalls("ab%dc%s", 42, "xyz"), 8u) << "a, b, 4, 2, c, x, y, z";
+  EXPECT_EQ(putCalls("%5s|", "x"), 6u) << "the fill counts";
+  EXPECT_EQ(putCalls(""), 0u);
+  EXPECT_EQ(putCalls(nullptr), 0u) << "a null format is empty text";
 }
 
 }  // namespace
