@@ -1,38 +1,62 @@
-# The library: every source under src/ except the other platform's emulation,
-# compiled once into an object library that the DLL/shared library, the static
-# library and the unit tests all link.
+# The library: every source under src/, compiled once into object libraries
+# that the DLL/shared library, the static library and the unit tests link.
+# Natively the Win32 emulation is compiled twice: plain for what ships, and
+# with the test controls (fault injection, fixed records) for the unit tests,
+# so that no shipped call pays for a check that only tests use.
 file(GLOB_RECURSE TROVEX_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*.cpp)
-if(WIN32)
-  list(FILTER TROVEX_SOURCES EXCLUDE REGEX "/src/platform/posix/")
-endif()
+set(TROVEX_EMULATION_SOURCES ${TROVEX_SOURCES})
+list(FILTER TROVEX_SOURCES EXCLUDE REGEX "/src/platform/posix/")
+list(FILTER TROVEX_EMULATION_SOURCES INCLUDE REGEX "/src/platform/posix/")
 
-add_library(trovex_objects OBJECT ${TROVEX_SOURCES})
-target_include_directories(trovex_objects
-  PUBLIC ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src)
-target_compile_definitions(trovex_objects PUBLIC TROVEX_BUILDING)
-set_target_properties(trovex_objects PROPERTIES
-  POSITION_INDEPENDENT_CODE ON
-  CXX_VISIBILITY_PRESET hidden
-  VISIBILITY_INLINES_HIDDEN ON)
-target_compile_options(trovex_objects PRIVATE
-  $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
-# Every floating-point step rounded to double, never contracted into a fused
-# multiply-add, so that the "f" conversion prints the same digits in every
-# build (the Windows toolchain file does the same for its SSE2 arithmetic).
-target_compile_options(trovex_objects PRIVATE -ffp-contract=off)
+# Settings shared by every object library of the library.
+function(trovex_object_library name)
+  add_library(${name} OBJECT ${ARGN})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src)
+  target_compile_definitions(${name} PUBLIC TROVEX_BUILDING)
+  set_target_properties(${name} PROPERTIES
+    POSITION_INDEPENDENT_CODE ON
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+  target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+  # Every floating-point step rounded to double, never contracted into a fused
+  # multiply-add, so that the "f" conversion prints the same digits in every
+  # build (the Windows toolchain file does the same for its SSE2 arithmetic).
+  target_compile_options(${name} PRIVATE -ffp-contract=off)
+  if(NOT WIN32)
+    target_link_libraries(${name} PUBLIC pthread)
+  endif()
+endfunction()
+
+trovex_object_library(trovex_core ${TROVEX_SOURCES})
+# trovex_objects: the shipped library's objects; trovex_test_objects: the
+# same with the emulation's test controls (sim.h), for the unit tests.
+add_library(trovex_objects INTERFACE)
+add_library(trovex_test_objects INTERFACE)
+target_link_libraries(trovex_objects INTERFACE trovex_core)
+target_link_libraries(trovex_test_objects INTERFACE trovex_core)
+target_sources(trovex_objects INTERFACE $<TARGET_OBJECTS:trovex_core>)
+target_sources(trovex_test_objects INTERFACE $<TARGET_OBJECTS:trovex_core>)
 if(NOT WIN32)
-  target_link_libraries(trovex_objects PUBLIC pthread)
+  set(TROVEX_SHIPPED_EMULATION ${TROVEX_EMULATION_SOURCES})
+  list(FILTER TROVEX_SHIPPED_EMULATION EXCLUDE REGEX "/sim\\.cpp$")
+  trovex_object_library(trovex_emulation ${TROVEX_SHIPPED_EMULATION})
+  trovex_object_library(trovex_emulation_sim ${TROVEX_EMULATION_SOURCES})
+  target_compile_definitions(trovex_emulation_sim PUBLIC TROVEX_SIM)
+  target_sources(trovex_objects INTERFACE $<TARGET_OBJECTS:trovex_emulation>)
+  target_sources(trovex_test_objects INTERFACE $<TARGET_OBJECTS:trovex_emulation_sim>)
+  target_link_libraries(trovex_test_objects INTERFACE trovex_emulation_sim)
 endif()
 
 if(WIN32)
-  add_library(trovex SHARED $<TARGET_OBJECTS:trovex_objects> ${PROJECT_SOURCE_DIR}/src/api/trovex0x1.def)
+  add_library(trovex SHARED ${PROJECT_SOURCE_DIR}/src/api/trovex0x1.def)
+  target_link_libraries(trovex PRIVATE trovex_objects)
   set_target_properties(trovex PROPERTIES OUTPUT_NAME trovex0x1 PREFIX "" IMPORT_PREFIX lib)
   # The host needs nothing beside the DLL: the compiler's runtime is linked in.
   target_link_options(trovex PRIVATE -static -static-libgcc -static-libstdc++)
   target_link_libraries(trovex PRIVATE kernel32 advapi32)
 else()
-  add_library(trovex SHARED $<TARGET_OBJECTS:trovex_objects>)
-  target_link_libraries(trovex PRIVATE pthread)
+  add_library(trovex SHARED)
+  target_link_libraries(trovex PRIVATE trovex_objects pthread)
 endif()
 target_include_directories(trovex PUBLIC
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:include>)
@@ -41,7 +65,8 @@ set(TROVEX_INSTALL_TARGETS trovex)
 if(NOT WIN32)
   # Natively the library also comes as a static archive; on Windows only the
   # DLL makes sense, since the module entry runs at DLL load.
-  add_library(trovex_static STATIC $<TARGET_OBJECTS:trovex_objects>)
+  add_library(trovex_static STATIC)
+  target_link_libraries(trovex_static PRIVATE $<BUILD_INTERFACE:trovex_objects>)
   set_target_properties(trovex_static PROPERTIES OUTPUT_NAME trovex)
   target_include_directories(trovex_static PUBLIC
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:include>)

@@ -17,7 +17,7 @@ file(GLOB TROVEX_UNIT_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/*/*.cp
 list(FILTER TROVEX_UNIT_TESTS EXCLUDE REGEX "/tests/(host|reload)/")
 add_executable(trovex_tests ${TROVEX_UNIT_TESTS}
   ${PROJECT_SOURCE_DIR}/tests/test_main.cpp ${PROJECT_SOURCE_DIR}/tests/support.cpp)
-target_link_libraries(trovex_tests PRIVATE trovex_objects gtest)
+target_link_libraries(trovex_tests PRIVATE trovex_test_objects gtest)
 target_include_directories(trovex_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_link_options(trovex_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
 add_test(NAME unit COMMAND trovex_tests)

@@ -11,8 +11,6 @@
 
 #include "platform/posix/handles.h"
 
-extern unsigned nullStandardHandles;  // sim.cpp: bit 0 input, 1 output, 2 error
-
 namespace {
 
 HandleObject standardHandles[3] = {

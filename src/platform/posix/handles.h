@@ -39,9 +39,18 @@ DWORD missingNameError(const char* name);
 struct timespec timespecFromFileTime(const FILETIME* time);
 FILETIME fileTimeFromTimespec(const struct timespec& time);
 
+#if defined(TROVEX_SIM)
 // True when a test armed a failure for this call of `name`; the last error is then set.
 bool simShouldFail(const char* name);
 // How many bytes of a WriteFile call of `size` bytes to write before the call
 // ends short, and with which last error (0: the call succeeds with the short
 // count). Returns false when no short write is armed for this call.
 bool simShortWrite(DWORD size, DWORD* bytes, DWORD* error);
+// Bit 0 input, 1 output, 2 error: GetStdHandle gives null for that handle.
+extern unsigned nullStandardHandles;
+#else
+// The shipped emulation has no test controls: every call goes to the system.
+inline bool simShouldFail(const char*) { return false; }
+inline bool simShortWrite(DWORD, DWORD*, DWORD*) { return false; }
+constexpr unsigned nullStandardHandles = 0;
+#endif

@@ -49,7 +49,7 @@ CallCounter* findCounter(const char* name) {
 
 }  // namespace
 
-unsigned nullStandardHandles = 0;  // bit 0 input, 1 output, 2 error: GetStdHandle gives null
+unsigned nullStandardHandles = 0;
 
 bool simShouldFail(const char* name) {
   if (armedCount.load(std::memory_order_relaxed) == 0) return false;
