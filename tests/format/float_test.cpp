@@ -20,6 +20,8 @@ const double notANumber = std::numeric_limits<double>::quiet_NaN();
 
 const std::vector<FormatExample> floatExamples = {
     // Default precision: up to sixteen places, trailing zeros dropped.
+    FORMAT_EXAMPLE("%0.65535f", "2.0", "2.0000000000000000", 2.0),
+    FORMAT_EXAMPLE("%0.40f", "2.0", "2.0000000000000000000000000000000", 2.0),
     FORMAT_EXAMPLE("%f", "0.0", "0", 0.0),
     FORMAT_EXAMPLE("%f", "-0.0", "0", -0.0),
     FORMAT_EXAMPLE("%f", "2.0", "2", 2.0),              // unlike printf: no trailing zeros
