@@ -28,12 +28,14 @@ Fields fieldsOf(const BrokenDownTime& t) {
 }
 
 Fields utcFields(int64_t secondsSince1970) {
-  static_assert(sizeof(time_t) == 8, "the span runs to 2106");
-  const time_t seconds = static_cast<time_t>(secondsSince1970);
   struct tm utc {};
 #if defined(_WIN32)
-  gmtime_s(&utc, &seconds);
+  // time_t has 32 bits here; the span runs to 2106.
+  const __time64_t seconds = secondsSince1970;
+  _gmtime64_s(&utc, &seconds);
 #else
+  static_assert(sizeof(time_t) == 8, "the span runs to 2106");
+  const time_t seconds = static_cast<time_t>(secondsSince1970);
   gmtime_r(&seconds, &utc);
 #endif
   return {utc.tm_sec, utc.tm_min, utc.tm_hour, utc.tm_mday, utc.tm_mon, utc.tm_year, utc.tm_wday, utc.tm_yday, 0};
