@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <ctime>
-#include <cstring>
 #include <random>
 
 #include "time/time.h"
@@ -85,15 +84,6 @@ TEST(BreakDownTime, BothWrapPointsLandAtTheOtherEnd) {
   const uint64_t afterSpan = ticksAt(LastSecond + 1, TicksPerSecond - 1);
   breakDownTime(&afterSpan, &time);
   EXPECT_EQ(fieldsOf(time), (Fields{0, 0, 0, 1, 0, 70, 4, 0, 0}));  // 1970-01-01 00:00:00, a Thursday
-}
-
-// Every field is written, whatever the storage held before.
-TEST(BreakDownTime, OverwritesEveryField) {
-  BrokenDownTime time;
-  std::memset(&time, 0x5A, sizeof time);
-  const uint64_t ticks = ticksAt(0);
-  breakDownTime(&ticks, &time);
-  EXPECT_EQ(fieldsOf(time), utcFields(0));
 }
 
 }  // namespace
