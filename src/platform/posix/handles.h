@@ -53,6 +53,7 @@ extern unsigned nullStandardHandles;
 #else
 // The shipped emulation has no test controls: every call goes to the system.
 inline bool simShouldFail(const char*) { return false; }
+inline bool simFixedLocalTime(SYSTEMTIME*) { return false; }
 inline bool simShortWrite(DWORD, DWORD*, DWORD*) { return false; }
 constexpr unsigned nullStandardHandles = 0;
 #endif
