@@ -8,8 +8,13 @@
 #include <map>
 #include <string>
 
+#include <unistd.h>
+
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal, so that output sent to a file stays plain.
+  RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs)
       // One run, or the median of repeated runs.

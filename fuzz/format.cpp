@@ -12,11 +12,20 @@
 // argument its letter takes, each text and memory block in an allocation of
 // exactly the size the directive may read. "*" widths and precisions come
 // from a list of two integers that is renewed for every directive.
+//
+// Every input runs twice with the same argument values: once with an output
+// function that takes one character at a time, and once through the chunk
+// collector with runs of plain text, the path of every destination. The
+// first output is the oracle: the second must be byte for byte the same. The
+// collector's piece size comes from the pool, from 1 to 256 characters, and
+// its array is an allocation of exactly that size.
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <type_traits>
 
 #include "format/format.h"
 
@@ -24,12 +33,19 @@ namespace {
 
 constexpr size_t PoolSize = 32;
 
+// The collector comes first, so that a run's state is the harness whichever
+// output function it uses.
 struct Harness {
-  uint8_t pool[PoolSize];  // argument values, zero-padded for short inputs
-  size_t next;             // next pool byte to take, cyclic
-  va_list* starList;       // two ints for "*", alive during the run
-  size_t produced;         // characters put
+  ChunkCollector chunks;        // the chunked run's collector
+  uint8_t pool[PoolSize];       // argument values, zero-padded for short inputs
+  size_t next;                  // next pool byte to take, cyclic
+  size_t firstArgument;         // where every run starts taking pool bytes
+  va_list* starList;            // two ints for "*", alive during the run
+  std::string* output;          // the oracle run's output
+  const std::string* expected;  // set: output is checked against this instead
+  size_t checked;               // characters of *expected matched so far
 };
+static_assert(std::is_standard_layout_v<Harness>, "the collector must sit at the harness's address");
 
 uint8_t takeByte(Harness* h) {
   const uint8_t b = h->pool[h->next];
@@ -43,7 +59,24 @@ uint64_t takeBits(Harness* h) {
   return bits;
 }
 
-void countCharacter(FormatSink* sink) { ++static_cast<Harness*>(sink->state)->produced; }
+// Records output, or checks it against the oracle's and traps on the first
+// difference.
+void deliver(Harness* h, const char* text, size_t count) {
+  if (!h->expected) {
+    h->output->append(text, count);
+    return;
+  }
+  if (h->checked + count > h->expected->size() ||
+      std::memcmp(h->expected->data() + h->checked, text, count) != 0)
+    __builtin_trap();
+  h->checked += count;
+}
+
+void putCharacter(FormatSink* sink) { deliver(static_cast<Harness*>(sink->state), &sink->ch, 1); }
+
+void passOnChunk(ChunkCollector* chunks) {
+  deliver(reinterpret_cast<Harness*>(chunks), chunks->text, chunks->size);
+}
 
 const int storeTarget = 0;  // read-only: a store through "%n" would fault
 
@@ -116,18 +149,48 @@ void convertFuzzed(FormatSink* sink) {
   }
 }
 
-void run(Harness* h, const char* format, ...) {
-  va_list stars;
-  va_start(stars, format);
-  h->starList = &stars;
+// Runs the format from the harness's first argument on, one character at a
+// time or, when chunked, through the collector; the last piece is finished
+// here as the destinations finish it. With a null stars there is no argument
+// list and the format is copied as plain text.
+void runOnce(Harness* h, bool chunked, const char* format, va_list* stars) {
+  h->next = h->firstArgument;
+  h->starList = stars;
   FormatSink sink;
-  beginFormatRun(&sink, format, &stars, countCharacter, h);
+  if (chunked) {
+    h->chunks.fill = 0;
+    beginChunkedRun(&sink, format, stars, &h->chunks);
+  } else {
+    beginFormatRun(&sink, format, stars, putCharacter, h);
+  }
   sink.convert = convertFuzzed;
   formatToSink(&sink);
   // Every run ends on the format's terminating zero, also inside a directive.
   if (sink.format != format + std::strlen(format)) __builtin_trap();
   endFormatRun(&sink);
+  if (chunked) deliver(h, h->chunks.text, h->chunks.fill);
+}
+
+void runWithStars(Harness* h, bool chunked, const char* format, ...) {
+  va_list stars;
+  va_start(stars, format);
+  runOnce(h, chunked, format, &stars);
   va_end(stars);
+}
+
+// Runs an input one character at a time, then chunked, checking the chunked
+// output against the first; returns the output.
+template <typename RunOnce>
+std::string outputBothWays(Harness* h, RunOnce runOnce) {
+  std::string oracle;
+  h->output = &oracle;
+  h->expected = nullptr;
+  runOnce(false);
+  h->expected = &oracle;
+  h->checked = 0;
+  runOnce(true);
+  if (h->checked != oracle.size()) __builtin_trap();
+  return oracle;
 }
 
 }  // namespace
@@ -140,16 +203,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (formatSize) std::memcpy(format, data + PoolSize, formatSize);
   format[formatSize] = '\0';
 
-  run(&h, format, static_cast<int>(takeBits(&h)), static_cast<int>(takeBits(&h)));
+  const int starWidth = static_cast<int>(takeBits(&h));
+  const int starPrecision = static_cast<int>(takeBits(&h));
+  h.firstArgument = h.next;
+  const uint16_t chunkSize = static_cast<uint16_t>(h.pool[0] + 1);
+  h.chunks = ChunkCollector{static_cast<char*>(std::malloc(chunkSize)), chunkSize, 0, passOnChunk};
 
-  // Without an argument list the format is plain text: one character each.
-  Harness plain{};
-  FormatSink sink;
-  beginFormatRun(&sink, format, nullptr, countCharacter, &plain);
-  formatToSink(&sink);
-  endFormatRun(&sink);
-  if (plain.produced != std::strlen(format)) __builtin_trap();
+  outputBothWays(&h, [&](bool chunked) { runWithStars(&h, chunked, format, starWidth, starPrecision); });
+  // Without an argument list the output is the format itself.
+  if (outputBothWays(&h, [&](bool chunked) { runOnce(&h, chunked, format, nullptr); }) != format)
+    __builtin_trap();
 
+  std::free(h.chunks.text);
   std::free(format);
   return 0;
 }
