@@ -1,4 +1,6 @@
 // The run loop, the directive parser and the dispatch on the conversion letter.
+#include <cstring>
+
 #include "format/conversions.h"
 #include "format/text.h"
 
@@ -59,8 +61,10 @@ void formatToSink(FormatSink* sink) {
     if (c == '\0') break;
     if (sink->putRun && (c != '%' || sink->verbatim)) {
       // Plain text goes out as one run up to the next directive or the end.
+      // The C library's searches are vectorised; a byte loop is not.
       const char* start = p;
-      while (*p != '\0' && (*p != '%' || sink->verbatim)) ++p;
+      const char* directive = sink->verbatim ? nullptr : std::strchr(p, '%');
+      p = directive ? directive : p + std::strlen(p);
       sink->format = p;
       sink->putRun(sink, start, static_cast<unsigned>(p - start));
       continue;
