@@ -28,6 +28,10 @@ void nullStdHandles(bool on);
 // Makes GetStdHandle return null for one standard handle (STD_*_HANDLE).
 void nullStdHandle(DWORD which);
 
+// Empties the emulated registry; the next registry call seeds it from the
+// environment again, as the first one of a process does.
+void resetRegistry();
+
 // Switches every control off.
 void reset();
 
