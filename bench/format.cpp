@@ -11,10 +11,10 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <map>
 #include <string>
 
 #include "format/format.h"
+#include "ratio_reporter.h"
 
 namespace {
 
@@ -139,20 +139,6 @@ void VsnprintfIntegers(benchmark::State& state) {
 }
 BENCHMARK(VsnprintfIntegers);
 
-// Keeps the time per iteration of every benchmark for the closing ratio.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      // One run, or the median of repeated runs.
-      if (!run.error_occurred && (run.run_type == Run::RT_Iteration || run.aggregate_name == "median")) {
-        realTimes[run.run_name.function_name] = run.GetAdjustedRealTime();
-        cpuTimes[run.run_name.function_name] = run.GetAdjustedCPUTime();
-      }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> realTimes, cpuTimes;
-};
 
 }  // namespace
 

@@ -57,9 +57,10 @@ void readChannelConfig(DebugChannel* channel);
 // Reads the configuration at the first call, then opens the device if it is
 // not open (or sets up standard error).
 void openChannelDevice(DebugChannel* channel);
-// One produced character: through the escape filter to the device, and
-// unfiltered to standard error.
-void channelPutChar(DebugChannel* channel, char ch);
+// Produced characters: through the escape filter (its state kept across
+// prints) to the device, and unfiltered to standard error. One write per
+// target for up to 1024 characters.
+void channelPutRun(DebugChannel* channel, const char* text, unsigned count);
 // Closes the device when the configuration asks for that after every print.
 void channelAfterPrint(DebugChannel* channel);
 // A whole print: lock, open, format, close-after-print, unlock.
