@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr char Escape = 27;
+constexpr char EscapeChar = 27;
 constexpr char EscapeEnd = 'm';
 constexpr DWORD SerialBaudRate = 19200;
 const char OpenFailureReport[] = "Cannot open protocol-file\n";
@@ -136,7 +136,7 @@ void channelPutRun(DebugChannel* channel, const char* text, unsigned count) {
       const char ch = text[i];
       if (channel->inEscape) {
         if (ch == EscapeEnd) channel->inEscape = false;
-      } else if (ch == Escape) {
+      } else if (ch == EscapeChar) {
         channel->inEscape = true;
       } else {
         kept[keptCount++] = ch;
