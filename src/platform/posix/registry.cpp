@@ -315,3 +315,9 @@ void resetRegistry() {
 }
 
 }  // namespace sim
+
+namespace {
+// The registry lives as long as the library: a host that unloads and loads
+// it again gets a fresh one, seeded again, and nothing is left behind.
+__attribute__((destructor)) void releaseRegistry() { sim::resetRegistry(); }
+}  // namespace
