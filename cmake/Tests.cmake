@@ -40,6 +40,27 @@ target_compile_definitions(trovex_reload_tests PRIVATE TROVEX_LIBRARY_PATH="$<TA
 target_link_options(trovex_reload_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
 add_dependencies(trovex_reload_tests trovex)
 add_test(NAME reload COMMAND trovex_reload_tests)
+# The debug channel from outside, one process per configuration: the registry
+# (Windows) or the environment (POSIX), file, standard error and, under Wine,
+# the serial port. Under Wine it writes the registry of the build's prefix,
+# which the unit tests also do: the two never run at the same time.
+add_executable(channel_scenario ${PROJECT_SOURCE_DIR}/tests/host/channel/scenario.cpp)
+target_include_directories(channel_scenario PRIVATE ${PROJECT_SOURCE_DIR}/include)
+target_link_options(channel_scenario PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
+if(WIN32)
+  target_link_libraries(channel_scenario PRIVATE advapi32)
+  set(TROVEX_CHANNEL_EMULATOR -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR}
+      -DRELAY_SOURCE=${PROJECT_SOURCE_DIR}/tests/host/channel/pty_relay.c)
+else()
+  target_compile_definitions(channel_scenario PRIVATE TROVEX_LIBRARY_FILE="$<TARGET_FILE:trovex>")
+  target_link_libraries(channel_scenario PRIVATE ${CMAKE_DL_LIBS})
+endif()
+add_dependencies(channel_scenario trovex)
+add_test(NAME channel
+  COMMAND ${CMAKE_COMMAND} -DSCENARIO=$<TARGET_FILE:channel_scenario> -DWORK=${CMAKE_BINARY_DIR}/channel-test
+          ${TROVEX_CHANNEL_EMULATOR} -P ${PROJECT_SOURCE_DIR}/tests/host/channel/check_channel.cmake
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set_tests_properties(channel unit PROPERTIES RESOURCE_LOCK channel_registry)
 
 if(WIN32)
   find_program(TROVEX_OBJDUMP NAMES ${CMAKE_CXX_COMPILER_TARGET}-objdump i686-w64-mingw32-objdump REQUIRED)

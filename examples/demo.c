@@ -1,6 +1,8 @@
 /* A tour of trovex from a host's point of view: register a callback, emit
    messages of each category and print what the callback received. Plain C,
-   using nothing but the public header. */
+   using nothing but the public header. The debug channel writes the same
+   messages to standard error, or to a file when configured so (docs/channel.md):
+   scripts/demo.sh shows both. */
 #include <stdio.h>
 #include <string.h>
 

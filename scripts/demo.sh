@@ -10,9 +10,28 @@ for preset in native windows; do
   cmake --build --preset "$preset" --target trovex_demo -j "$(nproc)" >/dev/null
 done
 
-echo "=== native demo (libtrovex.so)"
+echo "=== native demo (libtrovex.so); the debug channel writes to standard error"
 (cd build/native/bin && ./trovex_demo)
+echo
+echo "=== native demo with the debug channel switched to a file by environment variables"
+channel_file="$PWD/build/native/demo-channel.txt"
+rm -f "$channel_file"
+(cd build/native/bin && TROVEX_CHANNEL_USE=1 TROVEX_CHANNEL_TYPE=2 TROVEX_CHANNEL_PATH="$channel_file" ./trovex_demo >/dev/null)
+echo "--- $channel_file:"
+cat "$channel_file"
 echo
 echo "=== Windows demo (trovex0x1.dll under Wine)"
 export WINEPREFIX="$PWD/build/windows/wineprefix"
 (cd build/windows/bin && ../../../cmake/wine-run.sh ./trovex_demo.exe)
+echo
+echo "=== Windows demo with the debug channel switched to a file in the registry (HKCU\\qz\\kprintf)"
+channel_file="$PWD/build/windows/demo-channel.txt"
+rm -f "$channel_file"
+reg() { cmake/wine-run.sh reg "$@" >/dev/null 2>&1; }
+reg add 'HKCU\qz\kprintf' /v use /t REG_DWORD /d 1 /f
+reg add 'HKCU\qz\kprintf' /v type /t REG_DWORD /d 2 /f
+reg add 'HKCU\qz\kprintf' /v path /t REG_SZ /d "Z:$channel_file" /f
+(cd build/windows/bin && ../../../cmake/wine-run.sh ./trovex_demo.exe >/dev/null)
+reg delete 'HKCU\qz\kprintf' /f
+echo "--- $channel_file:"
+cat "$channel_file"

@@ -1,6 +1,7 @@
 // The module entry and the library's start-up and shut-down order.
 #include "api/module.h"
 
+#include "debugchannel/channel.h"
 #include "dispatch/filter.h"
 #include "fileio/fileio.h"
 #include "platform/win32.h"
@@ -16,10 +17,12 @@ void startUpLibrary() {
   openStandardStreams();  // loading goes on without them if this fails
   initMessageFilter(&messageFilter);
   initOutputContext(&outputContext);
+  startUpChannel();
 }
 
 void shutDownLibrary() {
   destroyOutputContext(&outputContext);
+  shutDownChannel();  // the port or file was opened without sharing: a reload must open it again
   closeStandardStreams();
   shutDownFileLayer();
 }

@@ -1,8 +1,15 @@
-// The debug channel. Not built yet: its device is never opened and prints
-// produce no output.
+// The process's debug channel: one per process, set up at load and closed at unload.
 #include "debugchannel/channel.h"
 
-void channelVPrintf(const char*, va_list*) {}
+#include "debugchannel/device.h"
+
+DebugChannel debugChannel;
+
+void startUpChannel() { initDebugChannel(&debugChannel, &platformChannelDevices); }
+
+void shutDownChannel() { closeDebugChannel(&debugChannel); }
+
+void channelVPrintf(const char* format, va_list* args) { channelPrint(&debugChannel, format, args); }
 
 void channelPrintf(const char* format, ...) {
   va_list args;

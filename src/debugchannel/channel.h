@@ -4,6 +4,12 @@
 
 #include <cstdarg>
 
-// Print into the channel. With a null args the format is written as plain text.
+// Print into the channel under its lock. With a null args the format is
+// written as plain text.
 void channelPrintf(const char* format, ...);
 void channelVPrintf(const char* format, va_list* args);
+
+// At library load: the channel's initial values and its lock. At unload: the
+// device (port or file) is closed and the lock deleted; standard error stays open.
+void startUpChannel();
+void shutDownChannel();

@@ -1,7 +1,8 @@
 // The platform's rules for file names: the separator the library puts between
 // a directory and a name, which characters end a directory, and which names
-// stand on their own instead of joining a directory. The one place outside
-// win32.h that knows which platform it is on.
+// stand on their own instead of joining a directory; and the names of the
+// debug channel's devices. The one place outside win32.h that knows which
+// platform it is on.
 #pragma once
 
 #include <cstring>
@@ -16,6 +17,11 @@ inline bool isPathSeparator(char c) { return c == '\\' || c == '/'; }
 // A name with a drive ("D:\x\a.txt", "D:a.txt") replaces the directory.
 inline bool nameReplacesDirectory(const char* name) { return std::strchr(name, ':') != nullptr; }
 
+// The debug channel's serial port, and the files it tries, in this order,
+// when the configured file cannot be opened.
+constexpr const char* ChannelSerialPort = "COM2:";
+constexpr const char* ChannelFallbackFiles[] = {"c:\\tmp\\kprintf.txt", "c:\\kprintf.txt", "kprintf.txt"};
+
 #else
 
 constexpr char PathSeparator = '/';
@@ -24,5 +30,11 @@ inline bool isPathSeparator(char c) { return c == '/'; }
 
 // An absolute name replaces the directory.
 inline bool nameReplacesDirectory(const char* name) { return name[0] == '/'; }
+
+// The second serial port, as COM2 is on Windows, and the debug channel's
+// fallback files with the same roles as there: a fixed place, then the
+// current directory.
+constexpr const char* ChannelSerialPort = "/dev/ttyS1";
+constexpr const char* ChannelFallbackFiles[] = {"/tmp/kprintf.txt", "kprintf.txt"};
 
 #endif

@@ -1,6 +1,8 @@
 # Checks the DLL's tables: it is a PE32 i386 DLL, its export table lists
 # exactly the names of the .def file, undecorated, and it imports only from
-# system DLLs.
+# system DLLs: kernel32 and advapi32 (the debug channel's registry), and the
+# C runtime msvcrt.
+cmake_policy(SET CMP0057 NEW)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
@@ -39,11 +41,18 @@ if(NOT count EQUAL 18)
 endif()
 
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+set(imported)
 foreach(entry IN LISTS imports)
   string(REPLACE "DLL Name: " "" dll "${entry}")
   string(TOLOWER "${dll}" dll)
   if(NOT dll MATCHES "^(kernel32|advapi32|msvcrt)\\.dll$")
-    message(FATAL_ERROR "imports from a non-system DLL: ${dll}")
+    message(FATAL_ERROR "imports from a DLL other than kernel32, advapi32 and msvcrt: ${dll}")
+  endif()
+  list(APPEND imported ${dll})
+endforeach()
+foreach(needed IN ITEMS kernel32.dll advapi32.dll)
+  if(NOT needed IN_LIST imported)
+    message(FATAL_ERROR "does not import ${needed}")
   endif()
 endforeach()
 message(STATUS "exports: ${count}, imports: ${imports}")

@@ -55,15 +55,39 @@ HANDLE failOpen(DWORD error) {
 
 }  // namespace
 
-HANDLE WINAPI GetStdHandle(DWORD which) {
+namespace {
+// Standard handles that SetStdHandle replaced, by index; null: the process's own.
+HANDLE replacedStandardHandles[3] = {};
+
+int standardIndex(DWORD which) {
   switch (which) {
-    case STD_INPUT_HANDLE: return (nullStandardHandles & 1u) ? nullptr : &standardHandles[0];
-    case STD_OUTPUT_HANDLE: return (nullStandardHandles & 2u) ? nullptr : &standardHandles[1];
-    case STD_ERROR_HANDLE: return (nullStandardHandles & 4u) ? nullptr : &standardHandles[2];
-    default:
-      SetLastError(ERROR_INVALID_HANDLE);
-      return INVALID_HANDLE_VALUE;
+    case STD_INPUT_HANDLE: return 0;
+    case STD_OUTPUT_HANDLE: return 1;
+    case STD_ERROR_HANDLE: return 2;
+    default: return -1;
   }
+}
+}  // namespace
+
+HANDLE WINAPI GetStdHandle(DWORD which) {
+  const int index = standardIndex(which);
+  if (index < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (nullStandardHandles & (1u << index)) return nullptr;
+  return replacedStandardHandles[index] ? replacedStandardHandles[index] : &standardHandles[index];
+}
+
+BOOL WINAPI SetStdHandle(DWORD which, HANDLE handle) {
+  if (simShouldFail("SetStdHandle")) return FALSE;
+  const int index = standardIndex(which);
+  if (index < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  replacedStandardHandles[index] = handle == &standardHandles[index] ? nullptr : handle;
+  return TRUE;
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,

@@ -31,6 +31,9 @@ void nullStdHandle(DWORD which);
 // Fixes the local time that GetLocalTime reports at *time; null lets the
 // running clock through again.
 void fixLocalTime(const SYSTEMTIME* time);
+// Empties the emulated registry; the next registry call seeds it from the
+// environment again, as the first one of a process does.
+void resetRegistry();
 
 // Switches every control off.
 void reset();

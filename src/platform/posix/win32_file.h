@@ -55,6 +55,8 @@ typedef FILETIME* LPFILETIME;
 typedef const FILETIME* LPCFILETIME;
 
 HANDLE WINAPI GetStdHandle(DWORD which);
+// Replaces a standard handle for the later GetStdHandle calls of this process.
+BOOL WINAPI SetStdHandle(DWORD which, HANDLE handle);
 
 // Share modes hold between the handles of this process only: POSIX has no way
 // to keep another program from opening a file, so only Windows enforces them

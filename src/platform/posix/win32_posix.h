@@ -8,6 +8,8 @@
 #include "platform/posix/win32_names.h"
 #include "platform/posix/win32_memory.h"
 #include "platform/posix/win32_time.h"
+#include "platform/posix/win32_registry.h"
+#include "platform/posix/win32_comm.h"
 
 // Every object of the library refers to the loader, so that a static link pulls
 // it in and the module entry runs at load as it does for a DLL.

@@ -1,0 +1,176 @@
+// The channel's device: the serial port, a file with its fallbacks, or
+// standard error, opened at the first print and kept open (or closed after
+// every print when the configuration says so).
+#include <cstring>
+
+#include "debugchannel/device.h"
+#include "format/format.h"
+#include "platform/paths.h"
+
+namespace {
+
+constexpr char EscapeChar = 27;
+constexpr char EscapeEnd = 'm';
+constexpr DWORD SerialBaudRate = 19200;
+const char OpenFailureReport[] = "Cannot open protocol-file\n";
+
+HANDLE standardError() {
+  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+void writeBytes(HANDLE handle, const char* bytes, DWORD count) {
+  DWORD written;
+  WriteFile(handle, bytes, count, &written, nullptr);  // the channel never reports a failed write
+}
+
+// The port without sharing, at 19200 baud, 8 data bits, one stop bit, binary,
+// no parity checking, DTR and RTS off; everything else as the port had it.
+void openSerialPort(DebugChannel* channel) {
+  HANDLE port = CreateFileA(channel->devices->serialPort, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (port == INVALID_HANDLE_VALUE) return;  // no output; the next print tries again
+  channel->deviceHandle = port;
+  DCB line;
+  std::memset(&line, 0, sizeof line);
+  line.DCBlength = sizeof line;
+  // Settings are written back only when they were read: an unread record
+  // would put arbitrary settings on the port. Either result is otherwise ignored.
+  if (!GetCommState(port, &line)) return;
+  line.BaudRate = SerialBaudRate;
+  line.fBinary = 1;
+  line.fParity = 0;
+  line.fDtrControl = DTR_CONTROL_DISABLE;
+  line.fRtsControl = RTS_CONTROL_DISABLE;
+  line.ByteSize = 8;
+  line.StopBits = ONESTOPBIT;
+  SetCommState(port, &line);
+}
+
+HANDLE openAppending(const char* name) {
+  return CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The configured file, else the first fallback that opens, positioned at
+// its end. With none, standard error takes the output.
+void openChannelFile(DebugChannel* channel, uint32_t device) {
+  HANDLE file = openAppending(channel->pathValue);
+  for (unsigned i = 0; file == INVALID_HANDLE_VALUE && i < channel->devices->fallbackCount; ++i)
+    file = openAppending(channel->devices->fallbackFiles[i]);
+  if (file != INVALID_HANDLE_VALUE) {
+    SetFilePointer(file, 0, nullptr, FILE_END);
+    channel->deviceHandle = file;
+    if (device == FileAndStderrDevice) channel->stderrHandle = standardError();
+    return;
+  }
+  channel->stderrHandle = standardError();
+  // Said once per process, so that a missing directory does not go unnoticed
+  // while standard error takes the channel's output.
+  if (!channel->openFailureReported && channel->stderrHandle) {
+    channel->openFailureReported = true;
+    writeBytes(channel->stderrHandle, OpenFailureReport, sizeof OpenFailureReport - 1);
+  }
+}
+
+// One print's characters are collected and written with one call per target
+// and piece: each target still gets every byte, in order, and a print of up
+// to StagingSize characters costs one write per target instead of one per
+// character. Not a behavioural size: any size keeps the output the same.
+constexpr uint16_t StagingSize = 1024;
+
+struct Staging {
+  ChunkCollector chunks;  // first, so the collector's address is the staging's
+  DebugChannel* channel;
+  char text[StagingSize];
+};
+
+void passOn(ChunkCollector* chunks) {
+  Staging* staging = reinterpret_cast<Staging*>(chunks);
+  channelPutRun(staging->channel, staging->text, StagingSize);
+}
+
+}  // namespace
+
+const ChannelDevices platformChannelDevices = {ChannelSerialPort, ChannelFallbackFiles,
+                                               sizeof ChannelFallbackFiles / sizeof ChannelFallbackFiles[0]};
+
+void initDebugChannel(DebugChannel* channel, const ChannelDevices* devices) {
+  std::memset(channel, 0, sizeof *channel);
+  channel->channelType = StderrDevice;
+  channel->devices = devices;
+  InitializeCriticalSection(&channel->channelLock);
+  channel->channelLockReady = true;
+}
+
+void closeDebugChannel(DebugChannel* channel) {
+  if (!channel->channelLockReady) return;
+  EnterCriticalSection(&channel->channelLock);
+  if (channel->deviceHandle) CloseHandle(channel->deviceHandle);
+  channel->deviceHandle = nullptr;
+  LeaveCriticalSection(&channel->channelLock);
+  DeleteCriticalSection(&channel->channelLock);
+  channel->channelLockReady = false;
+}
+
+void openChannelDevice(DebugChannel* channel) {
+  if (!channel->configLoaded) {
+    channel->configLoaded = true;
+    if (!channel->pathSet) readChannelConfig(channel);
+  }
+  if (channel->deviceHandle) return;
+  const uint32_t device = channel->channelType & ChannelDeviceMask;
+  if (device == SerialDevice) {
+    openSerialPort(channel);
+  } else if ((device == FileDevice || device == FileAndStderrDevice) && channel->pathSet) {
+    openChannelFile(channel, device);
+  } else if (!channel->stderrHandle) {
+    channel->stderrHandle = standardError();
+  }
+}
+
+void channelPutRun(DebugChannel* channel, const char* text, unsigned count) {
+  if (channel->deviceHandle) {
+    char kept[StagingSize];
+    DWORD keptCount = 0;
+    for (unsigned i = 0; i < count; ++i) {
+      const char ch = text[i];
+      if (channel->inEscape) {
+        if (ch == EscapeEnd) channel->inEscape = false;
+      } else if (ch == EscapeChar) {
+        channel->inEscape = true;
+      } else {
+        kept[keptCount++] = ch;
+        if (keptCount == sizeof kept) {
+          writeBytes(channel->deviceHandle, kept, keptCount);
+          keptCount = 0;
+        }
+      }
+    }
+    if (keptCount > 0) writeBytes(channel->deviceHandle, kept, keptCount);
+  }
+  if (channel->stderrHandle && count > 0) writeBytes(channel->stderrHandle, text, count);
+}
+
+void channelAfterPrint(DebugChannel* channel) {
+  if ((channel->channelType & CloseAfterPrint) && channel->deviceHandle) {
+    CloseHandle(channel->deviceHandle);
+    channel->deviceHandle = nullptr;
+  }
+}
+
+void channelPrint(DebugChannel* channel, const char* format, va_list* args) {
+  // Normally set up at load; a print before that sets the channel up itself.
+  if (!channel->channelLockReady) initDebugChannel(channel, &platformChannelDevices);
+  Staging staging;
+  staging.chunks = ChunkCollector{staging.text, StagingSize, 0, passOn};
+  staging.channel = channel;
+  FormatSink sink;
+  beginChunkedRun(&sink, format, args, &staging.chunks);
+  EnterCriticalSection(&channel->channelLock);
+  openChannelDevice(channel);
+  formatToSink(&sink);
+  channelPutRun(channel, staging.text, staging.chunks.fill);
+  channelAfterPrint(channel);
+  LeaveCriticalSection(&channel->channelLock);
+  endFormatRun(&sink);
+}

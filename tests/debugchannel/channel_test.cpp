@@ -1,0 +1,255 @@
+// The debug channel on channels of the test's own: configuration from the
+// registry, which targets receive what, the escape filter, appending, closing
+// after every print, and prints from several threads. Standard error is
+// redirected to a scratch file with SetStdHandle, so the same tests run
+// natively and under Wine.
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../fileio/scratch.h"
+#include "debugchannel/channel.h"
+#include "debugchannel/device.h"
+
+namespace {
+
+const char ChannelKey[] = "qz\\kprintf";
+
+void deleteChannelKey() {
+  RegDeleteKeyA(HKEY_CURRENT_USER, ChannelKey);
+  RegDeleteKeyA(HKEY_CURRENT_USER, "qz");
+}
+
+// What the registry holds for a row: no key, or "use" and optionally
+// "type" and "path" (a path of `pathBytes` bytes counting its NUL when set).
+struct Config {
+  bool key;
+  DWORD use;
+  bool hasType;
+  DWORD type;
+  enum { NoPath, GoodPath, MissingDirPath, PadTo1023, PadTo1024 } path;
+};
+
+struct Targets {
+  std::string file, stderrText, port, fallback;
+};
+
+class Channel : public ScratchTest {
+ protected:
+  static void SetUpTestSuite() {
+    // The process's channel reads the registry at its first print: let it
+    // do so now, before a test writes the key.
+    deleteChannelKey();
+    channelPrintf("");
+  }
+
+  void SetUp() override {
+    ScratchTest::SetUp();
+    fallbacks[0] = missingDir = path("missing") + "/fallback.txt";
+    fallbacks[1] = fallbackName = path("fallback.txt");
+    fallbackPointers[0] = fallbacks[0].c_str();
+    fallbackPointers[1] = fallbacks[1].c_str();
+    portName = path("port");
+    devices = ChannelDevices{portName.c_str(), fallbackPointers, 2};
+    originalStderr = GetStdHandle(STD_ERROR_HANDLE);
+    stderrFile = CreateFileA(path("stderr.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(stderrFile, INVALID_HANDLE_VALUE);
+    SetStdHandle(STD_ERROR_HANDLE, stderrFile);
+  }
+
+  void TearDown() override {
+    SetStdHandle(STD_ERROR_HANDLE, originalStderr);
+    CloseHandle(stderrFile);
+    deleteChannelKey();
+    ScratchTest::TearDown();
+  }
+
+  void writeConfig(const Config& config) {
+    deleteChannelKey();
+    if (!config.key) return;
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, ChannelKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "use", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&config.use), 4);
+    if (config.hasType) RegSetValueExA(key, "type", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&config.type), 4);
+    std::string value;
+    switch (config.path) {
+      case Config::NoPath: break;
+      case Config::GoodPath: value = path("channel.txt"); break;
+      case Config::MissingDirPath: value = missingDir; break;
+      case Config::PadTo1023:
+      case Config::PadTo1024:
+        value = missingDir + std::string(1022 - missingDir.size(), 'x');
+        if (config.path == Config::PadTo1024) value += 'x';
+        break;
+    }
+    if (config.path != Config::NoPath)
+      RegSetValueExA(key, "path", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(key);
+  }
+
+  void print(DebugChannel* channel, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    channelPrint(channel, format, &args);
+    va_end(args);
+  }
+
+  Targets targets() {
+    return Targets{readWholeFile(path("channel.txt")), readWholeFile(path("stderr.txt")), readWholeFile(portName),
+                   readWholeFile(fallbackName)};
+  }
+
+  std::string fallbacks[2], missingDir, fallbackName, portName;
+  const char* fallbackPointers[2];
+  ChannelDevices devices;
+  HANDLE originalStderr, stderrFile;
+};
+
+constexpr char Message[] = "warn<ID>: retry 7\n";
+const std::string Missing = "<missing>";
+
+TEST_F(Channel, ConfigurationDecidesWhichTargetsReceiveTheMessage) {
+  const std::string none;
+  const struct {
+    const char* name;
+    Config config;
+    bool portExists;
+    Targets expected;
+  } rows[] = {
+      {"no key", {false, 0, false, 0, Config::NoPath}, false, {Missing, Message, Missing, Missing}},
+      {"use 0, type 0 not read", {true, 0, true, 0, Config::GoodPath}, true, {Missing, Message, none, Missing}},
+      {"type 0, no port", {true, 1, true, 0, Config::NoPath}, false, {Missing, none, Missing, Missing}},
+      {"type 0, port", {true, 1, true, 0, Config::NoPath}, true, {Missing, none, Message, Missing}},
+      {"type 1", {true, 1, true, 1, Config::GoodPath}, false, {Missing, Message, Missing, Missing}},
+      {"type 2", {true, 1, true, 2, Config::GoodPath}, false, {Message, none, Missing, Missing}},
+      {"type 3", {true, 1, true, 3, Config::GoodPath}, false, {Message, Message, Missing, Missing}},
+      {"type 258", {true, 1, true, 258, Config::GoodPath}, false, {Message, none, Missing, Missing}},
+      {"type 2 without path", {true, 1, true, 2, Config::NoPath}, false, {Missing, Message, Missing, Missing}},
+      {"no type: stays 1", {true, 1, false, 0, Config::GoodPath}, false, {Missing, Message, Missing, Missing}},
+      {"path in a missing directory", {true, 1, true, 2, Config::MissingDirPath}, false,
+       {Missing, none, Missing, Message}},
+      {"path of 1023 bytes is read", {true, 1, true, 3, Config::PadTo1023}, false,
+       {Missing, Message, Missing, Message}},
+      {"path of 1024 bytes is missing", {true, 1, true, 3, Config::PadTo1024}, false,
+       {Missing, Message, Missing, Missing}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.portExists) writeWholeFile(portName, "");
+    writeConfig(row.config);
+    // The stderr file is emptied by reopening it for the row.
+    SetStdHandle(STD_ERROR_HANDLE, originalStderr);
+    CloseHandle(stderrFile);
+    stderrFile = CreateFileA(path("stderr.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    SetStdHandle(STD_ERROR_HANDLE, stderrFile);
+
+    DebugChannel channel;
+    initDebugChannel(&channel, &devices);
+    print(&channel, "%s<%s>: ", "warn", "ID");
+    print(&channel, "retry %d\n", 7);
+    closeDebugChannel(&channel);
+
+    const Targets got = targets();
+    EXPECT_EQ(got.file, row.expected.file);
+    EXPECT_EQ(got.stderrText, row.expected.stderrText);
+    EXPECT_EQ(got.port, row.expected.port);
+    EXPECT_EQ(got.fallback, row.expected.fallback);
+    for (const std::string& name : {path("channel.txt"), portName, fallbackName}) DeleteFileA(name.c_str());
+  }
+}
+
+TEST_F(Channel, TypesFourToFifteenWriteToStandardErrorOnly) {
+  for (DWORD type = 4; type <= 15; ++type) {
+    writeConfig({true, 1, true, type, Config::GoodPath});
+    DebugChannel channel;
+    initDebugChannel(&channel, &devices);
+    print(&channel, "%d;", static_cast<int>(type));
+    closeDebugChannel(&channel);
+  }
+  EXPECT_EQ(readWholeFile(path("stderr.txt")), "4;5;6;7;8;9;10;11;12;13;14;15;");
+  EXPECT_EQ(readWholeFile(path("channel.txt")), Missing);
+}
+
+TEST_F(Channel, EscapeFilterKeepsItsStateAcrossPrintsAndStandardErrorSeesEverything) {
+  writeConfig({true, 1, true, 3, Config::GoodPath});
+  writeWholeFile(path("channel.txt"), "old\n");
+  DebugChannel channel;
+  initDebugChannel(&channel, &devices);
+  const char* const prints[] = {"a\x1b[31mred\x1b[0m.", "x\x1b[1", "zzz", "bm!", "\n"};
+  std::string raw;
+  for (const char* text : prints) {
+    print(&channel, "%s", text);
+    raw += text;
+  }
+  closeDebugChannel(&channel);
+  EXPECT_EQ(readWholeFile(path("channel.txt")), "old\nared.x!\n") << "appended, escapes up to 'm' dropped";
+  EXPECT_EQ(readWholeFile(path("stderr.txt")), raw);
+}
+
+TEST_F(Channel, DeviceIsHeldBetweenPrintsUnlessClosedAfterEachAndClosedAtTheEnd) {
+  const std::string name = path("channel.txt");
+  auto canOpenForWriting = [&] {
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+  };
+  for (DWORD type : {2u, 0x102u}) {
+    SCOPED_TRACE(type);
+    writeConfig({true, 1, true, type, Config::GoodPath});
+    DebugChannel channel;
+    initDebugChannel(&channel, &devices);
+    print(&channel, "%s<%s>: ", "warn", "ID");
+    EXPECT_EQ(canOpenForWriting(), type == 0x102u);
+    print(&channel, "one\n");
+    closeDebugChannel(&channel);
+    EXPECT_TRUE(canOpenForWriting()) << "closing the channel releases the file";
+  }
+  EXPECT_EQ(readWholeFile(name), "warn<ID>: one\nwarn<ID>: one\n");
+}
+
+TEST_F(Channel, UnopenableFileIsReportedOnceOnStandardError) {
+  devices.fallbackCount = 1;  // only the fallback in the missing directory
+  writeConfig({true, 1, true, 2, Config::MissingDirPath});
+  DebugChannel channel;
+  initDebugChannel(&channel, &devices);
+  print(&channel, "first\n");
+  print(&channel, "second\n");
+  closeDebugChannel(&channel);
+  EXPECT_EQ(readWholeFile(path("stderr.txt")), "Cannot open protocol-file\nfirst\nsecond\n");
+}
+
+TEST_F(Channel, PrintsFromSeveralThreadsArriveWhole) {
+  writeConfig({true, 1, true, 2, Config::GoodPath});
+  DebugChannel channel;
+  initDebugChannel(&channel, &devices);
+  constexpr int Threads = 4, Lines = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < Threads; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < Lines; ++i) print(&channel, "thread %d line %d of a longer text\n", t, i);
+    });
+  for (std::thread& thread : threads) thread.join();
+  closeDebugChannel(&channel);
+  const std::string text = readWholeFile(path("channel.txt"));
+  int lines = 0;
+  for (size_t at = 0; at < text.size(); ++lines) {
+    const size_t end = text.find('\n', at);
+    ASSERT_NE(end, std::string::npos);
+    const std::string line = text.substr(at, end - at);
+    int t, i;
+    char rest[32];
+    ASSERT_EQ(std::sscanf(line.c_str(), "thread %d line %d of a %31[a-z ]", &t, &i, rest), 3) << line;
+    EXPECT_STREQ(rest, "longer text");
+    at = end + 1;
+  }
+  EXPECT_EQ(lines, Threads * Lines);
+}
+
+}  // namespace
