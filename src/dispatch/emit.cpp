@@ -14,6 +14,7 @@ namespace {
 
 // Labels by category level: none, 'i', 'w', 'e'.
 const char* const CategoryLabels[4] = {"", "init", "warn", "error"};
+constexpr unsigned ErrorLevel = 3;
 const char HeaderAtLineStart[] = "%s<%s>: ";
 const char HeaderAfterOpenLine[] = "\n%s<%s>: ";
 
@@ -86,7 +87,8 @@ int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
     Stream* stream = context->protocolEnabled ? openProtocolStream(context) : nullptr;
     const bool atLineStart = context->atLineStart;
     const bool channelEnabled = context->channelEnabled;
-    const char* label = CategoryLabels[categoryLevel(typeLetters)];
+    const unsigned level = categoryLevel(typeLetters);
+    const char* label = CategoryLabels[level];
     const char* idText = id ? id : "";
     const char* header = atLineStart ? HeaderAtLineStart : HeaderAfterOpenLine;
     const bool headerDue = typeLetters && id && !context->continuation;
@@ -107,6 +109,9 @@ int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
       if (headerDue) printStream(stream, header, label, idText);
       vprintStream(stream, format, args);
       if (!keepOpen && !nested) closeProtocolStream(context);
+      // An error reaches the file at once, so a host that crashes right
+      // after it still leaves it there; the stream stays open.
+      else if (level == ErrorLevel) flushStream(stream);
     }
 
     context->atLineStart = 0;

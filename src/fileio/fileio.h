@@ -46,6 +46,8 @@ struct Stream {
 // "b" (no effect), "s" (others may write the file too) and "+" (read and
 // write), in that order. Returns the stream, or null with the error state set.
 Stream* openStream(const char* name, const char* mode);
+// True when openStream accepts the mode string (it may still fail to open).
+bool streamModeAccepted(const char* mode);
 // A stream over standard slot 0, 1 or 2; no file is opened. mode may be null.
 Stream* openStandardStream(int slot, const char* mode);
 

@@ -100,6 +100,11 @@ Stream* openOn(const char* name, int standardSlot, const char* modeText) {
 
 }  // namespace
 
+bool streamModeAccepted(const char* mode) {
+  OpenMode parsed;
+  return mode && parseMode(mode, &parsed);
+}
+
 Stream* openStream(const char* name, const char* mode) {
   if (!name || !mode) {
     recordInvalidArgument();

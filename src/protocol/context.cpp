@@ -1,5 +1,5 @@
-// The output context and its setters. The protocol file itself is not built
-// yet: openProtocolStream never yields a stream.
+// The output context, its setters, and the read-back and copy of the
+// protocol file's name and content.
 #include "protocol/protocol.h"
 
 #include <cstring>
@@ -41,6 +41,8 @@ void initOutputContext(OutputContext* context) {
 }
 
 void destroyOutputContext(OutputContext* context) {
+  // Text of keep-open messages still buffered reaches the file.
+  closeProtocolStream(context);
   if (context->mutex) {
     CloseHandle(context->mutex);
     context->mutex = nullptr;
@@ -83,18 +85,9 @@ void setProtocolEnabled(OutputContext* context, bool on) {
   context->protocolEnabled = on;
 }
 
-Stream* openProtocolStream(OutputContext* context) { return context->stream; }
-
-void closeProtocolStream(OutputContext* context) {
-  if (context->stream) {
-    closeStream(context->stream);
-    context->stream = nullptr;
-  }
-}
-
 int readFileName(OutputContext* context, char* buffer, int length, int force) {
   ContextLock hold(context);
-  if (force && !context->opened && openProtocolStream(context)) closeProtocolStream(context);
+  if (force) settleProtocolFile(context);
   if (!buffer || length <= 0) return 0;
   const size_t nameLength = std::strlen(context->fileName);
   if (nameLength >= static_cast<size_t>(length)) {
@@ -105,8 +98,16 @@ int readFileName(OutputContext* context, char* buffer, int length, int force) {
   return 1;
 }
 
-int copyProtocolFile(OutputContext* context, const char*, int) {
-  // Copying needs the protocol file itself; until then no copy is ever made.
+int copyProtocolFile(OutputContext* context, const char* destination, int append) {
   ContextLock hold(context);
-  return 0;
+  if (!context->fileName[0] || !destination) return 0;
+  // A stream held open shares reading only and holds unwritten text: it is
+  // closed first, so the copy can open the file and holds every message.
+  // (Not while a message of this thread, whose callback calls in, writes it.)
+  if (context->emitDepth == 0) closeProtocolStream(context);
+  settleProtocolFile(context);
+  if (!currentDirectory(context->resolvedPath, FileNameSize)) return 0;
+  if (compareNames(context->fileName, destination) == 0) return 1;
+  const uint32_t options = append ? (CopyForceWritable | CopyAppend) : 0;
+  return copyFile(context->fileName, destination, options) != -1 ? 1 : 0;
 }

@@ -36,7 +36,7 @@ extern OutputContext outputContext;
 
 // Gives the context its defaults and creates its mutex (none if that fails).
 void initOutputContext(OutputContext* context);
-// Closes the mutex.
+// Flushes and closes a protocol stream still held, and closes the mutex.
 void destroyOutputContext(OutputContext* context);
 
 // Takes the context's mutex with no time limit; nothing when there is none.
@@ -76,6 +76,20 @@ void setProtocolEnabled(OutputContext* context, bool on);
 Stream* openProtocolStream(OutputContext* context);
 // Closes the protocol stream if one is open.
 void closeProtocolStream(OutputContext* context);
+
+// Settles the location of the current name when a setter has cleared it: a
+// stream held for the name before is closed, and the file is opened and
+// closed again, which creates it (or, with "w", empties it).
+void settleProtocolFile(OutputContext* context);
+
+// Once per load, before the first reopen: a file of sizeLimit bytes or more
+// is rewritten as a marker line with the date and its tail from the last
+// form feed that leaves at least keepSize - 1 bytes, when that tail is
+// shorter than (keepSize + sizeLimit) / 2. Anything unexpected leaves the
+// file as it is.
+void truncateProtocolFile(OutputContext* context, const char* name);
+// The offset of that form feed in text, or 0 when there is none.
+uint32_t findCutPoint(const uint8_t* text, uint32_t size, uint32_t keepSize);
 
 // Copies the protocol file's name into buffer: 1, or 0 and "" if it does not
 // fit. With force, the file's location is settled first.

@@ -1,0 +1,68 @@
+// The size cap: once per load, a protocol file that has reached its limit is
+// cut back to a recent tail that starts at a form feed, behind a marker line.
+#include "fileio/fileio.h"
+#include "platform/win32.h"
+#include "protocol/protocol.h"
+#include "time/time.h"
+
+namespace {
+
+const char MarkerFormat[] = "--- Trunced at %s ---\n\n";
+const char MarkerTimeFormat[] = "%A %d-%b-%Y %T";
+constexpr size_t MarkerTimeSize = 128;
+constexpr uint8_t FormFeed = 12;
+
+// Rewrites the file as the marker line and the tail from `cut` on.
+void rewriteFile(const char* name, const uint8_t* text, uint32_t size, uint32_t cut) {
+  Stream* stream = openStream(name, "w");
+  if (!stream) return;
+  uint64_t now = currentLocalTime(nullptr);
+  BrokenDownTime fields;
+  char date[MarkerTimeSize];
+  formatTime(date, sizeof date, MarkerTimeFormat, breakDownTime(&now, &fields));
+  printStream(stream, MarkerFormat, date);
+  if (size > cut) writeStream(text + cut, 1, size - cut, stream);
+  closeStream(stream);
+}
+
+}  // namespace
+
+uint32_t findCutPoint(const uint8_t* text, uint32_t size, uint32_t keepSize) {
+  if (size == 0) return 0;
+  // The scan looks at the bytes up to one past size - keepSize (taken modulo
+  // 2^32, so a keepSize beyond size means all of them); the cut is the last
+  // form feed among them.
+  const uint32_t last = size - keepSize;
+  uint32_t end = size - 1;
+  if (last < size - 1) end = last + 1;
+  for (uint32_t i = end + 1; i-- > 0;)
+    if (text[i] == FormFeed) return i;
+  return 0;
+}
+
+void truncateProtocolFile(OutputContext* context, const char* name) {
+  uint64_t fileBytes = 0;
+  if (!fileSize(name, &fileBytes) || fileBytes < context->sizeLimit) return;
+  // The file is held whole in one buffer and scanned with 32-bit offsets: a
+  // larger file is left as it is rather than cut at a wrong place.
+  if (fileBytes > UINT32_MAX) return;
+  const uint32_t size = static_cast<uint32_t>(fileBytes);
+  Stream* stream = openStream(name, "r");
+  if (!stream) return;
+  HANDLE heap = GetProcessHeap();
+  uint8_t* text = static_cast<uint8_t*>(HeapAlloc(heap, 0, size));
+  if (!text) {
+    closeStream(stream);
+    return;
+  }
+  const uint32_t read = readStream(text, 1, size, stream);
+  closeStream(stream);
+  // Only a file read to its last byte is rewritten: after a short read the
+  // tail in memory is not the file's, and rewriting would lose the rest.
+  if (read == size) {
+    const uint32_t cut = findCutPoint(text, size, context->keepSize);
+    const uint32_t bound = static_cast<uint32_t>(context->keepSize + context->sizeLimit) / 2;
+    if (size - cut < bound) rewriteFile(name, text, size, cut);
+  }
+  HeapFree(heap, 0, text);
+}
