@@ -29,9 +29,13 @@ TEST(HostThreads, CallbackSwappedWhileMessagesAreEmitted) {
       Trovex_Func_i(nullptr);
       Trovex_Func_i(countCalls);
       ++swaps;
+      std::this_thread::yield();
     }
   });
-  for (int i = 0; i < 20000 || swaps < 1000; ++i) Trovex_CPrintf(nullptr, nullptr, "message %d", i);
+  // Until both sides did their share: the two threads can fall into a rhythm
+  // in which every message meets the callback removed for a long while.
+  for (int i = 0; (i < 20000 || swaps < 1000 || endCalls < 100) && i < 2000000; ++i)
+    Trovex_CPrintf(nullptr, nullptr, "message %d", i);
   stop = true;
   swapper.join();
   Trovex_Func_i(nullptr);
