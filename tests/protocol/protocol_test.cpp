@@ -1,0 +1,234 @@
+// The protocol file through its context: where a new name goes, appending,
+// keep-open, read-back, copy, unload, and the settled name. Each test works
+// on a context of its own inside a scratch directory that is also the
+// current and the temporary directory.
+#include <cstdlib>
+#include <filesystem>
+
+#include "dispatch/emit.h"
+#include "fileio/scratch.h"
+#include "platform/paths.h"
+#include "protocol/protocol.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Protocol : public ScratchTest {
+ protected:
+  OutputContext context{};
+  fs::path savedDirectory;
+  std::string savedTemp;
+
+  void SetUp() override {
+    ScratchTest::SetUp();
+    savedDirectory = fs::current_path();
+    fs::create_directory(path("cwd"));
+    fs::create_directory(path("tmp"));
+    fs::current_path(path("cwd"));
+    const char* temp = std::getenv(TempVariable);
+    savedTemp = temp ? temp : "";
+    setTempDirectory(path("tmp"));
+    initOutputContext(&context);
+    context.channelEnabled = 0;
+  }
+  void TearDown() override {
+    destroyOutputContext(&context);
+    fs::current_path(savedDirectory);
+    setTempDirectory(savedTemp);
+#if !defined(_WIN32)
+    sim::reset();
+#endif
+    ScratchTest::TearDown();
+  }
+#if defined(_WIN32)
+  static constexpr const char* TempVariable = "TMP";
+#else
+  static constexpr const char* TempVariable = "TMPDIR";
+#endif
+
+  void setTempDirectory(const std::string& directory) {
+#if defined(_WIN32)
+    _putenv_s(TempVariable, directory.c_str());  // "" removes it
+#else
+    if (directory.empty()) unsetenv(TempVariable);
+    else setenv(TempVariable, directory.c_str(), 1);
+#endif
+  }
+  std::string inCwd(const std::string& name) const { return path("cwd") + PathSeparator + name; }
+  std::string inTemp(const std::string& name) const { return path("tmp") + PathSeparator + name; }
+  void message(const char* text, bool keepOpen = false, const char* type = "w") {
+    // The text is the format, so its final newline ends the line.
+    if (keepOpen) printKeepOpen(&context, type, "P", text);
+    else printAndClose(&context, type, "P", text);
+  }
+  std::string readBack(int force = 0) {
+    char buffer[FileNameSize];
+    return readFileName(&context, buffer, sizeof buffer, force) ? buffer : "<none>";
+  }
+};
+
+TEST_F(Protocol, NoNameNoFile) {
+  message("x\n");
+  EXPECT_EQ(readBack(), "");
+  EXPECT_TRUE(fs::is_empty(path("cwd")));
+}
+
+TEST_F(Protocol, ANewNameStartsWithTheModeThenAppendsAtItsFullPath) {
+  setFileName(&context, "proto.txt");
+  message("one\n");
+  EXPECT_EQ(readBack(), inCwd("proto.txt")) << "the name becomes the full path";
+  message("two\n");
+  EXPECT_EQ(readWholeFile(inCwd("proto.txt")), "\nwarn<P>: one\nwarn<P>: two\n");
+  setOpenMode(&context, "w");  // settles the location again: the file restarts
+  message("three\n");
+  EXPECT_EQ(readWholeFile(inCwd("proto.txt")), "warn<P>: three\n");
+  EXPECT_EQ(readBack(), inCwd("proto.txt"));
+}
+
+TEST_F(Protocol, AnAbsoluteNameIsTakenAsItStands) {
+  const std::string name = path("elsewhere.log");
+  writeWholeFile(name, "kept ");
+  setOpenMode(&context, "a");
+  setFileName(&context, name.c_str());
+  message("more\n");
+  EXPECT_EQ(readWholeFile(name), "kept \nwarn<P>: more\n");
+  EXPECT_EQ(readBack(), name);
+}
+
+TEST_F(Protocol, KeepOpenHoldsTheStreamAcrossMessagesAndSettingChanges) {
+  const std::string first = inCwd("first.txt"), second = inCwd("second.txt");
+  setFileName(&context, "first.txt");
+  message("a", true);
+  Stream* held = context.stream;
+  ASSERT_NE(held, nullptr);
+  message("b", true);
+  EXPECT_EQ(context.stream, held) << "opened once";
+  setFileName(&context, "second.txt");  // takes effect once the held stream closes
+  context.protocolEnabled = 0;
+  message("not in the file");
+  EXPECT_EQ(context.stream, held) << "neither written nor closed while switched off";
+  context.protocolEnabled = 1;
+  message("c");
+  EXPECT_EQ(context.stream, nullptr);
+  message("d\n");
+  EXPECT_EQ(readWholeFile(first), "\nwarn<P>: a\nwarn<P>: b\nwarn<P>: c");
+  EXPECT_EQ(readWholeFile(second), "\nwarn<P>: d\n");
+}
+
+TEST_F(Protocol, AKeepOpenErrorReachesTheFileAtOnce) {
+  const struct {
+    const char* type;
+    bool inFileBeforeClose;
+  } rows[] = {{"e", true}, {"ew", true}, {"w", false}, {"i", false}};
+  for (const auto& row : rows) {
+    const std::string name = inCwd(std::string("held-") + row.type + ".txt");
+    setFileName(&context, name.c_str());
+    message("text\n", true, row.type);
+    EXPECT_EQ(readWholeFile(name).empty(), !row.inFileBeforeClose) << row.type;
+    closeProtocolStream(&context);
+  }
+}
+
+TEST_F(Protocol, ReadBackWithForceSettlesTheNameFirst) {
+  setFileName(&context, "forced.txt");
+  EXPECT_EQ(readBack(0), "forced.txt");
+  EXPECT_EQ(readWholeFile(inCwd("forced.txt")), "<missing>");
+  EXPECT_EQ(readBack(1), inCwd("forced.txt"));
+  EXPECT_EQ(readWholeFile(inCwd("forced.txt")), "") << "created with the default mode";
+
+  // A name set while a stream is held is the one read back, not the held one's.
+  message("x", true);
+  setFileName(&context, "renamed.txt");
+  EXPECT_EQ(readBack(1), inCwd("renamed.txt"));
+  EXPECT_EQ(readWholeFile(inCwd("forced.txt")), "\nwarn<P>: x") << "the held stream was flushed";
+
+  const std::string full = inCwd("renamed.txt");
+  char buffer[FileNameSize];
+  EXPECT_EQ(readFileName(&context, buffer, static_cast<int>(full.size()), 0), 0);
+  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(readFileName(&context, buffer, static_cast<int>(full.size()) + 1, 0), 1);
+  EXPECT_EQ(buffer, full);
+}
+
+TEST_F(Protocol, CopyReplacesOrAppendsAndFlushesAHeldStream) {
+  setFileName(&context, "source.txt");
+  message("held", true);  // shares reading only while held: the copy closes it first
+  const std::string target = path("copy.txt");
+  writeWholeFile(target, "old ");
+  EXPECT_EQ(copyProtocolFile(&context, target.c_str(), 1), 1);
+  EXPECT_EQ(readWholeFile(target), "old \nwarn<P>: held");
+  EXPECT_EQ(copyProtocolFile(&context, target.c_str(), 0), 1);
+  EXPECT_EQ(readWholeFile(target), "\nwarn<P>: held");
+  message(" more\n", true);  // reopened for appending
+  EXPECT_EQ(copyProtocolFile(&context, target.c_str(), 0), 1);
+  EXPECT_EQ(readWholeFile(target), "\nwarn<P>: held\nwarn<P>:  more\n");
+
+  std::string ownName = inCwd("SOURCE.TXT");
+  EXPECT_EQ(copyProtocolFile(&context, ownName.c_str(), 0), 1) << "its own name in other letters";
+  EXPECT_EQ(copyProtocolFile(&context, nullptr, 0), 0);
+  EXPECT_EQ(copyProtocolFile(&context, path("missing/dir.txt").c_str(), 0), 0);
+  setFileName(&context, nullptr);
+  EXPECT_EQ(copyProtocolFile(&context, target.c_str(), 0), 0);
+}
+
+TEST_F(Protocol, AppendingCopyMakesAReadOnlyDestinationWritable) {
+  setFileName(&context, "source.txt");
+  message("x\n");
+  const std::string target = path("readonly.txt");
+  writeWholeFile(target, "r ");
+  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(copyProtocolFile(&context, target.c_str(), 1), 1);
+  EXPECT_EQ(readWholeFile(target), "r \nwarn<P>: x\n");
+}
+
+TEST_F(Protocol, DestroyingTheContextFlushesAHeldStream) {
+  setFileName(&context, "unload.txt");
+  message("buffered\n", true);
+  EXPECT_EQ(readWholeFile(inCwd("unload.txt")), "");
+  destroyOutputContext(&context);
+  EXPECT_EQ(readWholeFile(inCwd("unload.txt")), "\nwarn<P>: buffered\n");
+  initOutputContext(&context);
+}
+
+#if !defined(_WIN32)
+// Without a usable current directory the temporary directory takes the file:
+// with a mode that empties the file an older one is deleted first, and with
+// one that appends, or one the stream layer refuses, it is kept.
+TEST_F(Protocol, TheTemporaryDirectoryDeletesOnlyWhatTheModeWouldEmpty) {
+  const struct {
+    const char* mode;
+    unsigned failedOpens;  // CreateFileA failures before the first success
+    const char* after;     // the file in the temporary directory afterwards
+  } rows[] = {
+      {"w", 0, "\nwarn<P>: new\n"},       {"a", 0, "older\nwarn<P>: new\n"},
+      {"w", 1, "\nwarn<P>: new\n"},       {"a", 1, "older\nwarn<P>: new\n"},
+      {"ab+", 1, "older\nwarn<P>: new\n"}, {"wt", 0, "older"},
+  };
+  for (const auto& row : rows) {
+    const std::string name = inTemp("tmp.log");
+    writeWholeFile(name, "older");
+    destroyOutputContext(&context);
+    initOutputContext(&context);
+    context.channelEnabled = 0;
+    setOpenMode(&context, row.mode);
+    setFileName(&context, "tmp.log");
+    sim::failCall("GetFileAttributesA", 0, 0, ERROR_ACCESS_DENIED);
+    if (row.failedOpens) sim::failCall("CreateFileA", 0, row.failedOpens, ERROR_SHARING_VIOLATION);
+    message("new\n");
+    sim::reset();
+    EXPECT_EQ(readWholeFile(name), row.after) << row.mode << ' ' << row.failedOpens;
+  }
+}
+
+TEST_F(Protocol, EveryOpenFailingLeavesTheNameUnsettledAndTriesAgain) {
+  setFileName(&context, "retry.txt");
+  sim::failCall("CreateFileA", 0, 3, ERROR_ACCESS_DENIED);  // both attempts and the name as given
+  message("lost\n");
+  EXPECT_EQ(readBack(), "retry.txt");
+  message("kept\n");
+  EXPECT_EQ(readWholeFile(inCwd("retry.txt")), "warn<P>: kept\n") << "the lost message still ended its line";
+}
+#endif
+
+}  // namespace
