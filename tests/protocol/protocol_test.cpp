@@ -116,6 +116,34 @@ TEST_F(Protocol, KeepOpenHoldsTheStreamAcrossMessagesAndSettingChanges) {
   EXPECT_EQ(readWholeFile(second), "\nwarn<P>: d\n");
 }
 
+TEST_F(Protocol, AHeldFileRefusesOtherWriters) {
+  setFileName(&context, "shared.txt");
+  message("x", true);
+  HANDLE writer = CreateFileA(inCwd("shared.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+}
+
+TEST_F(Protocol, TheSizeCheckRunsOnceAtTheFirstReopen) {
+  const std::string name = path("capped.log");
+  std::string big(5000000, 'x');
+  big[3000000] = '\f';
+  writeWholeFile(name, big);
+  setOpenMode(&context, "a");
+  setFileName(&context, name.c_str());
+  message("first\n");  // the first open of the name: no check
+  EXPECT_EQ(readWholeFile(name).size(), big.size() + 16);
+  message("second\n");  // the first reopen: cut at the form feed
+  const std::string cut = readWholeFile(name);
+  EXPECT_EQ(cut.compare(0, 15, "--- Trunced at "), 0);
+  EXPECT_EQ(cut.substr(cut.size() - 32), "\nwarn<P>: first\nwarn<P>: second\n");
+  writeWholeFile(name, big);
+  message("third\n");  // never again in this load
+  EXPECT_EQ(readWholeFile(name).size(), big.size() + 15);
+}
+
 TEST_F(Protocol, AKeepOpenErrorReachesTheFileAtOnce) {
   const struct {
     const char* type;
