@@ -2,7 +2,7 @@
    messages of each category and print what the callback received. Plain C,
    using nothing but the public header. The debug channel writes the same
    messages to standard error, or to a file when configured so (docs/channel.md):
-   scripts/demo.sh shows both. */
+   scripts/demo.sh shows both, and the protocol file the demo names. */
 #include <stdio.h>
 #include <string.h>
 
@@ -28,6 +28,9 @@ int main(void) {
 
   printf("trovex demo: library info %d.%d\n", Trovex_Info_i(1), Trovex_Info_i(2));
   Trovex_Func_i(receive);
+  /* The protocol file: created in the current directory (or the temporary
+     one) by the first message, appended to by the later ones. */
+  Trovex_Filename_s("demo-protocol.txt");
 
   Trovex_Printf("i", "DEMO", "starting with %s\n", "defaults");
   Trovex_Printf("w", "NET", "host %#s unreachable, retry %c\n", "example.org", 'A');
@@ -39,9 +42,8 @@ int main(void) {
   Trovex_Printf("w", "NET", "this warning is stopped by the filter\n");
   Trovex_WarnState_i(1);
 
-  Trovex_Filename_s("demo-protocol.txt");
-  if (Trovex_ReadFilename_sii(name, (int)sizeof name, 0))
-    printf("protocol file name: %s\n", name);
+  if (Trovex_ReadFilename_sii(name, (int)sizeof name, 1))
+    printf("protocol file: %s\n", name);
 
   Trovex_Func_i(NULL);
   printf("demo finished\n");

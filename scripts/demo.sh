@@ -11,7 +11,10 @@ for preset in native windows; do
 done
 
 echo "=== native demo (libtrovex.so); the debug channel writes to standard error"
+rm -f build/native/bin/demo-protocol.txt
 (cd build/native/bin && ./trovex_demo)
+echo "--- the protocol file build/native/bin/demo-protocol.txt:"
+cat build/native/bin/demo-protocol.txt
 echo
 echo "=== native demo with the debug channel switched to a file by environment variables"
 channel_file="$PWD/build/native/demo-channel.txt"

@@ -9,6 +9,15 @@ inline void emitChar(FormatSink* sink, char c) {
   sink->put(sink);
 }
 
+// count characters at once where the output function takes runs.
+inline void emitRun(FormatSink* sink, const char* text, unsigned count) {
+  if (sink->putRun) {
+    if (count > 0) sink->putRun(sink, text, count);
+    return;
+  }
+  for (unsigned i = 0; i < count; ++i) emitChar(sink, text[i]);
+}
+
 inline void emitRepeated(FormatSink* sink, char c, unsigned count) {
   while (count-- > 0) emitChar(sink, c);
 }

@@ -108,8 +108,7 @@ void emitDigits(FormatSink* sink, const char* digits, unsigned count, bool negat
 
   if (groupSeparator == 0) {
     // Past the budget the least significant digits are cut.
-    const unsigned n = length < budget ? length : budget;
-    for (unsigned i = 0; i < n; ++i) emitChar(sink, digits[i]);
+    emitRun(sink, digits, length < budget ? length : budget);
     return;
   }
   unsigned group = (count - 1) % 3 + 1;

@@ -142,6 +142,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY
   object->shareMode = shareMode;
   object->device = status.st_dev;
   object->inode = status.st_ino;
+  object->type = status.st_mode & S_IFMT;
 
   pthread_mutex_lock(&openFilesLock);
   // Checked before truncating, so a refused open leaves the file as it was.
@@ -238,9 +239,7 @@ DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DW
   if (distanceHigh) offset = static_cast<int64_t>((uint64_t(uint32_t(*distanceHigh)) << 32) | uint32_t(distance));
   int64_t base = 0;
   if (method == FILE_CURRENT || method == FILE_END) {
-    struct stat status;
-    base = method == FILE_CURRENT ? lseek(object->fd, 0, SEEK_CUR)
-                                  : (fstat(object->fd, &status) == 0 ? status.st_size : -1);
+    base = lseek(object->fd, 0, method == FILE_CURRENT ? SEEK_CUR : SEEK_END);
     if (base < 0) {
       SetLastError(win32ErrorFromErrno(errno));
       return INVALID_SET_FILE_POINTER;
@@ -259,7 +258,10 @@ DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DW
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_SET_FILE_POINTER;
   }
-  if (lseek(object->fd, static_cast<off_t>(target), SEEK_SET) < 0) {
+  // Already there after a move by 0 from the end. (Unlike Windows, a refused
+  // move to the end of a file of 4 GiB or more leaves the position there.)
+  const bool there = method == FILE_END && offset == 0;
+  if (!there && lseek(object->fd, static_cast<off_t>(target), SEEK_SET) < 0) {
     SetLastError(win32ErrorFromErrno(errno));
     return INVALID_SET_FILE_POINTER;
   }
@@ -274,7 +276,9 @@ DWORD WINAPI GetFileType(HANDLE handle) {
   HandleObject* object = fileLikeObject(handle);
   if (!object) return FILE_TYPE_UNKNOWN;
   struct stat status;
-  if (fstat(object->fd, &status) != 0) {
+  if (object->kind == HandleKind::File) {
+    status.st_mode = object->type;  // a file opened by name keeps its type
+  } else if (fstat(object->fd, &status) != 0) {
     SetLastError(win32ErrorFromErrno(errno));
     return FILE_TYPE_UNKNOWN;
   }

@@ -18,6 +18,7 @@ struct HandleObject {
   DWORD shareMode = 0;                 // File: FILE_SHARE_* bits as opened
   dev_t device = 0;                    // File: the open file's identity, for share modes
   ino_t inode = 0;                     // File: as device
+  mode_t type = 0;                     // File: the S_IFMT bits, which do not change while open
   HandleObject* nextOpen = nullptr;    // File: the next of the process's open files
 };
 

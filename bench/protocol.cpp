@@ -1,0 +1,101 @@
+// Messages into the protocol file, the protocol file the only destination,
+// side by side with a peer that keeps the same text in a file the same way:
+// - keep-open messages against spdlog's basic file sink (pattern "%v", one
+//   thread), both leaving the file open and buffered;
+// - close-after messages against opening, appending to and closing a FILE*
+//   per message.
+// Both sides of each pair write the same bytes; the file sizes are reported
+// as counters to show it. The last lines printed are the ratios per message.
+//
+//   build/native/bin/bench_protocol [--benchmark_repetitions=5 ...]
+#include <benchmark/benchmark.h>
+
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "dispatch/emit.h"
+#include "ratio_reporter.h"
+
+namespace {
+
+constexpr const char* Id = "NET";
+constexpr const char* Host = "example.org";
+
+std::string scratchFile(const char* name) {
+  const std::string path = (std::filesystem::temp_directory_path() / name).string();
+  std::filesystem::remove(path);
+  return path;
+}
+
+void reportSize(benchmark::State& state, const std::string& name) {
+  state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(name));
+  std::filesystem::remove(name);
+}
+
+// A context whose only destination is the protocol file `name`, opened for
+// appending so that the first message's header has no newline in front.
+void initProtocolOnly(OutputContext* context, const std::string& name) {
+  initOutputContext(context);
+  context->channelEnabled = 0;
+  context->atLineStart = 1;
+  setOpenMode(context, "a");
+  setFileName(context, name.c_str());
+}
+
+template <bool keepOpen>
+void Protocol(benchmark::State& state) {
+  const std::string name = scratchFile(keepOpen ? "trovex-bench-keep.txt" : "trovex-bench-close.txt");
+  OutputContext context{};
+  initProtocolOnly(&context, name);
+  int attempt = 0;
+  for (auto _ : state)
+    (keepOpen ? printKeepOpen : printAndClose)(&context, "w", Id, "host %s unreachable, retry %d of %d\n", Host,
+                                               ++attempt, 1000000);
+  destroyOutputContext(&context);
+  reportSize(state, name);
+}
+
+void ProtocolKeepOpen(benchmark::State& state) { Protocol<true>(state); }
+void ProtocolCloseAfter(benchmark::State& state) { Protocol<false>(state); }
+
+void SpdlogFile(benchmark::State& state) {
+  const std::string name = scratchFile("trovex-bench-spdlog.txt");
+  {
+    auto sink = std::make_shared<spdlog::sinks::basic_file_sink_st>(name);
+    spdlog::logger logger("bench", sink);
+    logger.set_pattern("%v");
+    int attempt = 0;
+    for (auto _ : state) logger.warn("{}<{}>: host {} unreachable, retry {} of {}", "warn", Id, Host, ++attempt, 1000000);
+  }
+  reportSize(state, name);
+}
+
+void FileAppendPerMessage(benchmark::State& state) {
+  const std::string name = scratchFile("trovex-bench-fopen.txt");
+  int attempt = 0;
+  for (auto _ : state) {
+    FILE* file = std::fopen(name.c_str(), "a");
+    std::fprintf(file, "%s<%s>: host %s unreachable, retry %d of %d\n", "warn", Id, Host, ++attempt, 1000000);
+    std::fclose(file);
+  }
+  reportSize(state, name);
+}
+
+BENCHMARK(ProtocolKeepOpen);
+BENCHMARK(SpdlogFile);
+BENCHMARK(ProtocolCloseAfter);
+BENCHMARK(FileAppendPerMessage);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  RatioReporter reporter;
+  if (!runBenchmarks(argc, argv, &reporter)) return 1;
+  reporter.printRatio("ProtocolKeepOpen", "SpdlogFile", "message");
+  reporter.printRatio("ProtocolCloseAfter", "FileAppendPerMessage", "message");
+  return 0;
+}
