@@ -5,6 +5,7 @@
 #include "dispatch/emit.h"
 #include "dispatch/filter.h"
 #include "protocol/protocol.h"
+#include "report/report.h"
 
 namespace {
 enum OutputType { ChannelOutput = 1, ProtocolOutput = 2 };
@@ -90,8 +91,6 @@ TROVEX_API int TROVEX_CALL Trovex_PrintTime_sss(const char*, const char*, const 
   return 0;
 }
 
-TROVEX_API void TROVEX_CALL Trovex_PrintSystemInfo(void) {
-  // The system report is not built yet.
-}
+TROVEX_API void TROVEX_CALL Trovex_PrintSystemInfo(void) { printSystemInfo(&outputContext); }
 
 }  // extern "C"
