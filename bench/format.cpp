@@ -11,10 +11,10 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <map>
 #include <string>
 
 #include "format/format.h"
+#include "ratio_reporter.h"
 
 namespace {
 
@@ -139,21 +139,6 @@ void VsnprintfIntegers(benchmark::State& state) {
 }
 BENCHMARK(VsnprintfIntegers);
 
-// Keeps the time per iteration of every benchmark for the closing ratio.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      // One run, or the median of repeated runs.
-      if (!run.error_occurred && (run.run_type == Run::RT_Iteration || run.aggregate_name == "median")) {
-        realTimes[run.run_name.function_name] = run.GetAdjustedRealTime();
-        cpuTimes[run.run_name.function_name] = run.GetAdjustedCPUTime();
-      }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> realTimes, cpuTimes;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -162,13 +147,9 @@ int main(int argc, char** argv) {
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  // On a shared machine the CPU time is the steadier of the two.
   for (const char* pair : {"", "PlainText", "Integers", "Runs"}) {
-    const std::string engine = std::string("Engine") + pair;
     const std::string libc = std::string("Vsnprintf") + (std::string(pair) == "Runs" ? "" : pair);
-    if (reporter.cpuTimes.count(engine) && reporter.cpuTimes.count(libc))
-      std::printf("%s / %s per message: %.2f (CPU time), %.2f (real time)\n", engine.c_str(), libc.c_str(),
-                  reporter.cpuTimes[engine] / reporter.cpuTimes[libc], reporter.realTimes[engine] / reporter.realTimes[libc]);
+    reporter.printRatio(std::string("Engine") + pair, libc, "message");
   }
   return 0;
 }

@@ -41,6 +41,8 @@ FILETIME fileTimeFromTimespec(const struct timespec& time);
 
 // True when a test armed a failure for this call of `name`; the last error is then set.
 bool simShouldFail(const char* name);
+// True when a test fixed the local time; *time is then that time.
+bool simFixedLocalTime(SYSTEMTIME* time);
 // How many bytes of a WriteFile call of `size` bytes to write before the call
 // ends short, and with which last error (0: the call succeeds with the short
 // count). Returns false when no short write is armed for this call.

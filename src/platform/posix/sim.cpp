@@ -31,6 +31,8 @@ constexpr int MaxArmed = 32;
 ArmedFailure armed[MaxArmed];
 CallCounter counters[MaxArmed];
 ArmedShortWrite shortWriteArmed;
+bool localTimeFixed;
+SYSTEMTIME fixedLocalTime;
 // Controls in use, so that an untouched emulation skips the lock.
 std::atomic<int> armedCount{0};
 pthread_mutex_t armedLock = PTHREAD_MUTEX_INITIALIZER;
@@ -93,6 +95,15 @@ bool simShortWrite(DWORD size, DWORD* bytes, DWORD* error) {
   return ends;
 }
 
+bool simFixedLocalTime(SYSTEMTIME* time) {
+  if (armedCount.load(std::memory_order_relaxed) == 0) return false;
+  pthread_mutex_lock(&armedLock);
+  const bool fixed = localTimeFixed;
+  if (fixed) *time = fixedLocalTime;
+  pthread_mutex_unlock(&armedLock);
+  return fixed;
+}
+
 namespace sim {
 
 void failCall(const char* name, unsigned skip, unsigned times, DWORD error) {
@@ -132,6 +143,15 @@ void countCalls(const char* name) {
   pthread_mutex_unlock(&armedLock);
 }
 
+void fixLocalTime(const SYSTEMTIME* time) {
+  pthread_mutex_lock(&armedLock);
+  if (time && !localTimeFixed) armedCount.fetch_add(1);
+  if (!time && localTimeFixed) armedCount.fetch_sub(1);
+  localTimeFixed = time != nullptr;
+  if (time) fixedLocalTime = *time;
+  pthread_mutex_unlock(&armedLock);
+}
+
 unsigned callCount(const char* name) {
   pthread_mutex_lock(&armedLock);
   const CallCounter* entry = findCounter(name);
@@ -153,6 +173,7 @@ void reset() {
   for (ArmedFailure& entry : armed) entry.name = nullptr;
   for (CallCounter& entry : counters) entry.name = nullptr;
   shortWriteArmed.armed = false;
+  localTimeFixed = false;
   armedCount.store(0);
   pthread_mutex_unlock(&armedLock);
   nullStandardHandles = 0;

@@ -29,6 +29,10 @@ void nullStdHandles(bool on);
 // Makes GetStdHandle return null for one standard handle (STD_*_HANDLE).
 void nullStdHandle(DWORD which);
 
+// Fixes the local time that GetLocalTime reports at *time; null lets the
+// running clock through again.
+void fixLocalTime(const SYSTEMTIME* time);
+
 // Switches every control off.
 void reset();
 

@@ -8,6 +8,7 @@
 #include "platform/posix/win32_names.h"
 #include "platform/posix/win32_memory.h"
 #include "platform/posix/win32_system.h"
+#include "platform/posix/win32_time.h"
 
 // Every object of the library refers to the loader, so that a static link pulls
 // it in and the module entry runs at load as it does for a DLL.
