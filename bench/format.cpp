@@ -142,11 +142,8 @@ BENCHMARK(VsnprintfIntegers);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
+  if (!runBenchmarks(argc, argv, &reporter)) return 1;
   for (const char* pair : {"", "PlainText", "Integers", "Runs"}) {
     const std::string libc = std::string("Vsnprintf") + (std::string(pair) == "Runs" ? "" : pair);
     reporter.printRatio(std::string("Engine") + pair, libc, "message");

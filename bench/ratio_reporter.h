@@ -30,3 +30,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   std::map<std::string, double> realTimes, cpuTimes;
 };
+
+// Runs the benchmarks that the command line selects, reporting through
+// *reporter. False when the command line holds an unknown argument.
+inline bool runBenchmarks(int argc, char** argv, RatioReporter* reporter) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return false;
+  benchmark::RunSpecifiedBenchmarks(reporter);
+  benchmark::Shutdown();
+  return true;
+}

@@ -51,11 +51,8 @@ BENCHMARK(Strftime);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
+  if (!runBenchmarks(argc, argv, &reporter)) return 1;
   reporter.printRatio("Trovex", "Strftime", "text");
   return 0;
 }
