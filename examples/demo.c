@@ -45,6 +45,12 @@ int main(void) {
   if (Trovex_ReadFilename_sii(name, (int)sizeof name, 1))
     printf("protocol file: %s\n", name);
 
+  /* The library's own texts: a time stamp that the next message continues,
+     and the report on the machine, on every destination. */
+  Trovex_PrintTime_sss("i", "DEMO", NULL);
+  Trovex_Printf("i", "DEMO", " is the time stamp\n");
+  Trovex_PrintSystemInfo();
+
   Trovex_Func_i(NULL);
   printf("demo finished\n");
   return 0;

@@ -5,6 +5,7 @@
 #include "dispatch/emit.h"
 #include "dispatch/filter.h"
 #include "protocol/protocol.h"
+#include "report/report.h"
 
 namespace {
 enum OutputType { ChannelOutput = 1, ProtocolOutput = 2 };
@@ -90,14 +91,10 @@ TROVEX_API int TROVEX_CALL Trovex_VCPrintf_ssss(const char* type, const char* id
   return emitFromHost(type, id, format, args, true);
 }
 
-TROVEX_API int TROVEX_CALL Trovex_PrintTime_sss(const char*, const char*, const char*) {
-  // The time stamp is not built yet; the result is that of an emission that
-  // delivered nothing.
-  return 0;
+TROVEX_API int TROVEX_CALL Trovex_PrintTime_sss(const char* type, const char* id, const char* format) {
+  return printTimeStamp(&outputContext, type, id, format);
 }
 
-TROVEX_API void TROVEX_CALL Trovex_PrintSystemInfo(void) {
-  // The system report is not built yet.
-}
+TROVEX_API void TROVEX_CALL Trovex_PrintSystemInfo(void) { printSystemInfo(&outputContext); }
 
 }  // extern "C"

@@ -177,6 +177,7 @@ void reset() {
   armedCount.store(0);
   pthread_mutex_unlock(&armedLock);
   nullStandardHandles = 0;
+  resetSystem();
 }
 
 }  // namespace sim

@@ -2,6 +2,7 @@
 // Windows build has no counterpart, so tests that need it run natively only.
 #pragma once
 
+#include "platform/posix/sim_system.h"
 #include "platform/win32.h"
 
 namespace sim {

@@ -7,6 +7,7 @@
 #include "platform/posix/win32_file.h"
 #include "platform/posix/win32_names.h"
 #include "platform/posix/win32_memory.h"
+#include "platform/posix/win32_system.h"
 #include "platform/posix/win32_time.h"
 #include "platform/posix/win32_registry.h"
 #include "platform/posix/win32_comm.h"
