@@ -24,9 +24,11 @@ struct DriveRecord {
   bool unreadable;                 // set drives only
 };
 
-std::vector<DriveRecord> replacementDrives;
+#if defined(TROVEX_SIM)
+std::vector<DriveRecord> replacementDrives;  // set by tests
 bool drivesReplaced = false;
 pthread_mutex_t drivesLock = PTHREAD_MUTEX_INITIALIZER;
+#endif
 
 constexpr uint64_t SectorSize = 512;
 
@@ -82,11 +84,14 @@ std::vector<DriveRecord> mountedDrives() {
 }
 
 std::vector<DriveRecord> currentDrives() {
+#if defined(TROVEX_SIM)
   pthread_mutex_lock(&drivesLock);
   const bool replaced = drivesReplaced;
   std::vector<DriveRecord> drives = replacementDrives;
   pthread_mutex_unlock(&drivesLock);
-  return replaced ? drives : mountedDrives();
+  if (replaced) return drives;
+#endif
+  return mountedDrives();
 }
 
 // The drive whose root starts with the letter and colon of `name`.
@@ -203,6 +208,7 @@ DWORD WINAPI QueryDosDeviceA(LPCSTR deviceName, LPSTR target, DWORD size) {
   return static_cast<DWORD>(drive.device.size() + 2);
 }
 
+#if defined(TROVEX_SIM)
 namespace sim {
 
 void setDrives(const Drive* drives, unsigned count) {
@@ -220,3 +226,4 @@ void setDrives(const Drive* drives, unsigned count) {
 }
 
 }  // namespace sim
+#endif

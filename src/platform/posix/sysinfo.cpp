@@ -22,6 +22,7 @@
 
 namespace {
 
+#if defined(TROVEX_SIM)
 // Replacements set by tests; each `has` flag says whether it is in use.
 struct Replacements {
   bool hasMemory, hasVersion, hasSystem, hasLanguage;
@@ -50,6 +51,28 @@ void setReplacement(bool Replacements::*has, Record Replacements::*field, const 
   if (value) replaced.*field = *value;
   pthread_mutex_unlock(&replacedLock);
 }
+
+bool isHidden(const char* name) {
+  pthread_mutex_lock(&replacedLock);
+  bool hidden = false;
+  for (const char* entry : replaced.hidden)
+    if (entry && std::strcmp(entry, name) == 0) hidden = true;
+  pthread_mutex_unlock(&replacedLock);
+  return hidden;
+}
+#else
+// The shipped emulation reports the running system only.
+struct Replacements {
+  bool hasMemory, hasVersion, hasSystem, hasLanguage;
+  MEMORYSTATUSEX memory;
+  OSVERSIONINFOA version;
+  SYSTEM_INFO system;
+  LANGID language;
+};
+template <typename Record>
+bool copyReplacement(bool Replacements::*, Record Replacements::*, Record*) { return false; }
+bool isHidden(const char*) { return false; }
+#endif
 
 // A figure of /proc/meminfo in bytes, or `fallback` when it is not there.
 uint64_t memInfoBytes(const char* key, uint64_t fallback) {
@@ -207,15 +230,6 @@ bool isKernelName(const char* name) {
   return strcasecmp(name, "kernel32.dll") == 0 || strcasecmp(name, "kernel32") == 0;
 }
 
-bool isHidden(const char* name) {
-  pthread_mutex_lock(&replacedLock);
-  bool hidden = false;
-  for (const char* entry : replaced.hidden)
-    if (entry && std::strcmp(entry, name) == 0) hidden = true;
-  pthread_mutex_unlock(&replacedLock);
-  return hidden;
-}
-
 }  // namespace
 
 void WINAPI GlobalMemoryStatus(LPMEMORYSTATUS status) {
@@ -314,6 +328,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
   return nullptr;
 }
 
+#if defined(TROVEX_SIM)
 namespace sim {
 
 void setMemoryStatus(const MEMORYSTATUSEX* status) {
@@ -349,3 +364,4 @@ void resetSystem() {
 }
 
 }  // namespace sim
+#endif
