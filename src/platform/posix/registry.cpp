@@ -302,9 +302,9 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   return status;
 }
 
-namespace sim {
-
-void resetRegistry() {
+namespace {
+// Empties the registry; the next call seeds it from the environment again.
+void emptyRegistry() {
   pthread_mutex_lock(&registryLock);
   while (StoredKey* key = keys) {
     keys = key->next;
@@ -314,10 +314,11 @@ void resetRegistry() {
   pthread_mutex_unlock(&registryLock);
 }
 
-}  // namespace sim
-
-namespace {
 // The registry lives as long as the library: a host that unloads and loads
 // it again gets a fresh one, seeded again, and nothing is left behind.
-__attribute__((destructor)) void releaseRegistry() { sim::resetRegistry(); }
+__attribute__((destructor)) void releaseRegistry() { emptyRegistry(); }
 }  // namespace
+
+#if defined(TROVEX_SIM)
+void sim::resetRegistry() { emptyRegistry(); }
+#endif
