@@ -12,7 +12,9 @@ const char MarkerTimeFormat[] = "%A %d-%b-%Y %T";
 constexpr size_t MarkerTimeSize = 128;
 constexpr uint8_t FormFeed = 12;
 
-// Rewrites the file as the marker line and the tail from `cut` on.
+// Rewrites the file as the marker line and the tail from `cut` on. When a
+// write fails, the file, emptied by the open, gets its whole old text back:
+// the cut must never cost the log it was meant to shorten.
 void rewriteFile(const char* name, const uint8_t* text, uint32_t size, uint32_t cut) {
   Stream* stream = openStream(name, "w");
   if (!stream) return;
@@ -21,7 +23,13 @@ void rewriteFile(const char* name, const uint8_t* text, uint32_t size, uint32_t 
   char date[MarkerTimeSize];
   formatTime(date, sizeof date, MarkerTimeFormat, breakDownTime(&now, &fields));
   printStream(stream, MarkerFormat, date);
-  if (size > cut) writeStream(text + cut, 1, size - cut, stream);
+  // A failed flush fails every later write, so the tail's count and the
+  // final flush tell of any failure.
+  const bool written = size == cut || writeStream(text + cut, 1, size - cut, stream) == size - cut;
+  if (closeStream(stream) == 0 && written) return;
+  stream = openStream(name, "w");
+  if (!stream) return;
+  writeStream(text, 1, size, stream);
   closeStream(stream);
 }
 

@@ -103,6 +103,17 @@ TEST_F(Truncation, AFileNotReadWholeIsLeftAsItIs) {
   truncateProtocolFile(&context, name.c_str());
   EXPECT_TRUE(readWholeFile(name) == before);
 }
+
+TEST_F(Truncation, ARewriteThatFailsToWritePutsTheOldTextBack) {
+  const std::string name = path("full.log");
+  const std::string before = fileWithFormFeeds(Limit, {4000000});
+  for (unsigned skip : {0u, 1u}) {  // the first of the rewrite's writes, or a later one
+    writeWholeFile(name, before);
+    sim::failCall("WriteFile", skip, 1, ERROR_DISK_FULL);
+    truncateProtocolFile(&context, name.c_str());
+    EXPECT_TRUE(readWholeFile(name) == before) << skip;
+  }
+}
 #endif
 
 }  // namespace
