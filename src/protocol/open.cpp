@@ -57,7 +57,14 @@ Stream* openNewName(OutputContext* context) {
 }  // namespace
 
 Stream* openProtocolStream(OutputContext* context) {
-  if (context->stream) return context->stream;
+  if (context->stream) {
+    // A held stream whose write failed takes no more text until it is
+    // closed: it is replaced, so that one failed write does not silence the
+    // file for every later message. Not under a message of this thread that
+    // is still writing it (its callback calls in).
+    if (!(context->stream->flags & Failed) || context->emitDepth > 1) return context->stream;
+    closeProtocolStream(context);
+  }
   if (!context->fileName[0]) return nullptr;
   if (context->opened) {
     if (context->truncatePending) {

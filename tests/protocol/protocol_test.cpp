@@ -249,6 +249,16 @@ TEST_F(Protocol, TheTemporaryDirectoryDeletesOnlyWhatTheModeWouldEmpty) {
   }
 }
 
+TEST_F(Protocol, AHeldStreamWhoseWriteFailedIsReplacedByTheNextMessage) {
+  setFileName(&context, "held.txt");
+  message("first\n");
+  sim::failCall("WriteFile", 0, 1, ERROR_DISK_FULL);
+  message("lost\n", true, "e");  // its flush fails
+  message("kept\n", true);
+  message("closed\n");
+  EXPECT_EQ(readWholeFile(inCwd("held.txt")), "\nwarn<P>: first\nwarn<P>: kept\nwarn<P>: closed\n");
+}
+
 TEST_F(Protocol, EveryOpenFailingLeavesTheNameUnsettledAndTriesAgain) {
   setFileName(&context, "retry.txt");
   sim::failCall("CreateFileA", 0, 3, ERROR_ACCESS_DENIED);  // both attempts and the name as given
