@@ -14,7 +14,7 @@ endif()
 # Unit tests: every tests/<subsystem>/*.cpp in one program that links the
 # library's objects, so internal functions can be tested directly.
 file(GLOB TROVEX_UNIT_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/*/*.cpp)
-list(FILTER TROVEX_UNIT_TESTS EXCLUDE REGEX "/tests/(host|reload)/")
+list(FILTER TROVEX_UNIT_TESTS EXCLUDE REGEX "/tests/(host|reload|stress)/")
 add_executable(trovex_tests ${TROVEX_UNIT_TESTS}
   ${PROJECT_SOURCE_DIR}/tests/test_main.cpp ${PROJECT_SOURCE_DIR}/tests/support.cpp)
 target_link_libraries(trovex_tests PRIVATE trovex_test_objects gtest)
@@ -31,6 +31,16 @@ set_source_files_properties(${PROJECT_SOURCE_DIR}/tests/host/header_c89.c PROPER
 target_link_libraries(trovex_host_tests PRIVATE trovex gtest_main)
 target_link_options(trovex_host_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
 add_test(NAME host COMMAND trovex_host_tests)
+
+# Threads against one protocol file, in a process of its own so that its
+# debug channel goes to a file (set in the registry under Wine).
+add_executable(trovex_stress_tests ${PROJECT_SOURCE_DIR}/tests/stress/threads_stress_test.cpp)
+target_link_libraries(trovex_stress_tests PRIVATE trovex gtest_main)
+target_link_options(trovex_stress_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
+if(WIN32)
+  target_link_libraries(trovex_stress_tests PRIVATE advapi32)
+endif()
+add_test(NAME stress COMMAND trovex_stress_tests)
 
 # Repeated load and unload of the built library by a program that does not
 # link it.
@@ -60,7 +70,7 @@ add_test(NAME channel
   COMMAND ${CMAKE_COMMAND} -DSCENARIO=$<TARGET_FILE:channel_scenario> -DWORK=${CMAKE_BINARY_DIR}/channel-test
           ${TROVEX_CHANNEL_EMULATOR} -P ${PROJECT_SOURCE_DIR}/tests/host/channel/check_channel.cmake
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-set_tests_properties(channel unit PROPERTIES RESOURCE_LOCK channel_registry)
+set_tests_properties(channel unit stress PROPERTIES RESOURCE_LOCK channel_registry)
 
 if(WIN32)
   find_program(TROVEX_OBJDUMP NAMES ${CMAKE_CXX_COMPILER_TARGET}-objdump i686-w64-mingw32-objdump REQUIRED)
