@@ -125,6 +125,12 @@ void emitText(FormatSink* sink, const void* text, bool escaped) {
 }
 
 void dumpMemory(FormatSink* sink, const void* memory, bool withCharacters) {
+  // A null pointer is a host's mistake that must not take the host down; it
+  // shows as text does.
+  if (!memory) {
+    for (const char* c = nullMarker; *c; ++c) emitChar(sink, *c);
+    return;
+  }
   const unsigned char* bytes = static_cast<const unsigned char*>(memory);
   const unsigned count = sink->precision == NoPrecision ? 16u : sink->precision;
   const char* hex = digitTable + 16;

@@ -125,6 +125,7 @@ TEST(FormatDump, HexadecimalLinesAndCharacterColumn) {
   const char text[] = "Hi!\x7f\xa0~ z";
   EXPECT_EQ(formatted("%.8P", text), "4869217F A07E207A   Hi!..~ z");
   EXPECT_EQ(formatted("%.*p", 33, bytes).size(), 33u * 2 + 6u) << "three blanks in each full line";
+  EXPECT_EQ(formatted("%p|%.40P|%.0p", nullptr, nullptr, nullptr), "**NULL**|**NULL**|**NULL**") << "a null pointer";
 }
 
 TEST(FormatOther, CountDirectiveNeverWrites) {
