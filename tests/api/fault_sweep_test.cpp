@@ -244,6 +244,7 @@ TEST_F(FaultSweep, EveryPlatformCallFailsInTurn) {
   ASSERT_NE(readWholeFile(protocol).find("--- Trunced at "), std::string::npos) << "the workload cuts the file";
 
   unsigned points = 0;
+  std::string perCall;  // fault points of each call, for the record
   std::vector<std::string> faults;
   auto check = [&](const std::string& point, bool closeFailed, bool always) {
     ++points;
@@ -257,6 +258,7 @@ TEST_F(FaultSweep, EveryPlatformCallFailsInTurn) {
     runWorkload([&] { sim::countCalls(call); });
     counted = nullptr;
     const unsigned calls = countedCalls;
+    if (calls > 0) perCall += std::string(perCall.empty() ? "" : ", ") + call + " " + std::to_string(calls + 1);
     // A failed close loses its descriptor in any program; the others must not.
     const bool closes = std::strcmp(call, "CloseHandle") == 0;
     for (unsigned k = 0; k <= calls && calls > 0; ++k) {
@@ -268,7 +270,7 @@ TEST_F(FaultSweep, EveryPlatformCallFailsInTurn) {
       if (!closes && openDescriptors() != descriptors) faults.push_back(point + ": a descriptor leaked");
     }
   }
-  std::printf("fault points tried: %u\n", points);
+  std::printf("fault points tried: %u (%s)\n", points, perCall.c_str());
   EXPECT_GT(points, 100u);
   std::string list;
   for (const std::string& fault : faults) list += fault + "\n";

@@ -236,9 +236,6 @@ TEST_F(BadInput, TimeStampsWithBadFormats) {
       EXPECT_GE(received.ends, 1);
     }
   }
-  Trovex_PrintSystemInfo();
-  Trovex_Init();
-  Trovex_Cleanup();
 }
 
 }  // namespace
