@@ -45,7 +45,7 @@ add_test(NAME stress COMMAND trovex_stress_tests)
 # Repeated load and unload of the built library by a program that does not
 # link it.
 add_executable(trovex_reload_tests ${PROJECT_SOURCE_DIR}/tests/reload/reload_test.cpp)
-target_link_libraries(trovex_reload_tests PRIVATE gtest_main ${CMAKE_DL_LIBS})
+target_link_libraries(trovex_reload_tests PRIVATE gtest_main ${CMAKE_DL_LIBS} $<$<BOOL:${WIN32}>:psapi>)
 target_compile_definitions(trovex_reload_tests PRIVATE TROVEX_LIBRARY_PATH="$<TARGET_FILE:trovex>")
 target_link_options(trovex_reload_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
 add_dependencies(trovex_reload_tests trovex)
