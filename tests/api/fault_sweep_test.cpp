@@ -26,9 +26,11 @@
 
 namespace {
 
-// Every emulated function the library calls that can be made to fail.
+// Every emulated function the library calls that can be made to fail (a
+// failed FindClose or HeapFree would only leak what the system keeps).
 const char* const FallibleCalls[] = {
-    "CloseHandle", "CreateFileA", "CreateMutexA", "DeleteFileA", "FindFirstFileA", "GetCommState",
+    "CloseHandle", "CreateFileA", "CreateMutexA", "DeleteFileA", "FileTimeToLocalFileTime", "FindFirstFileA",
+    "GetCommState", "GetFileType", "LocalFileTimeToFileTime",
     "GetCurrentDirectoryA", "GetDiskFreeSpaceA", "GetFileAttributesA", "GetFileSize",
     "GetLogicalDriveStringsA", "GetModuleHandleA", "GetProcAddress", "GetTempPathA", "GetVersionExA",
     "GetVolumeInformationA", "GlobalMemoryStatus", "GlobalMemoryStatusEx", "HeapAlloc",

@@ -273,6 +273,7 @@ DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DW
 }
 
 DWORD WINAPI GetFileType(HANDLE handle) {
+  if (simShouldFail("GetFileType")) return FILE_TYPE_UNKNOWN;
   HandleObject* object = fileLikeObject(handle);
   if (!object) return FILE_TYPE_UNKNOWN;
   struct stat status;

@@ -157,11 +157,13 @@ BOOL WINAPI FindClose(HANDLE find) {
 }
 
 BOOL WINAPI FileTimeToLocalFileTime(const FILETIME* fileTime, LPFILETIME localTime) {
+  if (simShouldFail("FileTimeToLocalFileTime")) return FALSE;
   shiftFileTime(fileTime, localTime, localOffsetTicks());
   return TRUE;
 }
 
 BOOL WINAPI LocalFileTimeToFileTime(const FILETIME* localTime, LPFILETIME fileTime) {
+  if (simShouldFail("LocalFileTimeToFileTime")) return FALSE;
   shiftFileTime(localTime, fileTime, -localOffsetTicks());
   return TRUE;
 }
