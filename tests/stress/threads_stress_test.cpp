@@ -123,15 +123,16 @@ std::vector<int> linesPerThread(const std::string& text, std::string* fault) {
 const char ChannelKey[] = "qz\\kprintf";
 #endif
 
-// Sends the debug channel to a file, before the first message reads the
-// configuration.
+// Sends the debug channel to a file, closed after every print so that the
+// test can read it (held open, it is not shared), before the first message
+// reads the configuration.
 void configureChannel(const fs::path& file) {
   const std::string path = file.string();
 #if defined(_WIN32)
   HKEY key;
   ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, ChannelKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
             ERROR_SUCCESS);
-  const DWORD use = 1, type = 2;
+  const DWORD use = 1, type = 0x102;
   RegSetValueExA(key, "use", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&use), sizeof use);
   RegSetValueExA(key, "type", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&type), sizeof type);
   RegSetValueExA(key, "path", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
@@ -139,7 +140,7 @@ void configureChannel(const fs::path& file) {
   RegCloseKey(key);
 #else
   setenv("TROVEX_CHANNEL_USE", "1", 1);
-  setenv("TROVEX_CHANNEL_TYPE", "2", 1);
+  setenv("TROVEX_CHANNEL_TYPE", "0x102", 1);
   setenv("TROVEX_CHANNEL_PATH", path.c_str(), 1);
 #endif
 }
