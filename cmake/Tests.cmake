@@ -90,3 +90,4 @@ if(NOT TROVEX_SANITIZE)
       -DSTAGE=${CMAKE_BINARY_DIR}/package-stage -DLIBDIR=${CMAKE_INSTALL_LIBDIR}
       -DCPACK=${CMAKE_CPACK_COMMAND} ${TROVEX_PACKAGE_TOOLS} -P ${PROJECT_SOURCE_DIR}/tests/package/run.cmake)
 endif()
+include(${PROJECT_SOURCE_DIR}/tests/docs/examples.cmake)
