@@ -25,7 +25,9 @@ cat "$channel_file"
 echo
 echo "=== Windows demo (trovex0x1.dll under Wine)"
 export WINEPREFIX="$PWD/build/windows/wineprefix"
-(cd build/windows/bin && ../../../cmake/wine-run.sh ./trovex_demo.exe)
+(cd build/windows/bin && rm -f demo-protocol.txt && ../../../cmake/wine-run.sh ./trovex_demo.exe)
+echo "--- the protocol file build/windows/bin/demo-protocol.txt:"
+cat build/windows/bin/demo-protocol.txt
 echo
 echo "=== Windows demo with the debug channel switched to a file in the registry (HKCU\\qz\\kprintf)"
 channel_file="$PWD/build/windows/demo-channel.txt"

@@ -42,7 +42,11 @@ expect_files(${prefix} ${installed})
 # CMake: find_package(trovex) and trovex::trovex.
 run(${CMAKE_COMMAND} -S ${SOURCE} -B ${STAGE}/consumer -DCMAKE_PREFIX_PATH=${prefix} ${toolchain})
 run(${CMAKE_COMMAND} --build ${STAGE}/consumer)
-run(${EMULATOR} ${STAGE}/consumer/consumer${CMAKE_EXECUTABLE_SUFFIX})
+set(suffix "")
+if(EMULATOR)
+  set(suffix .exe)
+endif()
+run(${EMULATOR} ${STAGE}/consumer/consumer${suffix})
 
 if(EMULATOR)
   # MSVC's way: an object of the MSVC target linked against trovex0x1.lib
