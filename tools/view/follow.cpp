@@ -22,6 +22,10 @@ constexpr size_t MarkerMaxLength = sizeof MarkerStart + 128 + sizeof MarkerEnd;
 // reading it as it is.
 constexpr unsigned MaxPendingPolls = 50;
 constexpr char FormFeed = '\f';
+// Bytes at the file's start compared at each poll: a file rewritten from
+// its start (cut, or emptied by a new run) that has already grown past the
+// reading position shows there.
+constexpr size_t HeadBytes = 32;
 
 // Reads the bytes of the file from `from` to its end; false if it cannot be opened.
 bool readFrom(const std::string& path, uint64_t from, uint64_t* size, std::string* bytes) {
@@ -84,12 +88,13 @@ Follower::Event Follower::poll(std::string* out) {
   if (missing_) {
     missing_ = false;
     seen_.clear();
+    head_.clear();
     offset_ = size;
     remember(bytes.data(), bytes.size());
     out->append(bytes);
     return Event::Back;
   }
-  if (size >= offset_) {
+  if (size >= offset_ && !headChanged()) {
     pendingPolls_ = 0;
     offset_ = size;
     remember(bytes.data(), bytes.size());
@@ -98,10 +103,10 @@ Follower::Event Follower::poll(std::string* out) {
   }
   std::string file;
   if (!readFrom(path_, 0, &size, &file)) return Event::None;  // gone: the next poll says so
-  return afterShrink(file, out);
+  return afterRewrite(file, out);
 }
 
-Follower::Event Follower::afterShrink(const std::string& file, std::string* out) {
+Follower::Event Follower::afterRewrite(const std::string& file, std::string* out) {
   const size_t markerEnd = markerLength(file);
   if (markerEnd == 0) {
     pendingPolls_ = 0;
@@ -141,10 +146,19 @@ Follower::Event Follower::afterShrink(const std::string& file, std::string* out)
   return Event::CutUnmatched;
 }
 
+bool Follower::headChanged() const {
+  std::ifstream file(path_, std::ios::binary);
+  char head[HeadBytes];
+  file.read(head, sizeof head);
+  const size_t known = std::min<size_t>(std::min<uint64_t>(offset_, HeadBytes), static_cast<size_t>(file.gcount()));
+  return head_.compare(0, known, head, known) != 0;
+}
+
 // Reading goes on at `position` of the file's new content: what lies before
 // it counts as seen, what follows is new.
 void Follower::resumeAt(const std::string& file, uint64_t position, std::string* out) {
   seen_.clear();
+  head_.clear();
   remember(file.data(), static_cast<size_t>(position));
   out->append(file, static_cast<size_t>(position), std::string::npos);
   remember(file.data() + position, file.size() - static_cast<size_t>(position));
@@ -152,6 +166,7 @@ void Follower::resumeAt(const std::string& file, uint64_t position, std::string*
 }
 
 void Follower::remember(const char* data, size_t size) {
+  if (head_.size() < HeadBytes) head_.append(data, std::min(size, HeadBytes - head_.size()));
   if (size >= RetainBytes) {
     seen_.assign(data + size - RetainBytes, RetainBytes);
     return;

@@ -35,14 +35,16 @@ class Follower {
   const std::string& marker() const { return marker_; }
 
  private:
-  Event afterShrink(const std::string& file, std::string* out);
+  Event afterRewrite(const std::string& file, std::string* out);
   void resumeAt(const std::string& file, uint64_t position, std::string* out);
   void remember(const char* data, size_t size);
+  bool headChanged() const;
 
   std::string path_;
   uint32_t keepSize_;
   uint64_t offset_ = 0;      // bytes of the file read so far
   std::string seen_;         // the last bytes read, up to RetainBytes
+  std::string head_;         // the file's first bytes, as read
   bool missing_ = false;
   unsigned pendingPolls_ = 0;  // polls that found a cut whose tail was not yet all written
   std::string marker_;

@@ -174,9 +174,12 @@ int main(int argc, char** argv) {
   app.add_option("--interval", options.intervalMs, "milliseconds between looks at a followed file (200)")
       ->type_name("MS")
       ->check(CLI::Range(10u, 60000u));
-  app.add_option("-i,--include", options.include, "show only identifiers matching this pattern list")
-      ->type_name("LIST");
-  app.add_option("-x,--exclude", options.exclude, "hide identifiers matching this pattern list")->type_name("LIST");
+  app.add_option("-i,--include", options.include, "show only identifiers matching this pattern list (may be repeated)")
+      ->type_name("LIST")
+      ->allow_extra_args(false);
+  app.add_option("-x,--exclude", options.exclude, "hide identifiers matching this pattern list (may be repeated)")
+      ->type_name("LIST")
+      ->allow_extra_args(false);
   app.add_flag("--no-errors", options.noErrors, "hide error messages");
   app.add_flag("--no-warnings", options.noWarnings, "hide warnings");
   app.add_flag("--no-init", options.noInit, "hide init messages");
