@@ -10,8 +10,6 @@
 // loop that the buffer holds the expected text. The last lines printed are
 // the ratios of the two times per message, for the whole message and for a
 // breakdown into its plain text and its integer directives.
-//
-//   build/native/bin/bench_format --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
 #include <cstdarg>
@@ -20,7 +18,7 @@
 #include <string>
 
 #include "format/format.h"
-#include "ratio_reporter.h"
+#include "goals.h"
 
 namespace {
 
@@ -150,12 +148,8 @@ void VsnprintfIntegers(benchmark::State& state) {
 }
 BENCHMARK(VsnprintfIntegers);
 
-}  // namespace
+const bool registered = addGoal({"format: six-directive message / vsnprintf", "Engine", "Vsnprintf", RatioKind::Time, 0.6}) &&
+                        addGoal({"format: its plain text / vsnprintf", "EnginePlainText", "VsnprintfPlainText", RatioKind::Time, 0}) &&
+                        addGoal({"format: its integers / vsnprintf", "EngineIntegers", "VsnprintfIntegers", RatioKind::Time, 0});
 
-int main(int argc, char** argv) {
-  RatioReporter reporter;
-  if (!runBenchmarks(argc, argv, &reporter)) return 1;
-  for (const std::string part : {"", "PlainText", "Integers"})
-    reporter.printRatio("Engine" + part, "Vsnprintf" + part, "message");
-  return 0;
-}
+}  // namespace
