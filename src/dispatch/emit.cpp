@@ -77,6 +77,18 @@ void deliverToCallback(MessageCallback callback, const char* label, const char* 
 int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
                 const char* format, va_list* args, bool keepOpen) {
   if (!format) format = "";
+  // A message whose category letters the switches stop, with no
+  // continuation pending, changes nothing under the mutex: emitDepth goes up
+  // and back down on this thread, and clearing a clear continuation is no
+  // change. So it returns what the release would (1; the mutex exists)
+  // without waiting for the lock. Both values it reads are atomic; another
+  // thread may change them at any time, and seeing the value from before
+  // that change is the same as this message having taken the mutex first.
+  // A pending continuation needs the mutex (the message clears it), and so
+  // does the identifier filter, whose lists are not atomic.
+  if (context->mutex && !categoryPasses(&messageFilter, typeLetters) &&
+      context->continuation.load(std::memory_order_relaxed) == 0)
+    return 1;
   lockContext(context);
   // A message emitted from inside the host's callback runs nested in the
   // outer one, on the same thread: it must leave the outer message's
@@ -91,7 +103,8 @@ int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
     const char* label = CategoryLabels[level];
     const char* idText = id ? id : "";
     const char* header = atLineStart ? HeaderAtLineStart : HeaderAfterOpenLine;
-    const bool headerDue = typeLetters && id && !context->continuation;
+    const bool continuing = context->continuation.load(std::memory_order_relaxed) != 0;
+    const bool headerDue = typeLetters && id && !continuing;
 
     if (channelEnabled) {
       if (headerDue) channelPrintf(header, label, idText);
@@ -100,7 +113,7 @@ int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
     // Read once: the callback may change the setting on this thread.
     const MessageCallback callback = context->callbackEnabled ? context->callback : nullptr;
     if (callback) {
-      if (context->continuation)
+      if (continuing)
         deliverToCallback(callback, nullptr, nullptr, format, args);
       else
         deliverToCallback(callback, label, idText, format, args);
@@ -115,9 +128,11 @@ int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
     }
 
     context->atLineStart = 0;
-    if (!context->continuation && endsWithNewline(format)) context->atLineStart = 1;
+    // Read again: a message the callback emitted may have cleared it.
+    if (!context->continuation.load(std::memory_order_relaxed) && endsWithNewline(format))
+      context->atLineStart = 1;
   }
-  context->continuation = 0;
+  context->continuation.store(0, std::memory_order_relaxed);
 
   --context->emitDepth;
   return unlockContext(context);
