@@ -144,21 +144,12 @@ void deliverTextToCallback(MessageCallback callback, const char* label, const ch
   callback(nullptr, nullptr, nullptr, 0);
 }
 
-int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
-                const char* format, va_list* args, bool keepOpen) {
-  if (!format) format = "";
-  // A message whose category letters the switches stop, with no
-  // continuation pending, changes nothing under the mutex: emitDepth goes up
-  // and back down on this thread, and clearing a clear continuation is no
-  // change. So it returns what the release would (1; the mutex exists)
-  // without waiting for the lock. Both values it reads are atomic; another
-  // thread may change them at any time, and seeing the value from before
-  // that change is the same as this message having taken the mutex first.
-  // A pending continuation needs the mutex (the message clears it), and so
-  // does the identifier filter, whose lists are not atomic.
-  if (context->mutex && !categoryPasses(&messageFilter, typeLetters) &&
-      context->continuation.load(std::memory_order_relaxed) == 0)
-    return 1;
+namespace {
+
+// Everything of a message but the early return of a stopped one. Kept out of
+// line, so the stopped message's path does not pay for this one's frame.
+[[gnu::noinline]] int runMessage(OutputContext* context, const char* typeLetters, const char* id,
+                                 const char* format, va_list* args, bool keepOpen) {
   // Outside the mutex, so other threads' messages need not wait for it.
   PreparedText prepared;
   const bool fits = prepareText(&prepared, format, args);
@@ -226,6 +217,26 @@ int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
 
   --context->emitDepth;
   return unlockContext(context);
+}
+
+}  // namespace
+
+int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
+                const char* format, va_list* args, bool keepOpen) {
+  if (!format) format = "";
+  // A message whose category letters the switches stop, with no
+  // continuation pending, changes nothing under the mutex: emitDepth goes up
+  // and back down on this thread, and clearing a clear continuation is no
+  // change. So it returns what the release would (1; the mutex exists)
+  // without waiting for the lock. Both values it reads are atomic; another
+  // thread may change them at any time, and seeing the value from before
+  // that change is the same as this message having taken the mutex first.
+  // A pending continuation needs the mutex (the message clears it), and so
+  // does the identifier filter, whose lists are not atomic.
+  if (context->mutex && !categoryPasses(&messageFilter, typeLetters) &&
+      context->continuation.load(std::memory_order_relaxed) == 0)
+    return 1;
+  return runMessage(context, typeLetters, id, format, args, keepOpen);
 }
 
 int printKeepOpen(OutputContext* context, const char* typeLetters, const char* id,
