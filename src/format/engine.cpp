@@ -69,6 +69,20 @@ void formatToSink(FormatSink* sink) {
   for (;;) {
     char c = *p;
     if (c == '\0') break;
+    ChunkCollector* window = sink->window;
+    if (window && window->fill < window->size && c != '%' && !sink->verbatim) {
+      // Plain text is scanned and stored in one pass while the window has
+      // room; the rest, if any, goes out as a run below.
+      char* out = window->text + window->fill;
+      char* const end = window->text + window->size;
+      while (out < end && c != '%' && c != '\0') {
+        *out++ = c;
+        c = *++p;
+      }
+      window->fill = static_cast<uint16_t>(out - window->text);
+      sink->format = p;
+      continue;
+    }
     if (sink->putRun && (c != '%' || sink->verbatim)) {
       // Plain text goes out as one run up to the next directive or the end.
       const char* start = p;
