@@ -70,11 +70,24 @@ if(WIN32)
             -P ${PROJECT_SOURCE_DIR}/tests/host/check_dll.cmake)
 endif()
 
-if(NOT WIN32 AND NOT TROVEX_SANITIZE)
+if(NOT TROVEX_SANITIZE)
   # The installed package works for a host project: install into a stage,
-  # build a consumer with find_package(trovex) and run it.
+  # check the files, build consumers with find_package(trovex), pkg-config
+  # (natively) or MSVC's import library (Windows) and run them; unpack the
+  # archive cpack makes.
+  if(WIN32)
+    find_program(TROVEX_CLANG NAMES clang clang-14 REQUIRED)
+    find_program(TROVEX_LLD_LINK NAMES lld-link lld-link-14 PATHS /usr/lib/llvm-14/bin REQUIRED)
+    set(TROVEX_PACKAGE_TOOLS -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR} -DTOOLCHAIN=${CMAKE_TOOLCHAIN_FILE}
+        -DCLANG=${TROVEX_CLANG} -DLLD_LINK=${TROVEX_LLD_LINK})
+  else()
+    find_program(TROVEX_PKG_CONFIG NAMES pkg-config REQUIRED)
+    set(TROVEX_PACKAGE_TOOLS -DPKG_CONFIG=${TROVEX_PKG_CONFIG} -DCC=${CMAKE_C_COMPILER})
+  endif()
   add_test(NAME package_consumer
     COMMAND ${CMAKE_COMMAND}
       -DBUILD=${CMAKE_BINARY_DIR} -DSOURCE=${PROJECT_SOURCE_DIR}/tests/package
-      -DSTAGE=${CMAKE_BINARY_DIR}/package-stage -P ${PROJECT_SOURCE_DIR}/tests/package/run.cmake)
+      -DSTAGE=${CMAKE_BINARY_DIR}/package-stage -DLIBDIR=${CMAKE_INSTALL_LIBDIR}
+      -DCPACK=${CMAKE_CPACK_COMMAND} ${TROVEX_PACKAGE_TOOLS} -P ${PROJECT_SOURCE_DIR}/tests/package/run.cmake)
 endif()
+include(${PROJECT_SOURCE_DIR}/tests/docs/examples.cmake)

@@ -7,7 +7,7 @@ bash scripts/setup.sh
 
 for preset in native windows; do
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" --target trovex_demo -j "$(nproc)" >/dev/null
+  cmake --build --preset "$preset" --target trovex_demo trovex-view -j "$(nproc)" >/dev/null
 done
 
 echo "=== native demo (libtrovex.so); the debug channel writes to standard error"
@@ -15,6 +15,20 @@ rm -f build/native/bin/demo-protocol.txt
 (cd build/native/bin && ./trovex_demo)
 echo "--- the protocol file build/native/bin/demo-protocol.txt:"
 cat build/native/bin/demo-protocol.txt
+echo
+echo "=== trovex-view following the demo's protocol file while the demo runs again"
+echo "    (warnings hidden, colours on, --stats at the end)"
+viewer_out="$PWD/build/native/demo-viewer.txt"
+: >build/native/bin/demo-protocol.txt
+(cd build/native/bin && ./trovex-view --follow --interval 50 --no-warnings --color=always --stats \
+   demo-protocol.txt >"$viewer_out" 2>&1) &
+viewer=$!
+sleep 0.5
+(cd build/native/bin && ./trovex_demo >/dev/null 2>&1)
+sleep 0.5
+kill -TERM "$viewer"
+wait "$viewer" || true
+cat "$viewer_out"
 echo
 echo "=== native demo with the debug channel switched to a file by environment variables"
 channel_file="$PWD/build/native/demo-channel.txt"
@@ -25,7 +39,12 @@ cat "$channel_file"
 echo
 echo "=== Windows demo (trovex0x1.dll under Wine)"
 export WINEPREFIX="$PWD/build/windows/wineprefix"
-(cd build/windows/bin && ../../../cmake/wine-run.sh ./trovex_demo.exe)
+(cd build/windows/bin && rm -f demo-protocol.txt && ../../../cmake/wine-run.sh ./trovex_demo.exe)
+echo "--- the protocol file build/windows/bin/demo-protocol.txt:"
+cat build/windows/bin/demo-protocol.txt
+echo
+echo "=== trovex-view.exe under Wine: the Windows demo's protocol file, errors and init only"
+(cd build/windows/bin && ../../../cmake/wine-run.sh ./trovex-view.exe --no-warnings --stats demo-protocol.txt)
 echo
 echo "=== Windows demo with the debug channel switched to a file in the registry (HKCU\\qz\\kprintf)"
 channel_file="$PWD/build/windows/demo-channel.txt"

@@ -3,7 +3,8 @@
 # skipping what is already there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark-dev libspdlog-dev
+packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev googletest libbenchmark-dev libspdlog-dev pkgconf
+          libcli11-dev
           g++-mingw-w64-i686 wine wine32:i386)
 
 missing=()

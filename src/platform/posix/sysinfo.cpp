@@ -22,8 +22,8 @@
 
 namespace {
 
-#if defined(TROVEX_SIM)
-// Replacements set by tests; each `has` flag says whether it is in use.
+// Replacements set by tests; each `has` flag says whether it is in use. The
+// shipped emulation reports the running system only.
 struct Replacements {
   bool hasMemory, hasVersion, hasSystem, hasLanguage;
   MEMORYSTATUSEX memory;
@@ -32,6 +32,8 @@ struct Replacements {
   LANGID language;
   const char* hidden[8];  // names GetProcAddress reports missing
 };
+
+#if defined(TROVEX_SIM)
 Replacements replaced;
 pthread_mutex_t replacedLock = PTHREAD_MUTEX_INITIALIZER;
 
@@ -61,14 +63,6 @@ bool isHidden(const char* name) {
   return hidden;
 }
 #else
-// The shipped emulation reports the running system only.
-struct Replacements {
-  bool hasMemory, hasVersion, hasSystem, hasLanguage;
-  MEMORYSTATUSEX memory;
-  OSVERSIONINFOA version;
-  SYSTEM_INFO system;
-  LANGID language;
-};
 template <typename Record>
 bool copyReplacement(bool Replacements::*, Record Replacements::*, Record*) { return false; }
 bool isHidden(const char*) { return false; }

@@ -1,0 +1,33 @@
+# What a host developer gets beyond the targets and the CMake package: on
+# Windows an import library for MSVC's linker and a zip made by cpack; on
+# Linux a pkg-config file.
+if(WIN32)
+  # MSVC's linker reads the COFF import library that dlltool makes from the
+  # .def file; the mingw one (libtrovex0x1.dll.a) stays for gcc and clang.
+  find_program(TROVEX_DLLTOOL NAMES ${CMAKE_CXX_COMPILER_TARGET}-dlltool i686-w64-mingw32-dlltool REQUIRED)
+  set(TROVEX_DEF ${PROJECT_SOURCE_DIR}/src/api/trovex0x1.def)
+  set(TROVEX_MSVC_IMPLIB ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/trovex0x1.lib)
+  add_custom_command(OUTPUT ${TROVEX_MSVC_IMPLIB}
+    COMMAND ${TROVEX_DLLTOOL} --machine i386 --input-def ${TROVEX_DEF} --dllname trovex0x1.dll
+            --output-lib ${TROVEX_MSVC_IMPLIB}
+    DEPENDS ${TROVEX_DEF}
+    COMMENT "Making the MSVC import library trovex0x1.lib")
+  add_custom_target(trovex_msvc_implib ALL DEPENDS ${TROVEX_MSVC_IMPLIB})
+  install(FILES ${TROVEX_MSVC_IMPLIB} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win32)
+else()
+  # The .pc file finds its prefix from its own place, so the installed tree
+  # can be moved (or installed with --prefix) as a whole.
+  file(RELATIVE_PATH TROVEX_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+  string(REGEX REPLACE "/$" "" TROVEX_PC_TO_PREFIX "${TROVEX_PC_TO_PREFIX}")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/trovex.pc.in ${CMAKE_BINARY_DIR}/trovex.pc @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/trovex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  set(CPACK_GENERATOR TGZ)
+endif()
+
+set(CPACK_PACKAGE_VENDOR "trovex")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Diagnostic messages for 32-bit Windows programs")
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+include(CPack)

@@ -1,0 +1,153 @@
+// Following a protocol file while the library writes it: across its own
+// truncation, a new run that empties it, and its removal.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "dispatch/emit.h"
+#include "fileio/scratch.h"
+#include "follow.h"
+#include "protocol/protocol.h"
+#include "view.h"
+
+namespace {
+
+// Small limits, so that a cut comes after a few hundred messages: files of
+// 4000 bytes or more are cut to a tail of 999 to 2499 bytes.
+constexpr uint32_t SizeLimit = 4000, KeepSize = 1000;
+
+class Follow : public ScratchTest {
+ protected:
+  OutputContext context{};
+  std::string name;
+  bool loaded = false;
+
+  void SetUp() override {
+    ScratchTest::SetUp();
+    name = path("protocol.txt");
+  }
+  void TearDown() override {
+    unload();
+    ScratchTest::TearDown();
+  }
+  // A load of the library: a fresh context whose size check is due again.
+  void load(const char* mode) {
+    unload();
+    initOutputContext(&context);
+    context.channelEnabled = 0;
+    context.sizeLimit = SizeLimit;
+    context.keepSize = KeepSize;
+    setOpenMode(&context, mode);
+    setFileName(&context, name.c_str());
+    loaded = true;
+  }
+  void unload() {
+    if (loaded) destroyOutputContext(&context);
+    loaded = false;
+  }
+  // Every fifth message starts a section with a form feed, a place to cut.
+  void message(int n) { printAndClose(&context, "w", "ID", "%smessage %d\n", n % 5 == 0 ? "\f" : "", n); }
+};
+
+// The numbers of the "message N" lines in text, in order.
+std::vector<int> messageNumbers(const std::string& text) {
+  std::vector<int> numbers;
+  for (size_t at = text.find("message "); at != std::string::npos; at = text.find("message ", at + 1))
+    numbers.push_back(std::atoi(text.c_str() + at + 8));
+  return numbers;
+}
+
+std::vector<int> upTo(int count) {
+  std::vector<int> numbers;
+  for (int n = 0; n < count; ++n) numbers.push_back(n);
+  return numbers;
+}
+
+TEST_F(Follow, AcrossTheLibrarysCutEveryMessageOnceInOrder) {
+  constexpr int Messages = 400;
+  for (int stride : {1, 3, 7}) {
+    SCOPED_TRACE(stride);
+    std::remove(name.c_str());
+    load("w");
+    message(0);
+    Follower follower(name, KeepSize);
+    std::string shown, error;
+    ASSERT_TRUE(follower.start(&shown, &error)) << error;
+    int cuts = 0, other = 0, n = 1;
+    auto poll = [&] {
+      const Follower::Event event = follower.poll(&shown);
+      if (event == Follower::Event::Cut) ++cuts;
+      else if (event != Follower::Event::None) ++other;
+    };
+    // The first load writes past the limit: its size check came at its
+    // second message, while the file was small.
+    for (; n < 250; ++n) {
+      message(n);
+      if (n % stride == 0) poll();
+    }
+    ASSERT_GE(readWholeFile(name).size(), SizeLimit);
+    // The next load appends, and cuts the file at its second message.
+    load("a");
+    for (; n < Messages; ++n) {
+      message(n);
+      if (n % stride == 0) poll();
+    }
+    poll();
+    ASSERT_EQ(readWholeFile(name).rfind("--- Trunced at ", 0), 0u) << "the library cut the file";
+    EXPECT_EQ(messageNumbers(shown), upTo(Messages));
+    EXPECT_EQ(cuts, 1);
+    EXPECT_EQ(other, 0);
+  }
+}
+
+TEST_F(Follow, ANewRunThatEmptiesTheFileIsReadFromItsStart) {
+  // The new run writes less than the reader had seen, or already more.
+  for (int newMessages : {5, 60}) {
+    load("w");
+    for (int n = 0; n < 20; ++n) message(n);
+    Follower follower(name, KeepSize);
+    std::string shown, error;
+    ASSERT_TRUE(follower.start(&shown, &error));
+    load("w");  // a new run of the host with the default mode "w"
+    for (int n = 20; n < 20 + newMessages; ++n) message(n);
+    EXPECT_EQ(follower.poll(&shown), Follower::Event::Restarted);
+    EXPECT_EQ(messageNumbers(shown), upTo(20 + newMessages));
+  }
+}
+
+TEST_F(Follow, ARemovedFileIsReportedOnceAndReadAgainWhenItComesBack) {
+  writeWholeFile(name, "warn<A>: one\n");
+  Follower follower(name, KeepSize);
+  std::string shown, error;
+  ASSERT_TRUE(follower.start(&shown, &error));
+  ASSERT_EQ(std::remove(name.c_str()), 0);
+  EXPECT_EQ(follower.poll(&shown), Follower::Event::Missing);
+  EXPECT_EQ(follower.poll(&shown), Follower::Event::None) << "reported once";
+  writeWholeFile(name, "warn<A>: two\n");
+  EXPECT_EQ(follower.poll(&shown), Follower::Event::Back);
+  EXPECT_EQ(shown, "warn<A>: one\nwarn<A>: two\n");
+}
+
+TEST_F(Follow, AMissingFileOrADirectoryCannotBeStarted) {
+  for (const std::string& source : {path("none.txt"), root}) {
+    Follower follower(source, KeepSize);
+    std::string shown, error;
+    EXPECT_FALSE(follower.start(&shown, &error)) << source;
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST_F(Follow, ACutWhoseTailWasNotSeenIsShownFromTheMarker) {
+  // A reader that saw none of the kept tail shows it all rather than lose it.
+  const std::string old = "warn<A>: an old text, longer than the file after the cut\n";
+  writeWholeFile(name, old);
+  Follower follower(name, KeepSize);
+  std::string shown, error;
+  ASSERT_TRUE(follower.start(&shown, &error));
+  writeWholeFile(name, "--- Trunced at x ---\n\n\fnew\n");
+  EXPECT_EQ(follower.poll(&shown), Follower::Event::CutUnmatched);
+  EXPECT_EQ(follower.marker(), "--- Trunced at x ---");
+  EXPECT_EQ(shown, old + "\fnew\n");
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+// The viewer's core: headers, lines of any length, continuation lines,
+// colours and escape sequences, and the counts of --stats.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "view.h"
+
+namespace {
+
+TEST(Header, LabelIdentifierOrPlainText) {
+  const struct {
+    const char* line;
+    Category category;
+    const char* id;
+  } rows[] = {
+      {"error<IO>: failed", Category::Error, "IO"},
+      {"warn<NET>: ", Category::Warn, "NET"},
+      {"init<>: empty identifier", Category::Init, ""},
+      {"<ID>: no category letter", Category::None, "ID"},
+      {"warn<a>b>: x>: y", Category::Warn, "a>b"},  // the identifier ends at the first ">: "
+      {"warn<a;b [c]>: x", Category::Warn, "a;b [c]"},
+      {"warning<X>: x", Category::Plain, ""},        // not a label of the library
+      {"Error<X>: x", Category::Plain, ""},
+      {"warn<X> x", Category::Plain, ""},
+      {"warn<X>:", Category::Plain, ""},
+      {" warn<X>: indented", Category::Plain, ""},
+      {"", Category::Plain, ""},
+  };
+  for (const auto& row : rows) {
+    const ParsedLine parsed = parseLine(row.line);
+    EXPECT_EQ(parsed.category, row.category) << row.line;
+    EXPECT_EQ(parsed.id, row.id) << row.line;
+    EXPECT_EQ(parsed.text, row.line);
+  }
+  EXPECT_TRUE(parseLine("--- Trunced at Montag 01-Jan-2024 10:00:00 ---").truncationMarker);
+  EXPECT_FALSE(parseLine("--- Trunced at").truncationMarker);
+}
+
+// Runs text through a viewer fed in pieces of `step` bytes.
+std::string view(const std::string& text, const FilterSettings& settings = {}, bool colour = false,
+                 size_t step = 7, Stats* stats = nullptr) {
+  ViewFilter filter;
+  std::string error;
+  EXPECT_TRUE(filter.configure(settings, &error)) << error;
+  Viewer viewer(filter, colour);
+  for (size_t at = 0; at < text.size(); at += step) viewer.feed(text.data() + at, std::min(step, text.size() - at));
+  viewer.finish();
+  if (stats) *stats = viewer.stats();
+  return viewer.output();
+}
+
+TEST(Viewer, LinesWithoutAHeaderGoWithTheMessageAbove) {
+  const std::string text =
+      "report before any message\n"
+      "warn<MEM>: dump:\n00 01 02\n"
+      "init<NET>: up\nsecond line\n"
+      "--- Trunced at x ---\n\nafter the marker\n";
+  FilterSettings noWarnings;
+  noWarnings.warnings = false;
+  EXPECT_EQ(view(text, noWarnings),
+            "report before any message\ninit<NET>: up\nsecond line\n--- Trunced at x ---\n\nafter the marker\n");
+  FilterSettings onlyMem;
+  onlyMem.include = "m?m";
+  EXPECT_EQ(view(text, onlyMem),
+            "report before any message\nwarn<MEM>: dump:\n00 01 02\n--- Trunced at x ---\n\nafter the marker\n");
+}
+
+TEST(Viewer, ColourByCategoryAndEscapeSequencesOnlyWhenColouring) {
+  const std::string text = "error<A>: \x1b[1mbold\x1b[0m\nmore\nwarn<B>: w\ninit<C>: i\nplain\x1b[31\n";
+  EXPECT_EQ(view(text, {}, true),
+            "\x1b[31merror<A>: \x1b[1mbold\x1b[0m\x1b[0m\n\x1b[31mmore\x1b[0m\n"
+            "\x1b[33mwarn<B>: w\x1b[0m\n\x1b[36minit<C>: i\x1b[0m\n\x1b[36mplain\x1b[31\x1b[0m\n");
+  // Without colour they are kept out as the debug channel keeps them from a
+  // file, but an unended one stops at the end of its line.
+  EXPECT_EQ(view(text, {}, false), "error<A>: bold\nmore\nwarn<B>: w\ninit<C>: i\nplain\n");
+}
+
+TEST(Viewer, ColourChoice) {
+  const struct {
+    ColorMode mode;
+    bool terminal;
+    const char* noColor;
+    bool colour;
+  } rows[] = {
+      {ColorMode::Auto, true, nullptr, true},    {ColorMode::Auto, false, nullptr, false},
+      {ColorMode::Auto, true, "1", false},       {ColorMode::Auto, true, "", true},
+      {ColorMode::Always, false, "1", true},     {ColorMode::Never, true, nullptr, false},
+  };
+  for (const auto& row : rows) EXPECT_EQ(colourWanted(row.mode, row.terminal, row.noColor), row.colour);
+}
+
+TEST(Viewer, LongLinesAndGarbageLoseNothing) {
+  // A line of 1 MB comes out whole; a longer one in pieces of the limit,
+  // every byte in place; bytes of any value pass as they are.
+  std::string garbage;
+  for (int i = 0; i < 4096; ++i) garbage.push_back(static_cast<char>((i * 131) & 0xFF));
+  garbage.erase(std::remove(garbage.begin(), garbage.end(), '\x1b'), garbage.end());
+  const std::string megabyte = "warn<BIG>: " + std::string(1000000, 'x') + "\n";
+  const std::string longer = std::string(3 * LineSplitter::MaxLineBytes + 5, 'y');
+  for (const std::string& text : {megabyte, longer, garbage, megabyte + longer + "\n" + garbage}) {
+    std::string expected = text;
+    if (expected.back() != '\n') expected.push_back('\n');
+    EXPECT_TRUE(view(text, {}, false, 65536) == expected) << text.size();
+  }
+  // A long line of a hidden message stays hidden to its end.
+  FilterSettings noWarnings;
+  noWarnings.warnings = false;
+  EXPECT_EQ(view(megabyte + longer + "\ninit<A>: a\n", noWarnings, false, 65536), "init<A>: a\n");
+}
+
+TEST(Viewer, StatsCountWhatWasShown) {
+  Stats stats;
+  FilterSettings settings;
+  settings.exclude = "x*";
+  view("error<A>: 1\nwarn<B>: 2\nwarn<B>: 3\ncontinued\nwarn<XY>: hidden\ninit<>: 4\nplain\n", settings, false, 3,
+       &stats);
+  EXPECT_EQ(stats.byCategory[static_cast<int>(Category::Error)], 1u);
+  EXPECT_EQ(stats.byCategory[static_cast<int>(Category::Warn)], 2u);
+  EXPECT_EQ(stats.byCategory[static_cast<int>(Category::Init)], 1u);
+  EXPECT_EQ(stats.byCategory[static_cast<int>(Category::Plain)], 2u);
+  EXPECT_EQ(stats.hiddenMessages, 1u);
+  const std::string table = stats.table();
+  EXPECT_LT(table.find("2  B\n"), table.find("1  A\n")) << "most frequent first\n" << table;
+  EXPECT_NE(table.find("1  (empty)\n"), std::string::npos) << table;
+  EXPECT_NE(table.find("1  messages hidden by the filter\n"), std::string::npos) << table;
+}
+
+TEST(Viewer, AListLongerThanTheLibraryKeepsIsRefused) {
+  ViewFilter filter;
+  std::string error;
+  FilterSettings settings;
+  settings.include = std::string(ViewFilter::MaxListLength, 'a');
+  EXPECT_TRUE(filter.configure(settings, &error));
+  settings.exclude = std::string(ViewFilter::MaxListLength + 1, 'a');
+  EXPECT_FALSE(filter.configure(settings, &error));
+  EXPECT_NE(error.find("--exclude"), std::string::npos) << error;
+}
+
+}  // namespace

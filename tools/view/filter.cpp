@@ -1,0 +1,40 @@
+// Judges headers with the library's categoryPasses and idPasses.
+#include "filter.h"
+
+namespace {
+
+// The category letter whose switch decides a header's label.
+const char* lettersOf(Category category) {
+  switch (category) {
+    case Category::Error: return "e";
+    case Category::Warn: return "w";
+    case Category::Init: return "i";
+    default: return nullptr;  // no letters: the library's switches let it pass
+  }
+}
+
+}  // namespace
+
+bool ViewFilter::configure(const FilterSettings& settings, std::string* error) {
+  for (const std::string* list : {&settings.include, &settings.exclude}) {
+    if (list->size() > MaxListLength) {
+      *error = (list == &settings.include ? "--include" : "--exclude") + std::string(" list has ") +
+               std::to_string(list->size()) + " characters; the library keeps at most " +
+               std::to_string(MaxListLength);
+      return false;
+    }
+  }
+  initMessageFilter(&filter_);
+  swapCategorySwitch(&filter_, 'e', settings.errors);
+  swapCategorySwitch(&filter_, 'w', settings.warnings);
+  swapCategorySwitch(&filter_, 'i', settings.init);
+  setIncludeIds(&filter_, settings.include.c_str());
+  setExcludeIds(&filter_, settings.exclude.c_str());
+  return true;
+}
+
+bool ViewFilter::passes(const ParsedLine& line) const {
+  if (line.category == Category::Plain) return true;
+  const std::string id(line.id);
+  return categoryPasses(&filter_, lettersOf(line.category)) && idPasses(&filter_, id.c_str());
+}

@@ -1,0 +1,35 @@
+// The viewer's filter: the library's own message filter, switches and
+// identifier lists, applied to the lines read back from its output.
+#pragma once
+
+#include <string>
+
+#include "dispatch/filter.h"
+#include "line.h"
+
+struct FilterSettings {
+  std::string include;  // the library's pattern-list syntax: patterns split at ";" ("\;" is a literal)
+  std::string exclude;
+  bool errors = true;
+  bool warnings = true;
+  bool init = true;
+};
+
+class ViewFilter {
+ public:
+  // The longest list the library keeps; a longer one would be cut there.
+  static constexpr size_t MaxListLength = PatternListSize - 1;
+
+  // False, with a message in `error`, when a list is longer than the library
+  // would keep.
+  bool configure(const FilterSettings& settings, std::string* error);
+
+  // Whether the library, with the same settings, would have let the message
+  // of this header through. A header tells only the highest category of the
+  // message's letters, so a message written as "ew" is judged as an error.
+  // Plain lines have no category and no identifier, and pass.
+  bool passes(const ParsedLine& line) const;
+
+ private:
+  MessageFilter filter_{};
+};

@@ -1,0 +1,51 @@
+// Following a protocol file as the library writes it: what is appended, the
+// library's own truncation (the file starts again with its marker line and a
+// tail the reader has already seen), a new run that empties the file, and
+// the file's removal and return.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class Follower {
+ public:
+  enum class Event {
+    None,
+    Cut,          // cut by the library; reading goes on after the tail already seen
+    CutUnmatched, // cut, but the tail does not continue what was seen: read from the marker on
+    Restarted,    // emptied and written anew without a marker: read from its start
+    Missing,      // the file is gone (reported once); waiting for it
+    Back,         // the file exists again: read from its start
+  };
+
+  // How much of what was read is kept to find the reading position after a
+  // cut: more than the longest tail the library keeps (keepSize plus
+  // sizeLimit, halved).
+  static constexpr size_t RetainBytes = size_t{4} << 20;
+
+  // keepSize: the library's keepSize, which decides its cut point.
+  Follower(std::string path, uint32_t keepSize);
+
+  // Reads the file from its start; false, with the reason in `error`, when it
+  // cannot be opened.
+  bool start(std::string* out, std::string* error);
+  // Reads what is new, appending it to out; the event happened before it.
+  Event poll(std::string* out);
+  // The marker line of the last cut, without its newline.
+  const std::string& marker() const { return marker_; }
+
+ private:
+  Event afterRewrite(const std::string& file, std::string* out);
+  void resumeAt(const std::string& file, uint64_t position, std::string* out);
+  void remember(const char* data, size_t size);
+  bool headChanged() const;
+
+  std::string path_;
+  uint32_t keepSize_;
+  uint64_t offset_ = 0;      // bytes of the file read so far
+  std::string seen_;         // the last bytes read, up to RetainBytes
+  std::string head_;         // the file's first bytes, as read
+  bool missing_ = false;
+  unsigned pendingPolls_ = 0;  // polls that found a cut whose tail was not yet all written
+  std::string marker_;
+};

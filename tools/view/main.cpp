@@ -1,0 +1,241 @@
+// trovex-view: reads, follows and filters the library's output from a
+// protocol file, a serial port or standard input.
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "follow.h"
+#include "protocol/protocol.h"
+#include "source.h"
+#include "view.h"
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+// Exit codes.
+constexpr int ExitOk = 0;
+constexpr int ExitSourceFailed = 1;  // the file, device or input cannot be opened or read
+constexpr int ExitUsage = 2;
+
+constexpr size_t ReadBlock = 65536;
+
+volatile std::sig_atomic_t interrupted = 0;
+extern "C" void onInterrupt(int) { interrupted = 1; }
+
+const char Examples[] = R"(Examples:
+  trovex-view demo-protocol.txt
+      show a protocol file, coloured on a terminal
+  trovex-view --follow --exclude "*DEBUG*" app-protocol.txt
+      follow it as the library writes it, across the library's own cuts
+  trovex-view --serial /dev/ttyUSB0 --include "NET*;IO" --no-init
+      read the debug channel from a serial port (COM2 on Windows)
+  some-host 2>&1 | trovex-view --stats -
+      read standard input (here the channel on standard error), then count
+
+Filtering uses the library's own rules: patterns with "*", "?" and "[set]",
+compared without regard to case, separated by ";" ("\;" is a literal ";").
+An identifier that matches --exclude is hidden; with --include, only
+identifiers that match it are shown. Lines without a header belong to the
+message above them. Colour: NO_COLOR in the environment switches it off for
+--color=auto.
+
+Exit status: 0 done (or interrupted), 1 the source cannot be opened or read,
+2 wrong usage.)";
+
+struct Options {
+  std::string file;
+  std::string serial;
+  bool follow = false;
+  bool stats = false;
+  std::vector<std::string> include, exclude;
+  bool noErrors = false, noWarnings = false, noInit = false;
+  unsigned intervalMs = 200;
+};
+
+std::string joinList(const std::vector<std::string>& lists) {
+  std::string joined;
+  for (const std::string& list : lists) joined += (joined.empty() ? "" : ";") + list;
+  return joined;
+}
+
+void flush(Viewer* viewer) {
+  std::string& out = viewer->output();
+  if (out.empty()) return;
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+  out.clear();
+}
+
+void notice(const std::string& text) { std::fprintf(stderr, "trovex-view: %s\n", text.c_str()); }
+
+// The library's keepSize, which decides where it cuts its file.
+uint32_t libraryKeepSize() {
+  OutputContext context{};
+  initOutputContext(&context);
+  const uint32_t keepSize = context.keepSize;
+  destroyOutputContext(&context);
+  return keepSize;
+}
+
+// Waits for the poll interval, in short steps so that an interrupt ends it.
+void pause(unsigned milliseconds) {
+  for (unsigned waited = 0; waited < milliseconds && !interrupted; waited += 20)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+int viewFile(const Options& options, Viewer* viewer) {
+  Follower follower(options.file, libraryKeepSize());
+  std::string chunk, error;
+  if (!follower.start(&chunk, &error)) {
+    notice("cannot open " + options.file + ": " + error);
+    return ExitSourceFailed;
+  }
+  viewer->feed(chunk.data(), chunk.size());
+  flush(viewer);
+  while (options.follow && !interrupted) {
+    pause(options.intervalMs);
+    chunk.clear();
+    switch (follower.poll(&chunk)) {
+      case Follower::Event::None:
+        break;
+      case Follower::Event::Cut:
+        viewer->noteCut();
+        notice(options.file + " was cut by the library (" + follower.marker() + "); going on after what was shown");
+        break;
+      case Follower::Event::CutUnmatched:
+        viewer->noteCut();
+        viewer->finish();
+        notice(options.file + " was cut by the library (" + follower.marker() +
+               "); its kept part does not continue what was shown, so it is shown from the cut");
+        break;
+      case Follower::Event::Restarted:
+        viewer->finish();
+        notice(options.file + " was emptied and written anew; reading it from its start");
+        break;
+      case Follower::Event::Missing:
+        notice(options.file + " was removed; waiting for it to come back");
+        break;
+      case Follower::Event::Back:
+        viewer->finish();
+        notice(options.file + " is back; reading it from its start");
+        break;
+    }
+    viewer->feed(chunk.data(), chunk.size());
+    flush(viewer);
+  }
+  return ExitOk;
+}
+
+int viewSource(ByteSource* source, const std::string& name, Viewer* viewer) {
+  std::vector<char> buffer(ReadBlock);
+  std::string error;
+  while (!interrupted) {
+    const long got = source->read(buffer.data(), buffer.size(), &error);
+    if (got == ByteSource::EndOfInput) break;
+    if (got == ByteSource::ReadFailed) {
+      viewer->finish();
+      flush(viewer);
+      notice("cannot read " + name + ": " + error);
+      return ExitSourceFailed;
+    }
+    viewer->feed(buffer.data(), static_cast<size_t>(got));
+    flush(viewer);
+  }
+  return ExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#if defined(_WIN32)
+  // Bytes go out as they came in; the file's own line ends are kept.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stdin), _O_BINARY);
+#endif
+  Options options;
+  CLI::App app{"Shows, follows and filters the output of the trovex library: its protocol file,\n"
+               "its debug channel on a serial port, or standard input.",
+               "trovex-view"};
+  app.footer(Examples);
+  app.add_option("file", options.file, "protocol file to read, or - for standard input")->type_name("FILE");
+  CLI::Option* serial = app.add_option("--serial", options.serial,
+                                       "read a serial port instead (19200 baud, 8N1, raw)")
+                             ->type_name("DEVICE");
+  CLI::Option* follow = app.add_flag("-f,--follow", options.follow,
+                                     "keep reading the file as it grows, across the library's cuts");
+  app.add_option("--interval", options.intervalMs, "milliseconds between looks at a followed file (200)")
+      ->type_name("MS")
+      ->check(CLI::Range(10u, 60000u));
+  app.add_option("-i,--include", options.include, "show only identifiers matching this pattern list (may be repeated)")
+      ->type_name("LIST")
+      ->allow_extra_args(false);
+  app.add_option("-x,--exclude", options.exclude, "hide identifiers matching this pattern list (may be repeated)")
+      ->type_name("LIST")
+      ->allow_extra_args(false);
+  app.add_flag("--no-errors", options.noErrors, "hide error messages");
+  app.add_flag("--no-warnings", options.noWarnings, "hide warnings");
+  app.add_flag("--no-init", options.noInit, "hide init messages");
+  std::string color = "auto";
+  app.add_option("--color", color, "colour by category: auto (on a terminal), always, never")
+      ->type_name("WHEN")
+      ->check(CLI::IsMember({"auto", "always", "never"}));
+  app.add_flag("--stats", options.stats, "at the end, count the messages shown per category and identifier");
+  serial->excludes(follow);
+  try {
+    app.parse(argc, argv);
+    if (options.file.empty() == options.serial.empty())
+      throw CLI::ValidationError("give a file (or - for standard input), or --serial DEVICE");
+    if (options.follow && options.file == "-")
+      throw CLI::ValidationError("--follow needs a file; standard input is read to its end anyway");
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? ExitOk : ExitUsage;
+  }
+
+  FilterSettings settings;
+  settings.include = joinList(options.include);
+  settings.exclude = joinList(options.exclude);
+  settings.errors = !options.noErrors;
+  settings.warnings = !options.noWarnings;
+  settings.init = !options.noInit;
+  ViewFilter filter;
+  std::string error;
+  if (!filter.configure(settings, &error)) {
+    notice(error);
+    return ExitUsage;
+  }
+  const char* noColor = std::getenv("NO_COLOR");
+  const ColorMode mode = color == "always" ? ColorMode::Always : color == "never" ? ColorMode::Never : ColorMode::Auto;
+  Viewer viewer(filter, colourWanted(mode, standardOutputIsTerminal(), noColor));
+
+  std::signal(SIGINT, onInterrupt);
+  std::signal(SIGTERM, onInterrupt);
+  int status = ExitOk;
+  if (!options.serial.empty()) {
+    std::unique_ptr<ByteSource> port = openSerialPort(options.serial, &error);
+    if (!port) {
+      notice("cannot open serial port " + options.serial + ": " + error);
+      return ExitSourceFailed;
+    }
+    status = viewSource(port.get(), options.serial, &viewer);
+  } else if (options.file == "-") {
+    status = viewSource(openStandardInput().get(), "standard input", &viewer);
+  } else {
+    status = viewFile(options, &viewer);
+  }
+  viewer.finish();
+  flush(&viewer);
+  if (options.stats) {
+    const std::string table = viewer.stats().table();
+    std::fwrite(table.data(), 1, table.size(), stdout);
+  }
+  return status;
+}

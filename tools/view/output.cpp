@@ -1,0 +1,71 @@
+// Colouring, escape sequences and the statistics table.
+#include "output.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr char EscapeChar = 27;
+constexpr char EscapeEnd = 'm';
+const char ColourReset[] = "\x1b[0m";
+
+const char* colourOf(Category category) {
+  switch (category) {
+    case Category::Error: return "\x1b[31m";
+    case Category::Warn: return "\x1b[33m";
+    case Category::Init: return "\x1b[36m";
+    default: return nullptr;
+  }
+}
+
+void appendRow(std::string* out, std::string_view name, uint64_t count) {
+  char row[64];
+  std::snprintf(row, sizeof row, " %12llu  ", static_cast<unsigned long long>(count));
+  out->append(row).append(name).push_back('\n');
+}
+
+}  // namespace
+
+bool colourWanted(ColorMode mode, bool outputIsTerminal, const char* noColor) {
+  if (mode != ColorMode::Auto) return mode == ColorMode::Always;
+  return outputIsTerminal && !(noColor && *noColor);
+}
+
+void appendLine(std::string* out, std::string_view piece, Category category, bool colour, bool ends) {
+  const char* code = colour ? colourOf(category) : nullptr;
+  if (code) out->append(code);
+  if (colour) {
+    out->append(piece);
+  } else {
+    for (size_t i = 0; i < piece.size(); ++i) {
+      if (piece[i] != EscapeChar) {
+        out->push_back(piece[i]);
+        continue;
+      }
+      const size_t end = piece.find(EscapeEnd, i + 1);
+      if (end == std::string_view::npos) break;
+      i = end;
+    }
+  }
+  if (code) out->append(ColourReset);
+  if (ends) out->push_back('\n');
+}
+
+std::string Stats::table() const {
+  std::string out = "messages by category:\n";
+  const Category categories[] = {Category::Error, Category::Warn, Category::Init, Category::None};
+  for (Category category : categories) {
+    const char* label = categoryLabel(category);
+    appendRow(&out, *label ? label : "(no category)", byCategory[static_cast<int>(category)]);
+  }
+  appendRow(&out, "lines without a header", byCategory[static_cast<int>(Category::Plain)]);
+  out += "messages by identifier:\n";
+  std::vector<std::pair<std::string, uint64_t>> rows(byId.begin(), byId.end());
+  std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+  for (const auto& row : rows) appendRow(&out, row.first.empty() ? "(empty)" : row.first, row.second);
+  appendRow(&out, "messages hidden by the filter", hiddenMessages);
+  if (cuts) appendRow(&out, "cuts of the file by the library", cuts);
+  return out;
+}

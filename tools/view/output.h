@@ -1,0 +1,34 @@
+// What the viewer prints: lines coloured by category, the library's escape
+// sequences passed through or kept out, and the table of --stats.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "line.h"
+
+enum class ColorMode { Auto, Always, Never };
+
+// Colour with Always; never with Never; with Auto only on a terminal and
+// when NO_COLOR is unset or empty (noColor: its value, or null).
+bool colourWanted(ColorMode mode, bool outputIsTerminal, const char* noColor);
+
+// Appends a piece of a line to out. With colour, the piece is wrapped in the
+// category's colour (error red, warning yellow, init cyan) and escape
+// sequences in the text are passed on; without, they are kept out the way
+// the library keeps them from its debug channel's file (ESC up to the next
+// "m"), though never past the end of the line. ends adds the newline.
+void appendLine(std::string* out, std::string_view piece, Category category, bool colour, bool ends);
+
+// Counts for --stats: messages that were shown, by category and identifier.
+struct Stats {
+  uint64_t byCategory[5] = {};               // indexed by Category; Plain counts lines without a header
+  std::map<std::string, uint64_t> byId;      // shown messages per identifier
+  uint64_t hiddenMessages = 0;               // messages the filter stopped
+  uint64_t cuts = 0;                         // truncations of the followed file
+
+  // The table, one row per category and per identifier (most frequent first).
+  std::string table() const;
+};

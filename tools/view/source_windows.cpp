@@ -1,0 +1,108 @@
+// Sources over Windows handles: a COM port with read time-outs, and
+// standard input.
+#include <windows.h>
+
+#include "source.h"
+
+namespace {
+
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+constexpr DWORD ReadMilliseconds = 100;
+constexpr DWORD SerialBaudRate = 19200;
+
+std::string lastErrorText() {
+  const DWORD code = GetLastError();
+  char text[256] = {};
+  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                      sizeof text - 1, nullptr))
+    return "error " + std::to_string(code);
+  std::string message = text;
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
+    message.pop_back();
+  return message;
+}
+
+class HandleSource : public ByteSource {
+ public:
+  HandleSource(HANDLE handle, bool owned) : handle_(handle), owned_(owned) {}
+  ~HandleSource() override {
+    if (owned_) CloseHandle(handle_);
+  }
+  long read(char* buffer, size_t size, std::string* error) override {
+    DWORD got = 0;
+    if (!ReadFile(handle_, buffer, static_cast<DWORD>(size), &got, nullptr)) {
+      // A pipe whose writer has gone is the end of the input.
+      if (GetLastError() == ERROR_BROKEN_PIPE) return EndOfInput;
+      *error = lastErrorText();
+      return ReadFailed;
+    }
+    if (got > 0) return static_cast<long>(got);
+    // A COM port returns nothing when its time-out passes; anything else has ended.
+    return owned_ ? 0 : EndOfInput;
+  }
+
+ private:
+  HANDLE handle_;
+  bool owned_;
+};
+
+// "COM2" and "COM2:" name the port; "\\.\COM12" is taken as it is, and
+// ports above 9 need that form.
+std::string portPath(std::string device) {
+  if (!device.empty() && device.back() == ':') device.pop_back();
+  if (device.rfind("\\\\.\\", 0) == 0) return device;
+  return "\\\\.\\" + device;
+}
+
+}  // namespace
+
+std::unique_ptr<ByteSource> openSerialPort(const std::string& device, std::string* error) {
+  HANDLE port = CreateFileA(portPath(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  if (port == INVALID_HANDLE_VALUE) {
+    *error = lastErrorText();
+    return nullptr;
+  }
+  DCB settings{};
+  settings.DCBlength = sizeof settings;
+  COMMTIMEOUTS timeouts{};
+  // Return what has arrived as soon as something has, or nothing after the limit.
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+  timeouts.ReadTotalTimeoutConstant = ReadMilliseconds;
+  bool ready = GetCommState(port, &settings);
+  if (ready) {
+    settings.BaudRate = SerialBaudRate;
+    settings.ByteSize = 8;
+    settings.Parity = NOPARITY;
+    settings.StopBits = ONESTOPBIT;
+    settings.fBinary = TRUE;
+    settings.fParity = FALSE;
+    settings.fOutxCtsFlow = FALSE;
+    settings.fOutxDsrFlow = FALSE;
+    settings.fOutX = FALSE;
+    settings.fInX = FALSE;
+    ready = SetCommState(port, &settings) && SetCommTimeouts(port, &timeouts);
+  }
+  if (!ready) {
+    *error = lastErrorText();
+    CloseHandle(port);
+    return nullptr;
+  }
+  return std::make_unique<HandleSource>(port, true);
+}
+
+std::unique_ptr<ByteSource> openStandardInput() {
+  return std::make_unique<HandleSource>(GetStdHandle(STD_INPUT_HANDLE), false);
+}
+
+bool standardOutputIsTerminal() {
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(output, &mode)) return false;
+  SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  return true;
+}
