@@ -50,11 +50,15 @@ bool parseDirective(FormatSink* sink) {
   return *p != '\0';
 }
 
+// Plain text up to this length is scanned a byte at a time; beyond it the C
+// library's vectorised search is faster.
+constexpr unsigned ShortText = 16;
+
 // The next "%" or the terminating zero. Text between directives is mostly
 // short, where a byte loop beats a call; a longer run goes to the C
 // library's vectorised search.
 const char* plainTextEnd(const char* p) {
-  for (int i = 0; i < 16; ++i, ++p)
+  for (unsigned i = 0; i < ShortText; ++i, ++p)
     if (*p == '%' || *p == '\0') return p;
   const char* directive = std::strchr(p, '%');
   return directive ? directive : p + std::strlen(p);
@@ -71,17 +75,19 @@ void formatToSink(FormatSink* sink) {
     if (c == '\0') break;
     ChunkCollector* window = sink->window;
     if (window && window->fill < window->size && c != '%' && !sink->verbatim) {
-      // Plain text is scanned and stored in one pass while the window has
-      // room; the rest, if any, goes out as a run below.
+      // Short plain text (the common case between directives) is scanned
+      // and stored in one pass while the window has room; longer text, and
+      // what does not fit, goes out as a run below.
       char* out = window->text + window->fill;
-      char* const end = window->text + window->size;
+      const unsigned room = window->size - window->fill;
+      char* const end = out + (room < ShortText ? room : ShortText);
       while (out < end && c != '%' && c != '\0') {
         *out++ = c;
         c = *++p;
       }
       window->fill = static_cast<uint16_t>(out - window->text);
       sink->format = p;
-      continue;
+      if (c == '\0' || c == '%' || window->fill == window->size) continue;
     }
     if (sink->putRun && (c != '%' || sink->verbatim)) {
       // Plain text goes out as one run up to the next directive or the end.
