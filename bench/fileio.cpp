@@ -9,6 +9,8 @@
 #include <string>
 
 #include "fileio/fileio.h"
+#include "goals.h"
+#include "scratch.h"
 
 namespace {
 
@@ -17,10 +19,6 @@ constexpr const char* LineFormat = "%s: %s\n";
 const std::string label = "trovex<bench>";
 // label + ": " + text + "\n" is 80 bytes.
 const std::string text(80 - 13 - 2 - 1, 'x');
-
-std::string scratchFile(const char* name) {
-  return (std::filesystem::temp_directory_path() / name).string();
-}
 
 void printStreamLines(benchmark::State& state) {
   const std::string name = scratchFile("trovex-bench-stream.txt");
@@ -59,4 +57,6 @@ void fprintfLines(benchmark::State& state) {
 BENCHMARK(printStreamLines)->Unit(benchmark::kMillisecond);
 BENCHMARK(fprintfLines)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+namespace {
+const bool registered = addGoal({"fileio: 64 MiB of lines, printStream / fprintf", "printStreamLines", "fprintfLines", RatioKind::Time, 0});
+}  // namespace

@@ -7,6 +7,7 @@
 
 #include "../tests/dispatch/reference_matcher.h"
 #include "dispatch/filter.h"
+#include "goals.h"
 
 namespace {
 
@@ -46,6 +47,10 @@ void ordinaryList(benchmark::State& state) {
 BENCHMARK(ordinaryList<matchPatternList>)->Name("OrdinaryList/library");
 BENCHMARK(ordinaryList<reference::matchPatternList>)->Name("OrdinaryList/reference");
 
+const bool registered =
+    addGoal({"matcher: ten stars, 24 characters / recursive matcher", "ManyStars/library/24", "ManyStars/reference/24",
+             RatioKind::Time, 0}) &&
+    addGoal({"matcher: ordinary list / recursive matcher", "OrdinaryList/library", "OrdinaryList/reference", RatioKind::Time, 0});
+
 }  // namespace
 
-BENCHMARK_MAIN();

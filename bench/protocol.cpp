@@ -5,9 +5,7 @@
 // - close-after messages against opening, appending to and closing a FILE*
 //   per message.
 // Both sides of each pair write the same bytes; the file sizes are reported
-// as counters to show it. The last lines printed are the ratios per message.
-//
-//   build/native/bin/bench_protocol [--benchmark_repetitions=5 ...]
+// as counters to show it.
 #include <benchmark/benchmark.h>
 
 #include <spdlog/sinks/basic_file_sink.h>
@@ -18,18 +16,13 @@
 #include <string>
 
 #include "dispatch/emit.h"
-#include "ratio_reporter.h"
+#include "goals.h"
+#include "scratch.h"
 
 namespace {
 
 constexpr const char* Id = "NET";
 constexpr const char* Host = "example.org";
-
-std::string scratchFile(const char* name) {
-  const std::string path = (std::filesystem::temp_directory_path() / name).string();
-  std::filesystem::remove(path);
-  return path;
-}
 
 void reportSize(benchmark::State& state, const std::string& name) {
   state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(name));
@@ -90,12 +83,9 @@ BENCHMARK(SpdlogFile);
 BENCHMARK(ProtocolCloseAfter);
 BENCHMARK(FileAppendPerMessage);
 
-}  // namespace
+const bool registered =
+    addGoal({"protocol: keep-open message / spdlog file sink \"%v\"", "ProtocolKeepOpen", "SpdlogFile", RatioKind::Time, 1.0}) &&
+    addGoal({"protocol: close-after message / FILE* open, append, close", "ProtocolCloseAfter", "FileAppendPerMessage",
+             RatioKind::Time, 1.0});
 
-int main(int argc, char** argv) {
-  RatioReporter reporter;
-  if (!runBenchmarks(argc, argv, &reporter)) return 1;
-  reporter.printRatio("ProtocolKeepOpen", "SpdlogFile", "message");
-  reporter.printRatio("ProtocolCloseAfter", "FileAppendPerMessage", "message");
-  return 0;
-}
+}  // namespace

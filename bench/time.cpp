@@ -2,15 +2,12 @@
 // formatTime against the C library's gmtime_r and strftime, both with the
 // format "%A %d-%b-%Y %T" into a 128-byte buffer on the stack that each
 // keeps. Both step through the same 4096 times, 7919 seconds apart from
-// 2007-03-27 14:05:09, so that every field changes. The last line printed
-// is the ratio of the two times per text.
-//
-//   build/native/bin/bench_time [--benchmark_repetitions=5 ...]
+// 2007-03-27 14:05:09, so that every field changes.
 #include <benchmark/benchmark.h>
 
 #include <ctime>
 
-#include "ratio_reporter.h"
+#include "goals.h"
 #include "time/time.h"
 
 namespace {
@@ -21,7 +18,7 @@ constexpr uint64_t SecondsFrom1601To1970 = 11644473600ull;
 constexpr int64_t Step = 7919;
 constexpr unsigned TimesMask = 4095;
 
-void Trovex(benchmark::State& state) {
+void TimeText(benchmark::State& state) {
   unsigned i = 0;
   for (auto _ : state) {
     const int64_t seconds = StartSeconds + (i++ & TimesMask) * Step;
@@ -33,7 +30,7 @@ void Trovex(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
 }
-BENCHMARK(Trovex);
+BENCHMARK(TimeText);
 
 void Strftime(benchmark::State& state) {
   unsigned i = 0;
@@ -48,11 +45,6 @@ void Strftime(benchmark::State& state) {
 }
 BENCHMARK(Strftime);
 
-}  // namespace
+const bool registered = addGoal({"time: breakDownTime + formatTime / gmtime_r + strftime", "TimeText", "Strftime", RatioKind::Time, 1.0});
 
-int main(int argc, char** argv) {
-  RatioReporter reporter;
-  if (!runBenchmarks(argc, argv, &reporter)) return 1;
-  reporter.printRatio("Trovex", "Strftime", "text");
-  return 0;
-}
+}  // namespace

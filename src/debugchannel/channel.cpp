@@ -11,6 +11,8 @@ void shutDownChannel() { closeDebugChannel(&debugChannel); }
 
 void channelVPrintf(const char* format, va_list* args) { channelPrint(&debugChannel, format, args); }
 
+void channelWriteText(const char* text, unsigned count) { channelWrite(&debugChannel, text, count); }
+
 void channelPrintf(const char* format, ...) {
   va_list args;
   va_start(args, format);

@@ -8,6 +8,8 @@
 // written as plain text.
 void channelPrintf(const char* format, ...);
 void channelVPrintf(const char* format, va_list* args);
+// Characters already produced, as a print that produced them.
+void channelWriteText(const char* text, unsigned count);
 
 // At library load: the channel's initial values and its lock. At unload: the
 // device (port or file) is closed and the lock deleted; standard error stays open.

@@ -174,3 +174,14 @@ void channelPrint(DebugChannel* channel, const char* format, va_list* args) {
   LeaveCriticalSection(&channel->channelLock);
   endFormatRun(&sink);
 }
+
+void channelWrite(DebugChannel* channel, const char* text, unsigned count) {
+  if (!channel->channelLockReady) initDebugChannel(channel, &platformChannelDevices);
+  EnterCriticalSection(&channel->channelLock);
+  openChannelDevice(channel);
+  // In the pieces a print of the same characters would hand on.
+  for (; count > StagingSize; text += StagingSize, count -= StagingSize) channelPutRun(channel, text, StagingSize);
+  channelPutRun(channel, text, count);
+  channelAfterPrint(channel);
+  LeaveCriticalSection(&channel->channelLock);
+}

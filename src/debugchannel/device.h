@@ -65,3 +65,6 @@ void channelPutRun(DebugChannel* channel, const char* text, unsigned count);
 void channelAfterPrint(DebugChannel* channel);
 // A whole print: lock, open, format, close-after-print, unlock.
 void channelPrint(DebugChannel* channel, const char* format, va_list* args);
+// The same for characters already produced: the device sees what a print
+// that produced them would give it.
+void channelWrite(DebugChannel* channel, const char* text, unsigned count);

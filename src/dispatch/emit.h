@@ -24,3 +24,6 @@ int printAndClose(OutputContext* context, const char* typeLetters, const char* i
 // chunks of at most 96 bytes, the end call.
 void deliverToCallback(MessageCallback callback, const char* label, const char* id,
                        const char* format, va_list* args);
+// The same for a text already produced.
+void deliverTextToCallback(MessageCallback callback, const char* label, const char* id, const char* text,
+                           unsigned count);

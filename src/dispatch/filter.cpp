@@ -35,16 +35,6 @@ void initMessageFilter(MessageFilter* filter) {
   filter->excludeIds[0] = '\0';
 }
 
-bool categoryPasses(const MessageFilter* filter, const char* typeLetters) {
-  if (!typeLetters) return true;
-  for (const char* p = typeLetters; *p; ++p) {
-    if ((*p == 'e' && filter->errorState) || (*p == 'w' && filter->warnState) ||
-        (*p == 'i' && filter->initState))
-      return true;
-  }
-  return false;
-}
-
 // The exclude list is consulted first, so an identifier in both is stopped.
 bool idPasses(const MessageFilter* filter, const char* id) {
   if (!id) return true;
@@ -66,14 +56,12 @@ void copyCut(char* field, unsigned size, const char* text) {
 }  // namespace
 
 int32_t swapCategorySwitch(MessageFilter* filter, char letter, int32_t state) {
-  int32_t* field = letter == 'e' ? &filter->errorState
+  std::atomic<int32_t>* field = letter == 'e' ? &filter->errorState
                  : letter == 'w' ? &filter->warnState
                  : letter == 'i' ? &filter->initState
                                  : nullptr;
   if (!field) return 0;
-  const int32_t previous = *field;
-  *field = state;
-  return previous;
+  return field->exchange(state);
 }
 
 void setIncludeIds(MessageFilter* filter, const char* text) { copyCut(filter->includeIds, PatternListSize, text); }

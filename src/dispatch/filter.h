@@ -2,16 +2,19 @@
 // identifier patterns.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 // Fixed sizes, not tunable: hosts rely on where a long list or pattern is cut.
 constexpr unsigned PatternListSize = 2048;    // bytes of a list field, NUL included
 constexpr unsigned PatternBufferSize = 2000;  // bytes of one pattern cut from a list (on the stack), NUL included
 
+// The switches are written under the context's mutex but are atomic, so that
+// a message may read them without it (see emitMessage).
 struct MessageFilter {
-  int32_t warnState;                // 'w' switch; nonzero is on, stored as given
-  int32_t errorState;               // 'e' switch
-  int32_t initState;                // 'i' switch
+  std::atomic<int32_t> warnState;    // 'w' switch; nonzero is on, stored as given
+  std::atomic<int32_t> errorState;   // 'e' switch
+  std::atomic<int32_t> initState;    // 'i' switch
   char includeIds[PatternListSize];  // include pattern list; empty: no restriction
   char excludeIds[PatternListSize];  // exclude pattern list; empty: nothing excluded
 };
@@ -27,7 +30,19 @@ extern const unsigned char foldTable[256];
 void initMessageFilter(MessageFilter* filter);
 
 // Null letters pass; otherwise some letter must name a switched-on category.
-bool categoryPasses(const MessageFilter* filter, const char* typeLetters);
+// Inline: every message asks it first, a stopped one nothing else.
+inline bool categoryPasses(const MessageFilter* filter, const char* typeLetters) {
+  if (!typeLetters) return true;
+  for (const char* p = typeLetters; *p; ++p) {
+    // Relaxed: a switch publishes nothing else, and a message that races
+    // with its setter may see either value.
+    if ((*p == 'e' && filter->errorState.load(std::memory_order_relaxed)) ||
+        (*p == 'w' && filter->warnState.load(std::memory_order_relaxed)) ||
+        (*p == 'i' && filter->initState.load(std::memory_order_relaxed)))
+      return true;
+  }
+  return false;
+}
 
 // Null ids pass; otherwise the id must not match the exclude list and, when
 // there is an include list, must match it.

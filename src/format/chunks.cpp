@@ -37,4 +37,5 @@ void collectRun(FormatSink* sink, const char* text, unsigned count) {
 void beginChunkedRun(FormatSink* sink, const char* format, va_list* args, ChunkCollector* chunks) {
   beginFormatRun(sink, format, args, collectChar, chunks);
   sink->putRun = collectRun;
+  sink->window = chunks;
 }

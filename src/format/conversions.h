@@ -3,14 +3,47 @@
 
 #include "format/format.h"
 
-// Emits one character through the sink's output function.
+#include <cstring>
+
+// Emits one character: into the window while it has room, else through the
+// sink's output function.
 inline void emitChar(FormatSink* sink, char c) {
+  ChunkCollector* window = sink->window;
+  if (window && window->fill < window->size) {
+    window->text[window->fill++] = c;
+    return;
+  }
   sink->ch = c;
   sink->put(sink);
 }
 
-// count characters at once where the output function takes runs.
+// Copies count bytes. The runs between directives and the digits of a
+// number are mostly short, where a call to the C library's copy costs more
+// than the copy: up to 16 bytes are moved as two overlapping fixed-size
+// pieces, which compile to plain loads and stores.
+inline void copyBytes(char* to, const char* from, unsigned count) {
+  if (count >= 8 && count <= 16) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + count - 8, from + count - 8, 8);
+  } else if (count >= 4 && count < 8) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + count - 4, from + count - 4, 4);
+  } else if (count < 4) {
+    for (unsigned i = 0; i < count; ++i) to[i] = from[i];
+  } else {
+    std::memcpy(to, from, count);
+  }
+}
+
+// count characters at once: into the window when they all fit, else where
+// the output function takes runs, else one by one.
 inline void emitRun(FormatSink* sink, const char* text, unsigned count) {
+  ChunkCollector* window = sink->window;
+  if (window && count <= static_cast<unsigned>(window->size - window->fill)) {
+    copyBytes(window->text + window->fill, text, count);
+    window->fill = static_cast<uint16_t>(window->fill + count);
+    return;
+  }
   if (sink->putRun) {
     if (count > 0) sink->putRun(sink, text, count);
     return;
@@ -19,6 +52,12 @@ inline void emitRun(FormatSink* sink, const char* text, unsigned count) {
 }
 
 inline void emitRepeated(FormatSink* sink, char c, unsigned count) {
+  ChunkCollector* window = sink->window;
+  if (window && count <= static_cast<unsigned>(window->size - window->fill)) {
+    std::memset(window->text + window->fill, c, count);
+    window->fill = static_cast<uint16_t>(window->fill + count);
+    return;
+  }
   while (count-- > 0) emitChar(sink, c);
 }
 

@@ -50,6 +50,20 @@ bool parseDirective(FormatSink* sink) {
   return *p != '\0';
 }
 
+// Plain text up to this length is scanned a byte at a time; beyond it the C
+// library's vectorised search is faster.
+constexpr unsigned ShortText = 16;
+
+// The next "%" or the terminating zero. Text between directives is mostly
+// short, where a byte loop beats a call; a longer run goes to the C
+// library's vectorised search.
+const char* plainTextEnd(const char* p) {
+  for (unsigned i = 0; i < ShortText; ++i, ++p)
+    if (*p == '%' || *p == '\0') return p;
+  const char* directive = std::strchr(p, '%');
+  return directive ? directive : p + std::strlen(p);
+}
+
 }  // namespace
 
 void formatToSink(FormatSink* sink) {
@@ -59,14 +73,28 @@ void formatToSink(FormatSink* sink) {
   for (;;) {
     char c = *p;
     if (c == '\0') break;
+    ChunkCollector* window = sink->window;
+    if (window && window->fill < window->size && c != '%' && !sink->verbatim) {
+      // Short plain text (the common case between directives) is scanned
+      // and stored in one pass while the window has room; longer text, and
+      // what does not fit, goes out as a run below.
+      char* out = window->text + window->fill;
+      const unsigned room = window->size - window->fill;
+      char* const end = out + (room < ShortText ? room : ShortText);
+      while (out < end && c != '%' && c != '\0') {
+        *out++ = c;
+        c = *++p;
+      }
+      window->fill = static_cast<uint16_t>(out - window->text);
+      sink->format = p;
+      if (c == '\0' || c == '%' || window->fill == window->size) continue;
+    }
     if (sink->putRun && (c != '%' || sink->verbatim)) {
       // Plain text goes out as one run up to the next directive or the end.
-      // The C library's searches are vectorised; a byte loop is not.
       const char* start = p;
-      const char* directive = sink->verbatim ? nullptr : std::strchr(p, '%');
-      p = directive ? directive : p + std::strlen(p);
+      p = sink->verbatim ? p + std::strlen(p) : plainTextEnd(p);
       sink->format = p;
-      sink->putRun(sink, start, static_cast<unsigned>(p - start));
+      emitRun(sink, start, static_cast<unsigned>(p - start));
       continue;
     }
     if (c != '%' || sink->verbatim) {
@@ -77,7 +105,11 @@ void formatToSink(FormatSink* sink) {
     }
     sink->format = p + 1;
     if (!parseDirective(sink)) return;
-    sink->convert(sink);
+    // A direct call where it is the standard handler, which can be inlined.
+    if (sink->convert == convertStandard)
+      convertStandard(sink);
+    else
+      sink->convert(sink);
     p = sink->format;
   }
   sink->format = p;
@@ -143,10 +175,19 @@ void convertStandard(FormatSink* sink) {
 }
 
 void beginFormatRun(FormatSink* sink, const char* format, va_list* args, FormatPut put, void* state) {
-  *sink = FormatSink{};
+  // Field by field: clearing the record as a whole compiles to a block
+  // store whose start-up costs more than a short message.
   sink->format = format ? format : "";
+  sink->convert = nullptr;
+  sink->width = 0;
+  sink->precision = 0;
+  sink->ch = 0;
+  sink->flags = 0;
   sink->put = put;
+  sink->putRun = nullptr;
+  sink->window = nullptr;
   sink->state = state;
+  sink->verbatim = false;
   if (args)
     va_copy(sink->args, *args);
   else

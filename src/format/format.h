@@ -7,6 +7,7 @@
 #include <cstdint>
 
 struct FormatSink;
+struct ChunkCollector;
 using FormatConvert = void (*)(FormatSink* sink);
 using FormatPut = void (*)(FormatSink* sink);
 using FormatPutRun = void (*)(FormatSink* sink, const char* text, unsigned count);
@@ -35,6 +36,8 @@ struct FormatSink {
   uint8_t flags;          // FormatFlag bits of the current directive
   FormatPut put;          // emits ch; called once per produced character
   FormatPutRun putRun;    // optional: emits a run of plain characters at once; null: put each
+  ChunkCollector* window; // optional: the engine stores characters straight into this
+                          // collector's array while it has room; put and putRun take the rest
   void* state;            // the output function's own; the engine never touches it
   bool verbatim;          // no argument list: the format is copied as plain text
 };
@@ -66,5 +69,7 @@ struct ChunkCollector {
 };
 
 // Starts a run (as beginFormatRun) whose characters, plain runs included,
-// go to the collector.
+// go to the collector. The collector is also the run's window: characters
+// that fit go straight into its array, and only a character that meets a
+// full array goes through the output function, which passes the piece on.
 void beginChunkedRun(FormatSink* sink, const char* format, va_list* args, ChunkCollector* chunks);

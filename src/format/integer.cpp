@@ -8,6 +8,8 @@ namespace {
 
 // 22 octal digits of a 64-bit value are the most any value needs.
 constexpr unsigned DigitBufferSize = 24;
+// Those digits with a separator after every third: 22 + 7.
+constexpr unsigned GroupedBufferSize = 32;
 
 // Two decimal digits per division halves the divisions of the common radix.
 struct DigitPairs {
@@ -111,13 +113,17 @@ void emitDigits(FormatSink* sink, const char* digits, unsigned count, bool negat
     emitRun(sink, digits, length < budget ? length : budget);
     return;
   }
+  // Grouped in a local buffer first, so the result goes out as one run.
+  char grouped[GroupedBufferSize];
+  char* out = grouped;
   unsigned group = (count - 1) % 3 + 1;
   for (unsigned i = 0;;) {
-    for (; group > 0; --group) emitChar(sink, digits[i++]);
+    for (; group > 0; --group) *out++ = digits[i++];
     if (i == count) break;
-    emitChar(sink, groupSeparator);
+    *out++ = groupSeparator;
     group = 3;
   }
+  emitRun(sink, grouped, static_cast<unsigned>(out - grouped));
 }
 
 void convertSigned(FormatSink* sink, unsigned radix, bool upperCase, char groupSeparator) {

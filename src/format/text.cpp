@@ -69,12 +69,25 @@ unsigned measure(const Unit* text, unsigned limit) {
   }
 }
 
+// Escaped 8-bit text: the characters between those that change go out as runs.
+unsigned emitEscapedRuns(FormatSink* sink, const unsigned char* text, unsigned limit) {
+  unsigned n = 0;
+  for (;;) {
+    const unsigned start = n;
+    while (n < limit && text[n] != 0 && escapes.code[text[n]] == 0) ++n;
+    emitRun(sink, reinterpret_cast<const char*>(text + start), n - start);
+    if (n == limit || text[n] == 0) return n;
+    emitTextChar(sink, text[n++], true);
+  }
+}
+
 template <typename Unit>
 unsigned emitUpTo(FormatSink* sink, const Unit* text, unsigned limit, bool escaped) {
   if constexpr (sizeof(Unit) == 1) {
-    if (!escaped && sink->putRun) {
+    if (escaped) return emitEscapedRuns(sink, text, limit);
+    if (sink->putRun) {
       const unsigned length = measure(text, limit);
-      sink->putRun(sink, reinterpret_cast<const char*>(text), length);
+      emitRun(sink, reinterpret_cast<const char*>(text), length);
       return length;
     }
   }

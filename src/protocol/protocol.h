@@ -2,6 +2,7 @@
 // destination switches, the host's callback and the emission mutex.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/win32.h"
@@ -22,7 +23,8 @@ struct OutputContext {
   HANDLE mutex;                     // serialises emission; null if creation failed
   MessageCallback callback;         // the host's text receiver, or null
   uint8_t opened;                   // the current fileName has been opened once
-  uint8_t continuation;             // the next message continues the current line
+  std::atomic<uint8_t> continuation;  // the next message continues the current line; written under
+                                      // the mutex, atomic so that a stopped message may read it without
   uint8_t channelEnabled;           // debug channel destination on
   uint8_t protocolEnabled;          // protocol file destination on
   uint8_t callbackEnabled;          // callback destination on

@@ -252,4 +252,29 @@ TEST_F(Channel, PrintsFromSeveralThreadsArriveWhole) {
   EXPECT_EQ(lines, Threads * Lines);
 }
 
+// Text already produced goes to the device and standard error as a print of
+// it would: escapes that straddle the 1024-character pieces are still dropped.
+TEST_F(Channel, WrittenTextArrivesAsAPrintOfItWould) {
+  const struct {
+    size_t before;  // plain characters before the first escape sequence
+    size_t after;   // plain characters after it
+  } rows[] = {{0, 0}, {3, 4}, {1020, 10}, {1024, 1}, {1019, 2100}};
+  std::string raw;  // everything standard error has been given
+  for (const auto& row : rows) {
+    writeConfig({true, 1, true, 3, Config::GoodPath});
+    writeWholeFile(path("channel.txt"), "");
+    const std::string text = std::string(row.before, 'a') + "\x1b[31m" + std::string(row.after, 'b') + "\x1b[0m.";
+    const std::string kept = std::string(row.before, 'a') + std::string(row.after, 'b') + ".";
+    DebugChannel channel;
+    initDebugChannel(&channel, &devices);
+    print(&channel, "%s", text.c_str());
+    channelWrite(&channel, text.data(), static_cast<unsigned>(text.size()));
+    closeDebugChannel(&channel);
+    EXPECT_EQ(readWholeFile(path("channel.txt")), kept + kept) << row.before;
+    raw += text + text;
+    EXPECT_EQ(readWholeFile(path("stderr.txt")), raw) << row.before;
+    DeleteFileA(path("channel.txt").c_str());
+  }
+}
+
 }  // namespace

@@ -202,8 +202,17 @@ TEST(FilterCuts, PatternsBeforeASeparatorKeepTheirFirst1999Characters) {
 // everything it changes.
 class FilterThroughExports : public testing::Test {
  protected:
+  // The switches are atomic, so the record is copied field by field.
+  static void copyFilter(MessageFilter* to, const MessageFilter& from) {
+    to->warnState = from.warnState.load();
+    to->errorState = from.errorState.load();
+    to->initState = from.initState.load();
+    setIncludeIds(to, from.includeIds);
+    setExcludeIds(to, from.excludeIds);
+  }
+
   void SetUp() override {
-    savedFilter = messageFilter;
+    copyFilter(&savedFilter, messageFilter);
     savedCallback = outputContext.callback;
     savedChannel = outputContext.channelEnabled;
     savedProtocol = outputContext.protocolEnabled;
@@ -214,7 +223,7 @@ class FilterThroughExports : public testing::Test {
     Trovex_Func_i(recordCallback);
   }
   void TearDown() override {
-    messageFilter = savedFilter;
+    copyFilter(&messageFilter, savedFilter);
     outputContext.callback = savedCallback;
     outputContext.channelEnabled = savedChannel;
     outputContext.protocolEnabled = savedProtocol;

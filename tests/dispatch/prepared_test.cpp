@@ -1,0 +1,56 @@
+// Message text produced once and handed to each destination: texts and
+// identifiers on both sides of the lengths where the emission switches to
+// formatting per destination arrive exactly as formatted text would.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "callback_recorder.h"
+#include "dispatch/emit.h"
+#include "fileio/scratch.h"
+
+namespace {
+
+class PreparedText : public ScratchTest {};
+
+std::string letters(size_t length) {
+  std::string text;
+  for (size_t i = 0; i < length; ++i) text.push_back(static_cast<char>('a' + i % 26));
+  return text;
+}
+
+TEST_F(PreparedText, LongTextsAndIdsArriveWholeInBothDestinations) {
+  const struct {
+    size_t textLength;  // characters the "%s%c" body produces, the character included
+    size_t idLength;
+  } rows[] = {{1, 3}, {1023, 3}, {1024, 3}, {1025, 3}, {2049, 3}, {96 * 11, 3}, {97, 249}, {5, 250}, {5, 251},
+              {5, 70000}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.textLength) + " characters, id of " + std::to_string(row.idLength));
+    OutputContext context{};
+    initOutputContext(&context);
+    context.channelEnabled = 0;
+    context.callback = recordCallback;
+    recordedCalls.clear();
+    const std::string name = path("protocol-" + std::to_string(row.textLength) + "-" + std::to_string(row.idLength));
+    setOpenMode(&context, "w");
+    setFileName(&context, name.c_str());
+    const std::string text = letters(row.textLength - 1);
+    const std::string id = letters(row.idLength);
+    printAndClose(&context, "w", id.c_str(), "%s%c", text.c_str(), '!');
+
+    // "%s" takes at most 65535 characters of the id.
+    const std::string header = "\nwarn<" + id.substr(0, 65535) + ">: ";
+    EXPECT_EQ(readWholeFile(name), header + text + "!");
+    EXPECT_EQ(recordedText(), text + "!");
+    std::vector<int> chunks(row.textLength / 96, 96);
+    if (row.textLength % 96) chunks.push_back(static_cast<int>(row.textLength % 96));
+    EXPECT_EQ(recordedChunkLengths(), chunks);
+    ASSERT_FALSE(recordedCalls.empty());
+    EXPECT_EQ(recordedCalls.front().id, id) << "the callback gets the id as it is";
+    destroyOutputContext(&context);
+  }
+}
+
+}  // namespace
