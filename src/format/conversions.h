@@ -37,7 +37,7 @@ inline void copyBytes(char* to, const char* from, unsigned count) {
 
 // count characters at once: into the window when they all fit, else where
 // the output function takes runs, else one by one.
-inline void emitRun(FormatSink* sink, const char* text, unsigned count) {
+[[gnu::always_inline]] inline void emitRun(FormatSink* sink, const char* text, unsigned count) {
   ChunkCollector* window = sink->window;
   if (window && count <= static_cast<unsigned>(window->size - window->fill)) {
     copyBytes(window->text + window->fill, text, count);
