@@ -1,12 +1,10 @@
 // The debug channel on channels of the test's own: configuration from the
 // registry, which targets receive what, the escape filter, appending, closing
-// after every print, and prints from several threads. Standard error is
+// after every print (prints from many threads: the stress test). Standard error is
 // redirected to a scratch file with SetStdHandle, so the same tests run
 // natively and under Wine.
 #include <cstdio>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "../fileio/scratch.h"
 #include "debugchannel/channel.h"
@@ -223,33 +221,6 @@ TEST_F(Channel, UnopenableFileIsReportedOnceOnStandardError) {
   print(&channel, "second\n");
   closeDebugChannel(&channel);
   EXPECT_EQ(readWholeFile(path("stderr.txt")), "Cannot open protocol-file\nfirst\nsecond\n");
-}
-
-TEST_F(Channel, PrintsFromSeveralThreadsArriveWhole) {
-  writeConfig({true, 1, true, 2, Config::GoodPath});
-  DebugChannel channel;
-  initDebugChannel(&channel, &devices);
-  constexpr int Threads = 4, Lines = 200;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < Threads; ++t)
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < Lines; ++i) print(&channel, "thread %d line %d of a longer text\n", t, i);
-    });
-  for (std::thread& thread : threads) thread.join();
-  closeDebugChannel(&channel);
-  const std::string text = readWholeFile(path("channel.txt"));
-  int lines = 0;
-  for (size_t at = 0; at < text.size(); ++lines) {
-    const size_t end = text.find('\n', at);
-    ASSERT_NE(end, std::string::npos);
-    const std::string line = text.substr(at, end - at);
-    int t, i;
-    char rest[32];
-    ASSERT_EQ(std::sscanf(line.c_str(), "thread %d line %d of a %31[a-z ]", &t, &i, rest), 3) << line;
-    EXPECT_STREQ(rest, "longer text");
-    at = end + 1;
-  }
-  EXPECT_EQ(lines, Threads * Lines);
 }
 
 // Text already produced goes to the device and standard error as a print of

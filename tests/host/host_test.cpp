@@ -44,9 +44,6 @@ TEST_F(Host, InfoAndSetterExportsReturnWhatTheHostExpects) {
   EXPECT_EQ(Trovex_Info_i(3), 0);
   EXPECT_EQ(Trovex_Info_i(-1), 0);
 
-  EXPECT_EQ(Trovex_EnableOutput_ii(3, 1), 0);
-  EXPECT_EQ(Trovex_EnableOutput_ii(1, 5), 1);
-  EXPECT_EQ(Trovex_EnableOutput_ii(2, 1), 1);
   EXPECT_EQ(Trovex_Filename_s(nullptr), 1);
   EXPECT_EQ(Trovex_FileOpenMode_s(nullptr), 1);
 }

@@ -51,18 +51,6 @@ TEST_F(TimeStamp, TextResultAndContinuation) {
   }
 }
 
-TEST_F(TimeStamp, NextMessageContinuesTheLineWithoutHeader) {
-  printTimeStamp(&context, "w", "ID", nullptr);
-  ASSERT_FALSE(recordedCalls.empty());
-  EXPECT_EQ(recordedCalls[0].label, "warn") << "the stamp itself has its header";
-  EXPECT_EQ(context.continuation, 1);
-  recordedCalls.clear();
-  printKeepOpen(&context, "w", "ID", " rest\n");
-  ASSERT_EQ(recordedCalls.size(), 2u);
-  EXPECT_EQ(recordedCalls[0].data, " rest\n") << "no header call";
-  EXPECT_EQ(context.continuation, 0);
-}
-
 TEST_F(TimeStamp, StampTheFilterStopsSetsNoContinuation) {
   const int previous = Trovex_WarnState_i(0);
   printTimeStamp(&context, "w", "ID", "%T");

@@ -94,17 +94,6 @@ class FixedClock : public testing::Test {
   void TearDown() override { sim::reset(); }
 };
 
-TEST_F(FixedClock, GivesTheTimeStampOfThatTime) {
-  const SYSTEMTIME fixed = {2007, 3, 2, 27, 14, 5, 9, 999};
-  sim::fixLocalTime(&fixed);
-  uint64_t ticks = currentLocalTime(nullptr);
-  EXPECT_EQ(ticks, 128194779099990000ull);
-  BrokenDownTime time;
-  char text[128];
-  EXPECT_EQ(formatTime(text, sizeof text, "%A %d-%b-%Y %T", breakDownTime(&ticks, &time)), 29u);
-  EXPECT_STREQ(text, "Dienstag 27-M\xE4r-2007 14:05:09");
-}
-
 TEST_F(FixedClock, AFailedConversionGivesZero) {
   sim::failCall("SystemTimeToFileTime", 0, 1, ERROR_INVALID_PARAMETER);
   uint64_t stored = 1;
