@@ -2,11 +2,11 @@
 // with the DWORD values "use" and "type" and the string value "path".
 #include <cstring>
 
+#include "common/texts.h"
 #include "debugchannel/device.h"
 
 namespace {
 
-const char ChannelKey[] = "qz\\kprintf";
 const char UseValue[] = "use";
 const char PathValue[] = "path";
 const char TypeValue[] = "type";
@@ -22,7 +22,7 @@ bool readDword(HKEY key, const char* name, DWORD* number) {
 
 void readChannelConfig(DebugChannel* channel) {
   HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, ChannelKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, ChannelRegistryKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
   DWORD use = 0;
   if (!readDword(key, UseValue, &use)) use = 0;
   if (use != 0) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "common/texts.h"
 #include "debugchannel/channel.h"
 #include "dispatch/filter.h"
 #include "fileio/fileio.h"
@@ -12,11 +13,6 @@
 
 namespace {
 
-// Labels by category level: none, 'i', 'w', 'e'.
-const char* const CategoryLabels[4] = {"", "init", "warn", "error"};
-constexpr unsigned ErrorLevel = 3;
-const char HeaderAtLineStart[] = "%s<%s>: ";
-const char HeaderAfterOpenLine[] = "\n%s<%s>: ";
 
 // Hosts are promised data calls of at most 96 bytes, and a body of exactly 96
 // characters as one call: fixed by the callback contract, not tunable.

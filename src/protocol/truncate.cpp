@@ -1,5 +1,6 @@
 // The size cap: once per load, a protocol file that has reached its limit is
 // cut back to a recent tail that starts at a form feed, behind a marker line.
+#include "common/texts.h"
 #include "fileio/fileio.h"
 #include "platform/win32.h"
 #include "protocol/protocol.h"
@@ -7,8 +8,6 @@
 
 namespace {
 
-const char MarkerFormat[] = "--- Trunced at %s ---\n\n";
-const char MarkerTimeFormat[] = "%A %d-%b-%Y %T";
 constexpr size_t MarkerTimeSize = 128;
 constexpr uint8_t FormFeed = 12;
 
@@ -21,8 +20,8 @@ void rewriteFile(const char* name, const uint8_t* text, uint32_t size, uint32_t 
   uint64_t now = currentLocalTime(nullptr);
   BrokenDownTime fields;
   char date[MarkerTimeSize];
-  formatTime(date, sizeof date, MarkerTimeFormat, breakDownTime(&now, &fields));
-  printStream(stream, MarkerFormat, date);
+  formatTime(date, sizeof date, DefaultTimeFormat, breakDownTime(&now, &fields));
+  printStream(stream, CutMarkerFormat, date);
   // A failed flush fails every later write, so the tail's count and the
   // final flush tell of any failure.
   const bool written = size == cut || writeStream(text + cut, 1, size - cut, stream) == size - cut;

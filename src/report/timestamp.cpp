@@ -2,6 +2,7 @@
 // next message continues unless the time format ends the line.
 #include <cstring>
 
+#include "common/texts.h"
 #include "dispatch/emit.h"
 #include "dispatch/filter.h"
 #include "report/report.h"
@@ -9,7 +10,6 @@
 
 namespace {
 
-const char DefaultTimeFormat[] = "%A %d-%b-%Y %T";
 // Fixed: the expansion is cut to 127 characters and a NUL.
 constexpr size_t TimeTextSize = 128;
 

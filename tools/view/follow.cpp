@@ -10,14 +10,13 @@
 #include <fstream>
 #include <vector>
 
+#include "common/texts.h"
 #include "protocol/protocol.h"
 
 namespace {
 
-const char MarkerStart[] = "--- Trunced at ";
-const char MarkerEnd[] = " ---\n\n";
 // The marker's date is at most 127 characters (the library's buffer).
-constexpr size_t MarkerMaxLength = sizeof MarkerStart + 128 + sizeof MarkerEnd;
+constexpr size_t MarkerMaxLength = sizeof CutMarkerStart + 128 + sizeof CutMarkerEnd;
 // Polls to wait for the library to finish rewriting a cut file before
 // reading it as it is.
 constexpr unsigned MaxPendingPolls = 50;
@@ -48,10 +47,10 @@ bool readFrom(const std::string& path, uint64_t from, uint64_t* size, std::strin
 // The length of the library's marker line and the empty line after it at
 // the start of file, or 0 when it does not start with one.
 size_t markerLength(const std::string& file) {
-  if (file.compare(0, sizeof MarkerStart - 1, MarkerStart) != 0) return 0;
-  const size_t end = file.find(MarkerEnd, sizeof MarkerStart - 1);
+  if (file.compare(0, sizeof CutMarkerStart - 1, CutMarkerStart) != 0) return 0;
+  const size_t end = file.find(CutMarkerEnd, sizeof CutMarkerStart - 1);
   if (end == std::string::npos || end > MarkerMaxLength) return 0;
-  return end + sizeof MarkerEnd - 1;
+  return end + sizeof CutMarkerEnd - 1;
 }
 
 }  // namespace

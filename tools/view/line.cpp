@@ -3,10 +3,12 @@
 
 #include <cstring>
 
+#include "common/texts.h"
+
 namespace {
 
-const char MarkerStart[] = "--- Trunced at ";
-const char MarkerEnd[] = " ---";
+// The marker's last bytes on its line, without the two newlines.
+constexpr std::string_view MarkerEnd(CutMarkerEnd, sizeof CutMarkerEnd - 3);
 
 struct LabelName {
   const char* name;
@@ -15,7 +17,8 @@ struct LabelName {
 // The labels of the library's headers, the longest first so that none is
 // taken for a prefix of another; "" (no category letter) comes last.
 const LabelName Labels[] = {
-    {"error", Category::Error}, {"warn", Category::Warn}, {"init", Category::Init}, {"", Category::None}};
+    {CategoryLabels[3], Category::Error}, {CategoryLabels[2], Category::Warn}, {CategoryLabels[1], Category::Init},
+    {CategoryLabels[0], Category::None}};
 
 bool startsWith(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
@@ -36,7 +39,7 @@ ParsedLine parseLine(std::string_view line) {
     return parsed;
   }
   const std::string_view end = MarkerEnd;
-  parsed.truncationMarker = startsWith(line, MarkerStart) && line.size() >= end.size() &&
+  parsed.truncationMarker = startsWith(line, CutMarkerStart) && line.size() >= end.size() &&
                             line.compare(line.size() - end.size(), end.size(), end) == 0;
   return parsed;
 }

@@ -13,6 +13,7 @@
 #include <pthread.h>
 #include <strings.h>
 
+#include "common/texts.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/sim.h"
 
@@ -174,7 +175,7 @@ void seedFromEnvironment() {
   const char* path = std::getenv("TROVEX_CHANNEL_PATH");
   if (!use && !type && !path) return;
   bool created;
-  StoredKey* key = createKey(HKEY_CURRENT_USER, "qz\\kprintf", &created);
+  StoredKey* key = createKey(HKEY_CURRENT_USER, ChannelRegistryKey, &created);
   if (!key) return;
   DWORD number;
   if (parseNumber(use, &number)) setValue(key, "use", REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4);

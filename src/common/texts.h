@@ -1,0 +1,36 @@
+// Texts that several programs must agree on: the library writes them, the
+// viewer reads them back, the POSIX emulation seeds the registry with the
+// channel's key. Each stands here once.
+#pragma once
+
+// Category labels by level: none, 'i', 'w', 'e'.
+constexpr unsigned CategoryLevels = 4;
+constexpr const char* CategoryLabels[CategoryLevels] = {"", "init", "warn", "error"};
+constexpr unsigned ErrorLevel = 3;
+
+// The header in front of a message, label then identifier; the second form
+// starts a new line when the previous message's format did not end one.
+constexpr char HeaderAtLineStart[] = "%s<%s>: ";
+constexpr char HeaderAfterOpenLine[] = "\n%s<%s>: ";
+constexpr char HeaderIdOpen = '<';
+constexpr char HeaderIdClose[] = ">: ";
+
+// The line a cut of the protocol file starts with, around the time of the cut
+// in the stamp's default format.
+constexpr char CutMarkerFormat[] = "--- Trunced at %s ---\n\n";
+constexpr char CutMarkerStart[] = "--- Trunced at ";  // the bytes before the time
+constexpr char CutMarkerEnd[] = " ---\n\n";           // the bytes after it
+
+namespace texts_detail {
+constexpr bool same(const char* a, const char* b, unsigned n) { return n == 0 || (*a == *b && same(a + 1, b + 1, n - 1)); }
+}  // namespace texts_detail
+static_assert(texts_detail::same(CutMarkerFormat, CutMarkerStart, sizeof CutMarkerStart - 1) &&
+                  texts_detail::same(CutMarkerFormat + sizeof CutMarkerStart - 1, "%s", 2) &&
+                  texts_detail::same(CutMarkerFormat + sizeof CutMarkerStart + 1, CutMarkerEnd, sizeof CutMarkerEnd),
+              "the marker's parts make up its format");
+
+// The time stamp's format when the host gives none, also the cut marker's.
+constexpr char DefaultTimeFormat[] = "%A %d-%b-%Y %T";
+
+// The debug channel's configuration: this key under HKEY_CURRENT_USER.
+constexpr char ChannelRegistryKey[] = "qz\\kprintf";
