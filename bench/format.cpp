@@ -57,19 +57,18 @@ void storePiece(Destination* destination, const char* text, unsigned count) {
 constexpr uint16_t PreparedSize = 1024;
 constexpr unsigned CallbackPieceSize = 96;
 
-// The message's text before the destinations get it; the collector comes
-// first, so its address is the record's.
+// The message's text before the destinations get it.
 struct PreparedText {
   ChunkCollector chunks;
   bool tooLong;
   char text[PreparedSize];
 };
 
-void markTooLong(ChunkCollector* chunks) { reinterpret_cast<PreparedText*>(chunks)->tooLong = true; }
+void markTooLong(ChunkCollector* chunks) { static_cast<PreparedText*>(chunks->owner)->tooLong = true; }
 
 size_t engineMessage(Destination* destination, const char* format, ...) {
   PreparedText prepared;
-  prepared.chunks = ChunkCollector{prepared.text, PreparedSize, 0, markTooLong};
+  prepared.chunks = ChunkCollector{prepared.text, PreparedSize, 0, markTooLong, &prepared};
   prepared.tooLong = false;
   va_list args;
   va_start(args, format);

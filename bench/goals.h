@@ -15,6 +15,7 @@ enum class RatioKind {
   Time,        // ours / peer of the CPU time per iteration: lower is better
   Wall,        // ours / peer of the real time per iteration, where the peer is another process
   Throughput,  // peer / ours of the real time per item, so ours / peer of throughput: higher is better
+  Reported,    // ours / peer of times another program measured and reported (as manual times)
 };
 
 struct Goal {

@@ -31,24 +31,23 @@ void reportSize(benchmark::State& state, const std::string& name) {
 
 // A context whose only destination is the protocol file `name`, opened for
 // appending so that the first message's header has no newline in front.
-void initProtocolOnly(OutputContext* context, const std::string& name) {
-  initOutputContext(context);
-  context->channelEnabled = 0;
-  context->atLineStart = 1;
-  setOpenMode(context, "a");
-  setFileName(context, name.c_str());
+void initProtocolOnly(BenchOutput* out, const std::string& name) {
+  out->open();
+  out->context.atLineStart = 1;
+  setOpenMode(&out->protocol, "a");
+  setFileName(&out->protocol, name.c_str());
 }
 
 template <bool keepOpen>
 void Protocol(benchmark::State& state) {
   const std::string name = scratchFile(keepOpen ? "trovex-bench-keep.txt" : "trovex-bench-close.txt");
-  OutputContext context{};
-  initProtocolOnly(&context, name);
+  BenchOutput out;
+  initProtocolOnly(&out, name);
   int attempt = 0;
   for (auto _ : state)
-    (keepOpen ? printKeepOpen : printAndClose)(&context, "w", Id, "host %s unreachable, retry %d of %d\n", Host,
+    (keepOpen ? printKeepOpen : printAndClose)(&out.context, "w", Id, "host %s unreachable, retry %d of %d\n", Host,
                                                ++attempt, 1000000);
-  destroyOutputContext(&context);
+  out.close();
   reportSize(state, name);
 }
 

@@ -10,3 +10,21 @@ inline std::string scratchFile(const char* name) {
   std::filesystem::remove(path);
   return path;
 }
+
+#include "dispatch/emit.h"
+
+// A message path of a benchmark's own: a filter, a protocol file and an
+// emission context over them, with the debug channel off.
+struct BenchOutput {
+  MessageFilter filter{};
+  ProtocolFile protocol{};
+  OutputContext context{};
+
+  void open() {
+    initMessageFilter(&filter);
+    initProtocolFile(&protocol);
+    initOutputContext(&context, &filter, &protocol);
+    setChannelEnabled(&context, false);
+  }
+  void close() { destroyOutputContext(&context); }
+};

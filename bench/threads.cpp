@@ -26,22 +26,21 @@ constexpr const char* Id = "NET";
 constexpr const char* Host = "example.org";
 const char Format[] = "host %s unreachable, retry %d of %d\n";
 
-OutputContext sharedContext;
+BenchOutput shared;
 std::string sharedName;
 
 // Keep-open messages into one protocol file, the file the only destination.
 void ProtocolThreads(benchmark::State& state) {
   if (state.thread_index() == 0) {
     sharedName = scratchFile("trovex-bench-threads.txt");
-    initOutputContext(&sharedContext);
-    sharedContext.channelEnabled = 0;
-    setOpenMode(&sharedContext, "a");
-    setFileName(&sharedContext, sharedName.c_str());
+    shared.open();
+    setOpenMode(&shared.protocol, "a");
+    setFileName(&shared.protocol, sharedName.c_str());
   }
   int attempt = 0;
-  for (auto _ : state) printKeepOpen(&sharedContext, "w", Id, Format, Host, ++attempt, 1000000);
+  for (auto _ : state) printKeepOpen(&shared.context, "w", Id, Format, Host, ++attempt, 1000000);
   if (state.thread_index() == 0) {
-    destroyOutputContext(&sharedContext);
+    shared.close();
     std::filesystem::remove(sharedName);
   }
 }
@@ -71,17 +70,16 @@ void TROVEX_CALL storeText(const char* label, const char* id, const char* data, 
 
 void CallbackThreads(benchmark::State& state) {
   if (state.thread_index() == 0) {
-    initOutputContext(&sharedContext);
-    sharedContext.channelEnabled = 0;
-    sharedContext.protocolEnabled = 0;
-    setCallback(&sharedContext, storeText);
+    shared.open();
+    setProtocolEnabled(&shared.context, false);
+    setCallback(&shared.context, storeText);
     callbackStore.bytes = 0;
   }
   int attempt = 0;
-  for (auto _ : state) printKeepOpen(&sharedContext, "w", Id, Format, Host, ++attempt, 1000000);
+  for (auto _ : state) printKeepOpen(&shared.context, "w", Id, Format, Host, ++attempt, 1000000);
   if (state.thread_index() == 0) {
     state.counters["bytes"] = static_cast<double>(callbackStore.bytes);
-    destroyOutputContext(&sharedContext);
+    shared.close();
   }
 }
 BENCHMARK(CallbackThreads)->Threads(8)->UseRealTime();

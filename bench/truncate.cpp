@@ -39,15 +39,14 @@ std::string templateFile() {
 void TruncateFile(benchmark::State& state) {
   const std::string source = templateFile();
   const std::string name = scratchFile("trovex-bench-truncate.txt");
-  OutputContext context{};
-  initOutputContext(&context);
+  ProtocolFile file{};
+  initProtocolFile(&file);
   for (auto _ : state) {
     state.PauseTiming();
     std::filesystem::copy_file(source, name, std::filesystem::copy_options::overwrite_existing);
     state.ResumeTiming();
-    truncateProtocolFile(&context, name.c_str());
+    truncateProtocolFile(&file, name.c_str());
   }
-  destroyOutputContext(&context);
   if (std::filesystem::file_size(name) >= FileBytes) state.SkipWithError("the file was not cut");
   std::filesystem::remove(name);
   std::filesystem::remove(source);

@@ -30,7 +30,10 @@ set_source_files_properties(${PROJECT_SOURCE_DIR}/tests/host/header_c89.c PROPER
   COMPILE_OPTIONS "-std=c89;-pedantic-errors")
 target_link_libraries(trovex_host_tests PRIVATE trovex gtest_main)
 target_link_options(trovex_host_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
-add_test(NAME host COMMAND trovex_host_tests)
+# A callback that calls every export asks for the system report: in a
+# process of its own, since the report's test needs the process's first one.
+add_test(NAME host COMMAND trovex_host_tests --gtest_filter=-HostReentry.*)
+add_test(NAME host_reentry COMMAND trovex_host_tests --gtest_filter=HostReentry.*)
 
 # Threads against one protocol file, in a process of its own so that its
 # debug channel goes to a file (set in the registry under Wine).
@@ -50,6 +53,16 @@ target_compile_definitions(trovex_reload_tests PRIVATE TROVEX_LIBRARY_PATH="$<TA
 target_link_options(trovex_reload_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
 add_dependencies(trovex_reload_tests trovex)
 add_test(NAME reload COMMAND trovex_reload_tests)
+
+# A process that exits while other threads emit, again and again. POSIX only:
+# a Windows process ends its other threads before the library unloads.
+if(NOT WIN32)
+  add_executable(trovex_exit_while_emitting ${PROJECT_SOURCE_DIR}/tests/reload/exit_while_emitting.cpp)
+  target_link_libraries(trovex_exit_while_emitting PRIVATE trovex)
+  add_test(NAME exit_while_emitting
+    COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:trovex_exit_while_emitting> -DRUNS=30
+            -DARGUMENT=${CMAKE_BINARY_DIR}/exit-while-emitting.txt -P ${PROJECT_SOURCE_DIR}/tests/reload/repeat.cmake)
+endif()
 # The debug channel from outside, one process per configuration: the registry
 # (Windows) or the environment (POSIX), file, standard error and, under Wine,
 # the serial port. Under Wine it writes the registry of the build's prefix,

@@ -76,7 +76,7 @@ void deliver(Harness* h, const char* text, size_t count) {
 void putCharacter(FormatSink* sink) { deliver(static_cast<Harness*>(sink->state), &sink->ch, 1); }
 
 void passOnChunk(ChunkCollector* chunks) {
-  deliver(reinterpret_cast<Harness*>(chunks), chunks->text, chunks->size);
+  deliver(static_cast<Harness*>(chunks->owner), chunks->text, chunks->size);
 }
 
 const int storeTarget = 0;  // read-only: a store through "%n" would fault
@@ -212,7 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int starPrecision = static_cast<int>(takeBits(&h));
   h.firstArgument = h.next;
   const uint16_t chunkSize = static_cast<uint16_t>(h.pool[0] + 1);
-  h.chunks = ChunkCollector{static_cast<char*>(std::malloc(chunkSize)), chunkSize, 0, passOnChunk};
+  h.chunks = ChunkCollector{static_cast<char*>(std::malloc(chunkSize)), chunkSize, 0, passOnChunk, &h};
 
   outputBothWays(&h, [&](bool chunked) { runWithStars(&h, chunked, format, starWidth, starPrecision); });
   // Without an argument list the output is the format itself.

@@ -25,6 +25,7 @@ std::string formatted(const char* format, ...) {
 }
 
 #include "callback_recorder.h"
+#include "message_path.h"
 
 std::vector<CallbackCall> recordedCalls;
 
@@ -45,4 +46,30 @@ std::vector<int> recordedChunkLengths() {
   for (const CallbackCall& call : recordedCalls)
     if (call.hasData) lengths.push_back(call.length);
   return lengths;
+}
+
+SavedSettings::SavedSettings()
+    : switches_{messageFilter.errorState.load(), messageFilter.warnState.load(), messageFilter.initState.load()},
+      lists_(messageFilter.lists),
+      callback_(outputContext.callback.load()),
+      channel_(outputContext.channelEnabled.load()),
+      protocol_(outputContext.protocolEnabled.load()),
+      callbackEnabled_(outputContext.callbackEnabled.load()) {
+  setChannelEnabled(&outputContext, false);
+  setProtocolEnabled(&outputContext, false);
+  outputContext.callbackEnabled = true;
+  setCallback(&outputContext, recordCallback);
+  recordedCalls.clear();
+}
+
+SavedSettings::~SavedSettings() {
+  swapCategorySwitch(&messageFilter, 'e', switches_[0]);
+  swapCategorySwitch(&messageFilter, 'w', switches_[1]);
+  swapCategorySwitch(&messageFilter, 'i', switches_[2]);
+  setIncludeIds(&messageFilter, lists_.includeIds);
+  setExcludeIds(&messageFilter, lists_.excludeIds);
+  setCallback(&outputContext, callback_);
+  setChannelEnabled(&outputContext, channel_);
+  setProtocolEnabled(&outputContext, protocol_);
+  outputContext.callbackEnabled = callbackEnabled_;
 }

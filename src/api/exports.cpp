@@ -10,18 +10,6 @@
 namespace {
 enum OutputType { ChannelOutput = 1, ProtocolOutput = 2 };
 
-// The filter is read by messages under the context's mutex, so it changes
-// under the same mutex.
-int swapSwitch(char letter, int state) {
-  ContextLock hold(&outputContext);
-  return swapCategorySwitch(&messageFilter, letter, state);
-}
-
-void setIdList(void (*set)(MessageFilter*, const char*), const char* patterns) {
-  ContextLock hold(&outputContext);
-  set(&messageFilter, patterns);
-}
-
 // The export receives the host's list; emission works on a copy it can point at.
 int emitFromHost(const char* type, const char* id, const char* format, va_list args, bool keepOpen) {
   va_list copy;
@@ -46,29 +34,31 @@ TROVEX_API int TROVEX_CALL Trovex_Info_i(int what) {
 }
 
 TROVEX_API int TROVEX_CALL Trovex_Filename_s(const char* name) {
-  setFileName(&outputContext, name);
+  setFileName(&protocolFile, name);
   return 1;
 }
 
 TROVEX_API int TROVEX_CALL Trovex_FileOpenMode_s(const char* mode) {
-  setOpenMode(&outputContext, mode);
+  setOpenMode(&protocolFile, mode);
   return 1;
 }
 
 TROVEX_API int TROVEX_CALL Trovex_ReadFilename_sii(char* buffer, int length, int force) {
-  return readFileName(&outputContext, buffer, length, force ? 1 : 0);
+  MessageLockHold hold(&outputContext);
+  return hold.live() ? readFileName(&protocolFile, buffer, length, force ? 1 : 0) : 0;
 }
 
 TROVEX_API int TROVEX_CALL Trovex_CopyFile_si(const char* destination, int append) {
-  return copyProtocolFile(&outputContext, destination, append ? 1 : 0);
+  MessageLockHold hold(&outputContext);
+  return hold.live() ? copyProtocolFile(&protocolFile, destination, append ? 1 : 0) : 0;
 }
 
-TROVEX_API int TROVEX_CALL Trovex_WarnState_i(int state) { return swapSwitch('w', state); }
-TROVEX_API int TROVEX_CALL Trovex_ErrorState_i(int state) { return swapSwitch('e', state); }
-TROVEX_API int TROVEX_CALL Trovex_InitState_i(int state) { return swapSwitch('i', state); }
+TROVEX_API int TROVEX_CALL Trovex_WarnState_i(int state) { return swapCategorySwitch(&messageFilter, 'w', state); }
+TROVEX_API int TROVEX_CALL Trovex_ErrorState_i(int state) { return swapCategorySwitch(&messageFilter, 'e', state); }
+TROVEX_API int TROVEX_CALL Trovex_InitState_i(int state) { return swapCategorySwitch(&messageFilter, 'i', state); }
 
-TROVEX_API void TROVEX_CALL Trovex_IncludeID_s(const char* patterns) { setIdList(setIncludeIds, patterns); }
-TROVEX_API void TROVEX_CALL Trovex_ExcludeID_s(const char* patterns) { setIdList(setExcludeIds, patterns); }
+TROVEX_API void TROVEX_CALL Trovex_IncludeID_s(const char* patterns) { setIncludeIds(&messageFilter, patterns); }
+TROVEX_API void TROVEX_CALL Trovex_ExcludeID_s(const char* patterns) { setExcludeIds(&messageFilter, patterns); }
 
 TROVEX_API int TROVEX_CALL Trovex_EnableOutput_ii(int type, int on) {
   switch (type) {

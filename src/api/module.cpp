@@ -1,8 +1,9 @@
 // The module entry and the library's start-up and shut-down order.
 #include "api/module.h"
 
+#include "common/settings.h"
 #include "debugchannel/channel.h"
-#include "dispatch/filter.h"
+#include "dispatch/emit.h"
 #include "fileio/fileio.h"
 #include "platform/win32.h"
 #include "protocol/protocol.h"
@@ -15,16 +16,20 @@ extern "C" {
 void startUpLibrary() {
   initFileLayer();
   openStandardStreams();  // loading goes on without them if this fails
+  initSettingsLock();
   initMessageFilter(&messageFilter);
-  initOutputContext(&outputContext);
+  initProtocolFile(&protocolFile);
+  initOutputContext(&outputContext, &messageFilter, &protocolFile);
   startUpChannel();
 }
 
 void shutDownLibrary() {
+  // Waits for a message in progress; later messages do nothing.
   destroyOutputContext(&outputContext);
   shutDownChannel();  // the port or file was opened without sharing: a reload must open it again
   closeStandardStreams();
   shutDownFileLayer();
+  deleteSettingsLock();
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {

@@ -31,6 +31,9 @@ static_assert(texts_detail::same(CutMarkerFormat, CutMarkerStart, sizeof CutMark
 
 // The time stamp's format when the host gives none, also the cut marker's.
 constexpr char DefaultTimeFormat[] = "%A %d-%b-%Y %T";
+// Bytes of the stamp's and the marker's time text, NUL included: a longer
+// expansion is cut. Fixed, readers of the file rely on it.
+constexpr unsigned TimeTextSize = 128;
 
 // The debug channel's configuration: this key under HKEY_CURRENT_USER.
 constexpr char ChannelRegistryKey[] = "qz\\kprintf";

@@ -5,17 +5,19 @@
 
 DebugChannel debugChannel;
 
+namespace {
+// Produced text is written as a print that produced it would write it.
+void putText(const MessageText& text) {
+  if (text.text) channelWrite(&debugChannel, text.text, text.length);
+  else channelPrint(&debugChannel, text.format, text.args);
+}
+}  // namespace
+
 void startUpChannel() { initDebugChannel(&debugChannel, &platformChannelDevices); }
 
 void shutDownChannel() { closeDebugChannel(&debugChannel); }
 
-void channelVPrintf(const char* format, va_list* args) { channelPrint(&debugChannel, format, args); }
-
-void channelWriteText(const char* text, unsigned count) { channelWrite(&debugChannel, text, count); }
-
-void channelPrintf(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  channelVPrintf(format, &args);
-  va_end(args);
+void deliverToChannel(const PreparedMessage& message) {
+  if (message.headerDue) putText(message.header);
+  putText(message.body);
 }

@@ -4,12 +4,11 @@
 
 #include <cstdarg>
 
-// Print into the channel under its lock. With a null args the format is
-// written as plain text.
-void channelPrintf(const char* format, ...);
-void channelVPrintf(const char* format, va_list* args);
-// Characters already produced, as a print that produced them.
-void channelWriteText(const char* text, unsigned count);
+#include "common/message.h"
+
+// The channel as a destination of one message: the header when it is due,
+// then the body, each as one print under the channel's lock.
+void deliverToChannel(const PreparedMessage& message);
 
 // At library load: the channel's initial values and its lock. At unload: the
 // device (port or file) is closed and the lock deleted; standard error stays open.

@@ -79,13 +79,13 @@ void openChannelFile(DebugChannel* channel, uint32_t device) {
 constexpr uint16_t StagingSize = 1024;
 
 struct Staging {
-  ChunkCollector chunks;  // first, so the collector's address is the staging's
+  ChunkCollector chunks;  // owned by this record
   DebugChannel* channel;
   char text[StagingSize];
 };
 
 void passOn(ChunkCollector* chunks) {
-  Staging* staging = reinterpret_cast<Staging*>(chunks);
+  Staging* staging = static_cast<Staging*>(chunks->owner);
   channelPutRun(staging->channel, staging->text, StagingSize);
 }
 
@@ -162,7 +162,7 @@ void channelPrint(DebugChannel* channel, const char* format, va_list* args) {
   // Normally set up at load; a print before that sets the channel up itself.
   if (!channel->channelLockReady) initDebugChannel(channel, &platformChannelDevices);
   Staging staging;
-  staging.chunks = ChunkCollector{staging.text, StagingSize, 0, passOn};
+  staging.chunks = ChunkCollector{staging.text, StagingSize, 0, passOn, &staging};
   staging.channel = channel;
   FormatSink sink;
   beginChunkedRun(&sink, format, args, &staging.chunks);

@@ -2,28 +2,80 @@
 // channel, the host's callback and the protocol file, in that order.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
+#include <cstdint>
 
+#include "dispatch/filter.h"
+#include "platform/win32.h"
 #include "protocol/protocol.h"
+#include "trovex.h"
+
+// Emission's state. The settings (switches, callback) are atomic: setters
+// store them without any lock, and a message reads each once. Everything
+// else is written by messages only, under the message lock.
+struct OutputContext {
+  CRITICAL_SECTION lock;   // the message lock; its owner may enter again (a callback's messages)
+  std::atomic<bool> live;  // the lock exists: set at init, cleared by teardown under the lock
+  MessageFilter* filter;   // the filter messages pass, handed in at init
+  ProtocolFile* protocol;  // the protocol file destination, handed in at init
+
+  std::atomic<MessageCallback> callback;  // the host's text receiver, or null
+  std::atomic<bool> channelEnabled;       // debug channel destination on
+  std::atomic<bool> protocolEnabled;      // protocol file destination on
+  std::atomic<bool> callbackEnabled;      // callback destination on
+
+  PatternLists lists;                 // the filter's lists as messages last took them over
+  uint32_t listsVersion;              // the filter's listsVersion that `lists` reflects
+  uint8_t atLineStart;                // the last delivered message's format ended with a newline
+  std::atomic<uint8_t> continuation;  // the next message continues the current line; atomic so
+                                      // that a message its category stops may read it unlocked
+};
+
+// The process-wide context, over messageFilter and protocolFile.
+extern OutputContext outputContext;
+
+// Defaults (every destination on, no callback, not at a line start) and the lock.
+void initOutputContext(OutputContext* context, MessageFilter* filter, ProtocolFile* protocol);
+// Waits for a message in progress, then closes a protocol stream still held;
+// later messages do nothing and return 0.
+void destroyOutputContext(OutputContext* context);
 
 // Emits one message. typeLetters and id may be null; a null format is empty
 // text; with a null args the format is delivered as plain text. keepOpen
-// leaves the protocol file open after the message. Returns the outcome of
-// releasing the context's mutex: nonzero on success, 0 on failure or when
-// there is no mutex.
-int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
-                const char* format, va_list* args, bool keepOpen);
+// leaves the protocol file open after the message. A message the filter
+// stops reads none of its arguments. Returns 1, or 0 when the context has
+// no lock (before load, after teardown) and nothing was done.
+int emitMessage(OutputContext* context, const char* typeLetters, const char* id, const char* format, va_list* args,
+                bool keepOpen);
+// A text of the library's own (the time stamp), delivered verbatim, keeping
+// the protocol file open. With continues, the next message continues its
+// line, when this one passed the filter.
+int emitLibraryText(OutputContext* context, const char* typeLetters, const char* id, const char* text,
+                    bool continues);
 
-// The same with variable arguments, keeping the protocol file open or closing it.
-int printKeepOpen(OutputContext* context, const char* typeLetters, const char* id,
-                  const char* format, ...);
-int printAndClose(OutputContext* context, const char* typeLetters, const char* id,
-                  const char* format, ...);
+// emitMessage with variable arguments, keeping the protocol file open or closing it.
+int printKeepOpen(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...);
+int printAndClose(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...);
 
-// The callback destination of one message: the header call, the text in
-// chunks of at most 96 bytes, the end call.
-void deliverToCallback(MessageCallback callback, const char* label, const char* id,
-                       const char* format, va_list* args);
-// The same for a text already produced.
-void deliverTextToCallback(MessageCallback callback, const char* label, const char* id, const char* text,
-                           unsigned count);
+// Settings behind the exports; they never wait for a message.
+void setCallback(OutputContext* context, MessageCallback callback);
+void setChannelEnabled(OutputContext* context, bool on);
+void setProtocolEnabled(OutputContext* context, bool on);
+
+// Holds the message lock for a scope, for operations that must not run
+// beside a message (the protocol file's read-back and copy). When live() is
+// false the library is not loaded, and the caller does nothing.
+class MessageLockHold {
+ public:
+  explicit MessageLockHold(OutputContext* context);
+  ~MessageLockHold();
+  MessageLockHold(const MessageLockHold&) = delete;
+  MessageLockHold& operator=(const MessageLockHold&) = delete;
+  bool live() const { return live_; }
+
+ private:
+  OutputContext* context_;
+  bool entered_;
+  bool live_;
+};

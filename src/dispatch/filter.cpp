@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "common/settings.h"
+
 MessageFilter messageFilter;
 
 // clang-format off
@@ -31,29 +33,17 @@ void initMessageFilter(MessageFilter* filter) {
   filter->warnState = 1;
   filter->errorState = 1;
   filter->initState = 1;
-  filter->includeIds[0] = '\0';
-  filter->excludeIds[0] = '\0';
+  setIncludeIds(filter, nullptr);
+  setExcludeIds(filter, nullptr);
 }
 
 // The exclude list is consulted first, so an identifier in both is stopped.
-bool idPasses(const MessageFilter* filter, const char* id) {
+bool listsPass(const PatternLists* lists, const char* id) {
   if (!id) return true;
-  if (filter->excludeIds[0] && matchPatternList(filter->excludeIds, id)) return false;
-  if (filter->includeIds[0] && !matchPatternList(filter->includeIds, id)) return false;
+  if (lists->excludeIds[0] && matchPatternList(lists->excludeIds, id)) return false;
+  if (lists->includeIds[0] && !matchPatternList(lists->includeIds, id)) return false;
   return true;
 }
-
-namespace {
-// Copies at most size - 1 characters and always terminates.
-void copyCut(char* field, unsigned size, const char* text) {
-  size_t length = 0;
-  if (text) {
-    while (length < size - 1 && text[length]) ++length;
-    std::memcpy(field, text, length);
-  }
-  field[length] = '\0';
-}
-}  // namespace
 
 int32_t swapCategorySwitch(MessageFilter* filter, char letter, int32_t state) {
   std::atomic<int32_t>* field = letter == 'e' ? &filter->errorState
@@ -64,8 +54,30 @@ int32_t swapCategorySwitch(MessageFilter* filter, char letter, int32_t state) {
   return field->exchange(state);
 }
 
-void setIncludeIds(MessageFilter* filter, const char* text) { copyCut(filter->includeIds, PatternListSize, text); }
-void setExcludeIds(MessageFilter* filter, const char* text) { copyCut(filter->excludeIds, PatternListSize, text); }
+namespace {
+void setList(MessageFilter* filter, char* list, const char* text) {
+  SettingsHold hold;
+  copyCut(list, text, PatternListSize);
+  filter->listsSet.store(filter->lists.includeIds[0] || filter->lists.excludeIds[0], std::memory_order_relaxed);
+  // Release: a message that sees the new version under the settings lock
+  // copies the new text; one that reads listsSet alone needs nothing else.
+  filter->listsVersion.fetch_add(1, std::memory_order_release);
+}
+
+// Copies a list up to its terminator; the rest of the field is never read.
+void copyList(char* to, const char* from) { std::memcpy(to, from, std::strlen(from) + 1); }
+}  // namespace
+
+void setIncludeIds(MessageFilter* filter, const char* text) { setList(filter, filter->lists.includeIds, text); }
+void setExcludeIds(MessageFilter* filter, const char* text) { setList(filter, filter->lists.excludeIds, text); }
+
+void copyListsIfChanged(const MessageFilter* filter, PatternLists* copy, uint32_t* version) {
+  if (filter->listsVersion.load(std::memory_order_acquire) == *version) return;
+  SettingsHold hold;
+  copyList(copy->includeIds, filter->lists.includeIds);
+  copyList(copy->excludeIds, filter->lists.excludeIds);
+  *version = filter->listsVersion.load(std::memory_order_relaxed);
+}
 
 bool matchPatternList(const char* list, const char* name) {
   char pattern[PatternBufferSize];

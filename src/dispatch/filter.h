@@ -9,14 +9,21 @@
 constexpr unsigned PatternListSize = 2048;    // bytes of a list field, NUL included
 constexpr unsigned PatternBufferSize = 2000;  // bytes of one pattern cut from a list (on the stack), NUL included
 
-// The switches are written under the context's mutex but are atomic, so that
-// a message may read them without it (see emitMessage).
-struct MessageFilter {
-  std::atomic<int32_t> warnState;    // 'w' switch; nonzero is on, stored as given
-  std::atomic<int32_t> errorState;   // 'e' switch
-  std::atomic<int32_t> initState;    // 'i' switch
+struct PatternLists {
   char includeIds[PatternListSize];  // include pattern list; empty: no restriction
   char excludeIds[PatternListSize];  // exclude pattern list; empty: nothing excluded
+};
+
+// The switches are atomic: a message reads each once, without a lock. The
+// lists are written under the settings lock; a message matches against a
+// copy of its own (copyListsIfChanged), never against the lists a setter writes.
+struct MessageFilter {
+  std::atomic<int32_t> warnState;   // 'w' switch; nonzero is on, stored as given
+  std::atomic<int32_t> errorState;  // 'e' switch
+  std::atomic<int32_t> initState;   // 'i' switch
+  PatternLists lists;
+  std::atomic<uint32_t> listsVersion;  // changes with every store into lists
+  std::atomic<bool> listsSet;          // either list is not empty
 };
 
 // The process-wide filter.
@@ -46,13 +53,20 @@ inline bool categoryPasses(const MessageFilter* filter, const char* typeLetters)
 
 // Null ids pass; otherwise the id must not match the exclude list and, when
 // there is an include list, must match it.
-bool idPasses(const MessageFilter* filter, const char* id);
+bool listsPass(const PatternLists* lists, const char* id);
+// The same with the filter's own lists, for a filter no other thread changes.
+inline bool idPasses(const MessageFilter* filter, const char* id) { return listsPass(&filter->lists, id); }
+
+// Brings copy up to the filter's lists, under the settings lock, when they
+// changed since *version was taken.
+void copyListsIfChanged(const MessageFilter* filter, PatternLists* copy, uint32_t* version);
 
 // Stores state unchanged in the switch of category letter 'e', 'w' or 'i'
 // and returns the value it held; any other letter changes nothing and gives 0.
 int32_t swapCategorySwitch(MessageFilter* filter, char letter, int32_t state);
 
-// Copy a list into its field, cut to its first 2047 characters; null empties it.
+// Copy a list into its field, cut to its first 2047 characters; null empties
+// it. Under the settings lock, so a message's copy never sees half a list.
 void setIncludeIds(MessageFilter* filter, const char* text);
 void setExcludeIds(MessageFilter* filter, const char* text);
 

@@ -1,8 +1,5 @@
 // Formatted printing into a stream: the format engine's characters are
 // staged in 256-character pieces, so no character meets a system call alone.
-#include <cstddef>
-#include <type_traits>
-
 #include "fileio/fileio.h"
 #include "format/format.h"
 
@@ -13,20 +10,16 @@ namespace {
 constexpr uint16_t StagingSize = 256;
 
 struct Staging {
-  ChunkCollector chunks;  // first, so the collector's address is the staging's
+  ChunkCollector chunks;  // owned by this record
   Stream* stream;
   uint16_t total;         // characters passed on so far, modulo 65536
   char text[StagingSize];
 };
 
-// passOn turns the collector's address back into its staging record.
-static_assert(offsetof(Staging, chunks) == 0, "the collector must open the staging record");
-static_assert(std::is_standard_layout_v<Staging>, "offsetof needs a standard layout");
-
 // Passes a full staging array on to the stream. The characters count as
 // produced whether or not the stream takes them, so its count is not needed.
 void passOn(ChunkCollector* chunks) {
-  Staging* staging = reinterpret_cast<Staging*>(chunks);
+  Staging* staging = static_cast<Staging*>(chunks->owner);
   writeStream(staging->text, 1, StagingSize, staging->stream);
   staging->total = static_cast<uint16_t>(staging->total + StagingSize);
 }
@@ -35,7 +28,7 @@ void passOn(ChunkCollector* chunks) {
 
 uint16_t vprintStream(Stream* stream, const char* format, va_list* args) {
   Staging staging;
-  staging.chunks = ChunkCollector{staging.text, StagingSize, 0, passOn};
+  staging.chunks = ChunkCollector{staging.text, StagingSize, 0, passOn, &staging};
   staging.stream = stream;
   staging.total = 0;
   FormatSink sink;

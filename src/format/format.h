@@ -66,6 +66,7 @@ struct ChunkCollector {
   uint16_t size;                            // characters per full piece
   uint16_t fill;                            // characters held in text
   void (*passOn)(ChunkCollector* chunks);   // takes the `size` characters held
+  void* owner;                              // the record passOn delivers for
 };
 
 // Starts a run (as beginFormatRun) whose characters, plain runs included,

@@ -14,84 +14,84 @@ const char AppendMode[] = "a";
 bool mayDeleteFor(const char* mode) { return mode[0] != 'a' && streamModeAccepted(mode); }
 
 // The name in the temporary directory, in resolvedPath; false without one.
-bool tempCandidate(OutputContext* context) {
-  if (!tempDirectory(context->resolvedPath, FileNameSize)) return false;
-  joinPath(context->resolvedPath, context->fileName, FileNameSize);  // a name too long leaves the bare directory
+bool tempCandidate(ProtocolFile* file) {
+  if (!tempDirectory(file->resolvedPath, FileNameSize)) return false;
+  joinPath(file->resolvedPath, file->fileName, FileNameSize);  // a name too long leaves the bare directory
   return true;
 }
 
 // The first candidate in resolvedPath: the current directory when it is
 // writable, else the temporary directory, where an older file of the name is
 // deleted first (when allowed). False when neither can be read.
-bool firstCandidate(OutputContext* context, bool mayDelete) {
-  if (currentDirectory(context->resolvedPath, FileNameSize)) {
-    const int32_t attributes = fileAttributes(context->resolvedPath);
+bool firstCandidate(ProtocolFile* file, bool mayDelete) {
+  if (currentDirectory(file->resolvedPath, FileNameSize)) {
+    const int32_t attributes = fileAttributes(file->resolvedPath);
     if (attributes != -1 && (attributes & AttrWritable)) {
-      joinPath(context->resolvedPath, context->fileName, FileNameSize);
+      joinPath(file->resolvedPath, file->fileName, FileNameSize);
       return true;
     }
   }
-  if (!tempCandidate(context)) return false;
-  if (mayDelete) deleteFile(context->resolvedPath);
+  if (!tempCandidate(file)) return false;
+  if (mayDelete) deleteFile(file->resolvedPath);
   return true;
 }
 
 // Opens a newly named file with the host's mode: two attempts at the
 // candidates, then the name exactly as given. After a candidate opens,
 // fileName holds its full path.
-Stream* openNewName(OutputContext* context) {
-  const bool mayDelete = mayDeleteFor(context->openMode);
+Stream* openNewName(ProtocolFile* file) {
+  const bool mayDelete = mayDeleteFor(file->openMode);
   Stream* stream = nullptr;
-  if (firstCandidate(context, mayDelete)) {
-    stream = openStream(context->resolvedPath, context->openMode);
+  if (firstCandidate(file, mayDelete)) {
+    stream = openStream(file->resolvedPath, file->openMode);
     if (!stream) {
-      if (tempCandidate(context) && mayDelete) deleteFile(context->resolvedPath);
-      stream = openStream(context->resolvedPath, context->openMode);
+      if (tempCandidate(file) && mayDelete) deleteFile(file->resolvedPath);
+      stream = openStream(file->resolvedPath, file->openMode);
     }
-    if (stream) std::memcpy(context->fileName, context->resolvedPath, std::strlen(context->resolvedPath) + 1);
+    if (stream) std::memcpy(file->fileName, file->resolvedPath, std::strlen(file->resolvedPath) + 1);
   }
-  if (!stream) stream = openStream(context->fileName, context->openMode);
+  if (!stream) stream = openStream(file->fileName, file->openMode);
   return stream;
 }
 
 }  // namespace
 
-Stream* openProtocolStream(OutputContext* context) {
-  if (context->stream) {
+Stream* openProtocolStream(ProtocolFile* file) {
+  if (file->stream) {
     // A held stream whose write failed takes no more text until it is
     // closed: it is replaced, so that one failed write does not silence the
     // file for every later message. Not under a message of this thread that
     // is still writing it (its callback calls in).
-    if (!(context->stream->flags & Failed) || context->emitDepth > 1) return context->stream;
-    closeProtocolStream(context);
+    if (!(file->stream->flags & Failed) || file->streamWriters > 0) return file->stream;
+    closeProtocolStream(file);
   }
-  if (!context->fileName[0]) return nullptr;
-  if (context->opened) {
-    if (context->truncatePending) {
-      truncateProtocolFile(context, context->fileName);
-      context->truncatePending = 0;
+  if (!file->fileName[0]) return nullptr;
+  if (file->opened) {
+    if (file->truncatePending) {
+      truncateProtocolFile(file, file->fileName);
+      file->truncatePending = 0;
     }
-    context->stream = openStream(context->fileName, AppendMode);
+    file->stream = openStream(file->fileName, AppendMode);
   } else {
-    context->stream = openNewName(context);
+    file->stream = openNewName(file);
   }
-  if (context->stream) context->opened = 1;
-  return context->stream;
+  if (file->stream) file->opened = 1;
+  return file->stream;
 }
 
-void closeProtocolStream(OutputContext* context) {
-  if (context->stream) {
-    closeStream(context->stream);
-    context->stream = nullptr;
+void closeProtocolStream(ProtocolFile* file) {
+  if (file->stream) {
+    closeStream(file->stream);
+    file->stream = nullptr;
   }
 }
 
-void settleProtocolFile(OutputContext* context) {
+void settleProtocolFile(ProtocolFile* file) {
   // A callback calling in while its message writes the held stream must not
   // have that stream closed under the message.
-  if (context->opened || (context->stream && context->emitDepth > 0)) return;
+  if (file->opened || (file->stream && file->streamWriters > 0)) return;
   // A setter cleared `opened`, so a stream still held belongs to the name
   // before it; the new name is settled only once that stream is closed.
-  closeProtocolStream(context);
-  if (openProtocolStream(context)) closeProtocolStream(context);
+  closeProtocolStream(file);
+  if (openProtocolStream(file)) closeProtocolStream(file);
 }

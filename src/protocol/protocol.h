@@ -1,101 +1,91 @@
-// The output context: the process-wide record of the protocol file, the
-// destination switches, the host's callback and the emission mutex.
+// The protocol file: the host-named log file, its lazy open, its delivery of
+// messages, its read-back and copy, and its size cap.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
-#include "platform/win32.h"
-#include "trovex.h"
+#include "common/message.h"
 
 struct Stream;
 
-constexpr unsigned FileNameSize = 2048;  // bytes of fileName and resolvedPath
+constexpr unsigned FileNameSize = 2048;  // bytes of a file name field
 constexpr unsigned OpenModeSize = 32;    // bytes of openMode
 
-struct OutputContext {
-  char fileName[FileNameSize];      // protocol file as named; after the first open its full path; empty: none
+// Everything but the setters' fields is read and written under the message
+// lock only (by messages, the read-back and the copy). The setters write
+// `requested*` under the settings lock; a message takes them over at its start.
+struct ProtocolFile {
+  char fileName[FileNameSize];      // the name in use; after the first open its full path; empty: none
   char resolvedPath[FileNameSize];  // work buffer for directory candidates
   char openMode[OpenModeSize];      // mode of the first open of a newly named file
   uint32_t sizeLimit;               // bytes at which truncation is considered
   uint32_t keepSize;                // bytes of tail that truncation aims to keep
   Stream* stream;                   // the open protocol stream, or null
-  HANDLE mutex;                     // serialises emission; null if creation failed
-  MessageCallback callback;         // the host's text receiver, or null
-  uint8_t opened;                   // the current fileName has been opened once
-  std::atomic<uint8_t> continuation;  // the next message continues the current line; written under
-                                      // the mutex, atomic so that a stopped message may read it without
-  uint8_t channelEnabled;           // debug channel destination on
-  uint8_t protocolEnabled;          // protocol file destination on
-  uint8_t callbackEnabled;          // callback destination on
+  uint8_t opened;                   // fileName has been opened once
   uint8_t truncatePending;          // the once-per-load size check is still due
-  uint8_t atLineStart;              // the last message's format ended with a newline
-  uint32_t emitDepth;               // messages in progress on the owning thread (a callback may emit)
+  uint32_t streamWriters;           // messages in progress (the lock's owner and the callback's
+                                    // messages within) that will still write `stream`
+
+  char requestedName[FileNameSize];    // as the host last set it
+  char requestedMode[OpenModeSize];    // as the host last set it ("w" for null or "")
+  std::atomic<uint32_t> requestVersion;  // changes with every setter call
+  uint32_t adoptedVersion;             // the request that fileName and openMode reflect
 };
 
-// The process-wide context.
-extern OutputContext outputContext;
+// The process-wide protocol file.
+extern ProtocolFile protocolFile;
 
-// Gives the context its defaults and creates its mutex (none if that fails).
-void initOutputContext(OutputContext* context);
-// Flushes and closes a protocol stream still held, and closes the mutex.
-void destroyOutputContext(OutputContext* context);
+// Defaults: no name, mode "w", limits 5000000 and 1000000, truncation due.
+void initProtocolFile(ProtocolFile* file);
+// Flushes and closes a protocol stream still held (under the message lock).
+void closeProtocolFile(ProtocolFile* file);
 
-// Takes the context's mutex with no time limit; nothing when there is none.
-// The mutex is recursive, so the host's callback may call the setters on the
-// emitting thread.
-void lockContext(OutputContext* context);
-// Releases the mutex: nonzero on success, 0 on failure or without a mutex.
-int unlockContext(OutputContext* context);
+// Setters behind the exports, under the settings lock: names are cut to fit,
+// null or "" mode is "w". Each makes the next open a first open of the name.
+void setFileName(ProtocolFile* file, const char* name);
+void setOpenMode(ProtocolFile* file, const char* mode);
+// Takes over the name and mode the setters stored last, if they changed.
+void adoptProtocolRequest(ProtocolFile* file);
 
-// Holds the context's mutex for a scope.
-class ContextLock {
- public:
-  explicit ContextLock(OutputContext* context) : context_(context) { lockContext(context_); }
-  ~ContextLock() { unlockContext(context_); }
-  ContextLock(const ContextLock&) = delete;
-  ContextLock& operator=(const ContextLock&) = delete;
-
- private:
-  OutputContext* context_;
+// What one message holds of the protocol file between the start of the
+// message and its delivery: the host's callback runs in between and may
+// emit messages of its own on the same thread.
+struct ProtocolTurn {
+  Stream* stream;  // the stream for this message, or null: no file for it
 };
 
-// Every operation below that a host reaches through an export takes the
-// mutex itself, so that a message, which reads the context under the mutex,
-// never sees a setting half written.
-
-// Setters behind the exports: names are cut to fit, null or "" mode is "w".
-void setFileName(OutputContext* context, const char* name);
-void setOpenMode(OutputContext* context, const char* mode);
-// The host's callback; null removes it.
-void setCallback(OutputContext* context, MessageCallback callback);
-// Destination switches, stored as booleans.
-void setChannelEnabled(OutputContext* context, bool on);
-void setProtocolEnabled(OutputContext* context, bool on);
+// Takes over the host's settings and obtains the stream, opening the file
+// if needed; every call is followed by one deliverToProtocol.
+ProtocolTurn beginProtocolTurn(ProtocolFile* file);
+// Writes header and body to the turn's stream. Then the stream is closed
+// unless the message keeps it open or a message around this one will still
+// write it; a stream left open gets an error message flushed to the file at once.
+void deliverToProtocol(ProtocolFile* file, const ProtocolTurn& turn, const PreparedMessage& message, bool keepOpen);
 
 // The protocol stream, opened on demand; null when there is no file name or
 // it cannot be opened.
-Stream* openProtocolStream(OutputContext* context);
+Stream* openProtocolStream(ProtocolFile* file);
 // Closes the protocol stream if one is open.
-void closeProtocolStream(OutputContext* context);
+void closeProtocolStream(ProtocolFile* file);
 
 // Settles the location of the current name when a setter has cleared it: a
 // stream held for the name before is closed, and the file is opened and
 // closed again, which creates it (or, with "w", empties it).
-void settleProtocolFile(OutputContext* context);
+void settleProtocolFile(ProtocolFile* file);
 
 // Once per load, before the first reopen: a file of sizeLimit bytes or more
 // is rewritten as a marker line with the date and its tail from the last
 // form feed that leaves at least keepSize - 1 bytes, when that tail is
 // shorter than (keepSize + sizeLimit) / 2. Anything unexpected leaves the
 // file as it is.
-void truncateProtocolFile(OutputContext* context, const char* name);
+void truncateProtocolFile(ProtocolFile* file, const char* name);
 // The offset of that form feed in text, or 0 when there is none.
 uint32_t findCutPoint(const uint8_t* text, uint32_t size, uint32_t keepSize);
 
+// Both under the message lock, which the caller holds:
 // Copies the protocol file's name into buffer: 1, or 0 and "" if it does not
 // fit. With force, the file's location is settled first.
-int readFileName(OutputContext* context, char* buffer, int length, int force);
-
+int readFileName(ProtocolFile* file, char* buffer, int length, int force);
 // Copies the protocol file to destination (appending with append): 1 or 0.
-int copyProtocolFile(OutputContext* context, const char* destination, int append);
+int copyProtocolFile(ProtocolFile* file, const char* destination, int append);

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr size_t MarkerTimeSize = 128;
 constexpr uint8_t FormFeed = 12;
 
 // Rewrites the file as the marker line and the tail from `cut` on. When a
@@ -17,10 +16,8 @@ constexpr uint8_t FormFeed = 12;
 void rewriteFile(const char* name, const uint8_t* text, uint32_t size, uint32_t cut) {
   Stream* stream = openStream(name, "w");
   if (!stream) return;
-  uint64_t now = currentLocalTime(nullptr);
-  BrokenDownTime fields;
-  char date[MarkerTimeSize];
-  formatTime(date, sizeof date, DefaultTimeFormat, breakDownTime(&now, &fields));
+  char date[TimeTextSize];
+  formatLocalTimeNow(date, sizeof date, DefaultTimeFormat);
   printStream(stream, CutMarkerFormat, date);
   // A failed flush fails every later write, so the tail's count and the
   // final flush tell of any failure.
@@ -47,9 +44,9 @@ uint32_t findCutPoint(const uint8_t* text, uint32_t size, uint32_t keepSize) {
   return 0;
 }
 
-void truncateProtocolFile(OutputContext* context, const char* name) {
+void truncateProtocolFile(ProtocolFile* file, const char* name) {
   uint64_t fileBytes = 0;
-  if (!fileSize(name, &fileBytes) || fileBytes < context->sizeLimit) return;
+  if (!fileSize(name, &fileBytes) || fileBytes < file->sizeLimit) return;
   // The file is held whole in one buffer and scanned with 32-bit offsets: a
   // larger file is left as it is rather than cut at a wrong place.
   if (fileBytes > UINT32_MAX) return;
@@ -67,8 +64,8 @@ void truncateProtocolFile(OutputContext* context, const char* name) {
   // Only a file read to its last byte is rewritten: after a short read the
   // tail in memory is not the file's, and rewriting would lose the rest.
   if (read == size) {
-    const uint32_t cut = findCutPoint(text, size, context->keepSize);
-    const uint32_t bound = static_cast<uint32_t>(context->keepSize + context->sizeLimit) / 2;
+    const uint32_t cut = findCutPoint(text, size, file->keepSize);
+    const uint32_t bound = static_cast<uint32_t>(file->keepSize + file->sizeLimit) / 2;
     if (size - cut < bound) rewriteFile(name, text, size, cut);
   }
   HeapFree(heap, 0, text);

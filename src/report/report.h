@@ -2,7 +2,7 @@
 // emitted as messages with no category and no identifier.
 #pragma once
 
-#include "protocol/protocol.h"
+struct OutputContext;
 
 // The memory table on every call; the first call in the process adds the
 // version, processor, language and drive sections.

@@ -12,3 +12,9 @@ uint64_t currentLocalTime(uint64_t* out) {
   if (out) *out = count;
   return count;
 }
+
+size_t formatLocalTimeNow(char* buffer, size_t size, const char* format) {
+  const uint64_t ticks = currentLocalTime(nullptr);
+  BrokenDownTime time;
+  return formatTime(buffer, size, format, breakDownTime(&ticks, &time));
+}

@@ -61,3 +61,7 @@ BrokenDownTime* breakDownTime(const uint64_t* ticks, BrokenDownTime* time);
 // read or write out of bounds: a name out of range is left out and numbers
 // print in full.
 size_t formatTime(char* buffer, size_t size, const char* format, const BrokenDownTime* time);
+
+// The local date and time now, expanded with formatTime into buffer; its
+// result. The time stamp and the protocol file's cut marker both print it.
+size_t formatLocalTimeNow(char* buffer, size_t size, const char* format);

@@ -54,10 +54,10 @@ TEST(Exports, NamesAndModesAreCutToTheirFields) {
   } modes[] = {{"a+", "a+"}, {"", "w"}, {nullptr, "w"}, {"rb", "rb"}};
   for (const auto& row : modes) {
     EXPECT_EQ(Trovex_FileOpenMode_s(row.mode), 1);
-    EXPECT_EQ(outputContext.openMode, row.stored);
+    EXPECT_EQ(protocolFile.requestedMode, row.stored);
   }
   EXPECT_EQ(Trovex_FileOpenMode_s(std::string(40, 'a').c_str()), 1);
-  EXPECT_EQ(std::strlen(outputContext.openMode), 31u);
+  EXPECT_EQ(std::strlen(protocolFile.requestedMode), 31u);
   Trovex_FileOpenMode_s(nullptr);
   Trovex_Filename_s(nullptr);
 }

@@ -29,14 +29,14 @@ namespace {
 // Every emulated function the library calls that can be made to fail (a
 // failed FindClose or HeapFree would only leak what the system keeps).
 const char* const FallibleCalls[] = {
-    "CloseHandle", "CreateFileA", "CreateMutexA", "DeleteFileA", "FileTimeToLocalFileTime", "FindFirstFileA",
+    "CloseHandle", "CreateFileA", "DeleteFileA", "FileTimeToLocalFileTime", "FindFirstFileA",
     "GetCommState", "GetCurrentDirectoryA", "GetDiskFreeSpaceA", "GetFileAttributesA", "GetFileSize",
     "GetFileType", "GetLogicalDriveStringsA", "GetModuleHandleA", "GetProcAddress", "GetTempPathA",
     "GetVersionExA", "GetVolumeInformationA", "GlobalMemoryStatus", "GlobalMemoryStatusEx", "HeapAlloc",
     "IsProcessorFeaturePresent", "LocalFileTimeToFileTime", "QueryDosDeviceA", "ReadFile", "RegCloseKey",
-    "RegCreateKeyExA", "RegDeleteKeyA", "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA", "ReleaseMutex",
+    "RegCreateKeyExA", "RegDeleteKeyA", "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA",
     "SetCommState", "SetFileAttributesA", "SetFilePointer", "SetFileTime", "SetStdHandle",
-    "SystemTimeToFileTime", "WaitForSingleObject", "WriteFile"};
+    "SystemTimeToFileTime", "WriteFile"};
 
 // One message as the callback saw it.
 struct Message {
@@ -132,8 +132,8 @@ class FaultSweep : public SimTest {
     debugChannel.configLoaded = true;
     debugChannel.devices = &devices;
     // A small size limit, so that the second open cuts the file.
-    outputContext.sizeLimit = 2000;
-    outputContext.keepSize = 500;
+    protocolFile.sizeLimit = 2000;
+    protocolFile.keepSize = 500;
 
     Trovex_Func_i(recordMessage);
     Trovex_FileOpenMode_s("a");
@@ -156,9 +156,6 @@ class FaultSweep : public SimTest {
     if (counted) countedCalls = sim::callCount(counted);
     sim::reset();
     fixSystem();
-    // A release that failed left the mutex held once more by this thread.
-    while (outputContext.mutex && ReleaseMutex(outputContext.mutex)) {
-    }
     Trovex_Printf("w", "FINAL", "after the fault\n");
   }
 

@@ -39,7 +39,7 @@ class Channel : public ScratchTest {
     // The process's channel reads the registry at its first print: let it
     // do so now, before a test writes the key.
     deleteChannelKey();
-    channelPrintf("");
+    deliverToChannel(PreparedMessage{});
   }
 
   void SetUp() override {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "callback_recorder.h"
+#include "message_path.h"
 #include "dispatch/filter.h"
 #include "protocol/protocol.h"
 #include "reference_matcher.h"
@@ -173,14 +173,14 @@ TEST(FilterCuts, ListsKeepTheirFirst2047Characters) {
   initMessageFilter(&filter);
   const std::string fits(2047, 'x');
   setIncludeIds(&filter, fits.c_str());
-  EXPECT_EQ(std::string(filter.includeIds), fits);
+  EXPECT_EQ(std::string(filter.lists.includeIds), fits);
   const std::string tooLong = std::string(2047, 'y') + "z*";
   setExcludeIds(&filter, tooLong.c_str());
-  EXPECT_EQ(std::string(filter.excludeIds), tooLong.substr(0, 2047));
+  EXPECT_EQ(std::string(filter.lists.excludeIds), tooLong.substr(0, 2047));
   setIncludeIds(&filter, nullptr);
   setExcludeIds(&filter, "");
-  EXPECT_STREQ(filter.includeIds, "");
-  EXPECT_STREQ(filter.excludeIds, "");
+  EXPECT_STREQ(filter.lists.includeIds, "");
+  EXPECT_STREQ(filter.lists.excludeIds, "");
 }
 
 TEST(FilterCuts, PatternsBeforeASeparatorKeepTheirFirst1999Characters) {
@@ -202,33 +202,7 @@ TEST(FilterCuts, PatternsBeforeASeparatorKeepTheirFirst1999Characters) {
 // everything it changes.
 class FilterThroughExports : public testing::Test {
  protected:
-  // The switches are atomic, so the record is copied field by field.
-  static void copyFilter(MessageFilter* to, const MessageFilter& from) {
-    to->warnState = from.warnState.load();
-    to->errorState = from.errorState.load();
-    to->initState = from.initState.load();
-    setIncludeIds(to, from.includeIds);
-    setExcludeIds(to, from.excludeIds);
-  }
-
-  void SetUp() override {
-    copyFilter(&savedFilter, messageFilter);
-    savedCallback = outputContext.callback;
-    savedChannel = outputContext.channelEnabled;
-    savedProtocol = outputContext.protocolEnabled;
-    savedCallbackEnabled = outputContext.callbackEnabled;
-    Trovex_EnableOutput_ii(1, 0);
-    Trovex_EnableOutput_ii(2, 0);
-    outputContext.callbackEnabled = 1;
-    Trovex_Func_i(recordCallback);
-  }
-  void TearDown() override {
-    copyFilter(&messageFilter, savedFilter);
-    outputContext.callback = savedCallback;
-    outputContext.channelEnabled = savedChannel;
-    outputContext.protocolEnabled = savedProtocol;
-    outputContext.callbackEnabled = savedCallbackEnabled;
-  }
+  SavedSettings saved;
   // Emits one message and returns what reached the callback: "label<id>" for
   // the header call, then the text.
   std::vector<std::string> emit(const char* type, const char* id) {
@@ -241,10 +215,6 @@ class FilterThroughExports : public testing::Test {
     }
     return arrived;
   }
-
-  MessageFilter savedFilter;
-  MessageCallback savedCallback;
-  uint8_t savedChannel, savedProtocol, savedCallbackEnabled;
 };
 
 using Arrived = std::vector<std::string>;

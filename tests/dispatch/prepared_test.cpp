@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "callback_recorder.h"
-#include "dispatch/emit.h"
+#include "message_path.h"
 #include "fileio/scratch.h"
 
 namespace {
@@ -28,17 +27,13 @@ TEST_F(PreparedText, LongTextsAndIdsArriveWholeInBothDestinations) {
               {5, 70000}};
   for (const auto& row : rows) {
     SCOPED_TRACE(std::to_string(row.textLength) + " characters, id of " + std::to_string(row.idLength));
-    OutputContext context{};
-    initOutputContext(&context);
-    context.channelEnabled = 0;
-    context.callback = recordCallback;
-    recordedCalls.clear();
+    TestOutput out;
     const std::string name = path("protocol-" + std::to_string(row.textLength) + "-" + std::to_string(row.idLength));
-    setOpenMode(&context, "w");
-    setFileName(&context, name.c_str());
+    setOpenMode(&out.protocol, "w");
+    setFileName(&out.protocol, name.c_str());
     const std::string text = letters(row.textLength - 1);
     const std::string id = letters(row.idLength);
-    printAndClose(&context, "w", id.c_str(), "%s%c", text.c_str(), '!');
+    printAndClose(&out.context, "w", id.c_str(), "%s%c", text.c_str(), '!');
 
     // "%s" takes at most 65535 characters of the id.
     const std::string header = "\nwarn<" + id.substr(0, 65535) + ">: ";
@@ -49,7 +44,6 @@ TEST_F(PreparedText, LongTextsAndIdsArriveWholeInBothDestinations) {
     EXPECT_EQ(recordedChunkLengths(), chunks);
     ASSERT_FALSE(recordedCalls.empty());
     EXPECT_EQ(recordedCalls.front().id, id) << "the callback gets the id as it is";
-    destroyOutputContext(&context);
   }
 }
 

@@ -9,31 +9,18 @@
 #include <thread>
 #include <vector>
 
-#include "callback_recorder.h"
-#include "dispatch/emit.h"
-#include "dispatch/filter.h"
+#include "message_path.h"
 
 namespace {
 
 class StoppedMessages : public testing::Test {
  protected:
-  OutputContext context{};
-  int savedWarn = 0, savedInit = 0;
+  TestOutput out;
+  OutputContext& context = out.context;
 
   void SetUp() override {
-    initOutputContext(&context);
-    context.channelEnabled = 0;
-    context.protocolEnabled = 0;
-    context.callback = recordCallback;
-    recordedCalls.clear();
-    savedWarn = swapCategorySwitch(&messageFilter, 'w', 0);
-    savedInit = swapCategorySwitch(&messageFilter, 'i', 1);
-  }
-  void TearDown() override {
-    swapCategorySwitch(&messageFilter, 'w', savedWarn);
-    swapCategorySwitch(&messageFilter, 'i', savedInit);
-    setExcludeIds(&messageFilter, nullptr);
-    destroyOutputContext(&context);
+    setProtocolEnabled(&context, false);
+    swapCategorySwitch(&out.filter, 'w', 0);
   }
 };
 
@@ -51,13 +38,13 @@ TEST_F(StoppedMessages, OnlyACategoryStopWithNothingPendingSkipsTheLock) {
       {"passing", "i", nullptr, 0, true},
   };
   for (const auto& row : rows) {
-    setExcludeIds(&messageFilter, row.excluded);
+    setExcludeIds(&out.filter, row.excluded);
     context.continuation = row.continuation;
-    lockContext(&context);
+    EnterCriticalSection(&context.lock);
     auto emitted = std::async(std::launch::async, [&] { return printKeepOpen(&context, row.letters, "ID", "x\n"); });
     const auto wait = row.waits ? std::chrono::milliseconds(50) : std::chrono::seconds(20);
     EXPECT_EQ(emitted.wait_for(wait) == std::future_status::timeout, row.waits) << row.name;
-    unlockContext(&context);
+    LeaveCriticalSection(&context.lock);
     EXPECT_EQ(emitted.get(), 1) << row.name;
     EXPECT_EQ(context.continuation, 0) << row.name;
   }
@@ -76,11 +63,7 @@ TEST_F(StoppedMessages, ConcurrentStopsLeaveOtherMessagesWhole) {
       while (!done) printKeepOpen(&context, "wi", "STOP", "flip\n");
     });
   threads.emplace_back([&] {
-    for (int32_t on = 0; !done; on ^= 1) {
-      lockContext(&context);
-      swapCategorySwitch(&messageFilter, 'i', on);
-      unlockContext(&context);
-    }
+    for (int32_t on = 0; !done; on ^= 1) swapCategorySwitch(&out.filter, 'i', on);
   });
   for (int i = 0; i < Messages; ++i) printKeepOpen(&context, "e", "PASS", "line %d\n", i);
   done = true;

@@ -2,6 +2,7 @@
 // the DLL under Wine, the shared library natively.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,35 @@ TEST_F(Host, HostileFormatsProduceBoundedOutput) {
   Trovex_Printf("w", "H", "[%*s]", -5, "x");  // width 65531
   EXPECT_EQ(body().size(), 65531u + 2u);
   EXPECT_EQ(body().substr(65530, 3), " x]");
+}
+
+// An invalid pointer for "%s": reading it would end the host.
+const char* const Unreadable = reinterpret_cast<const char*>(1);
+
+TEST_F(Host, AMessageThatGoesNowhereReadsNoArgument) {
+  const struct {
+    const char* name;
+    const char* type;
+    const char* exclude;
+    bool callback;
+  } rows[] = {
+      {"stopped by its identifier", "w", "NOISY", true},
+      {"stopped by its category", "i", nullptr, true},
+      {"no destination on", "w", nullptr, false},
+  };
+  Trovex_EnableOutput_ii(1, 0);
+  Trovex_EnableOutput_ii(2, 0);
+  const int init = Trovex_InitState_i(0);
+  for (const auto& row : rows) {
+    Trovex_ExcludeID_s(row.exclude);
+    Trovex_Func_i(row.callback ? record : nullptr);
+    EXPECT_EQ(Trovex_Printf(row.type, "NOISY", "%s%.65535P", Unreadable, Unreadable), 1) << row.name;
+  }
+  Trovex_InitState_i(init);
+  Trovex_ExcludeID_s(nullptr);
+  Trovex_EnableOutput_ii(1, 1);
+  Trovex_EnableOutput_ii(2, 1);
+  EXPECT_TRUE(calls.empty());
 }
 
 }  // namespace

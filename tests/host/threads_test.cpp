@@ -1,12 +1,18 @@
-// Settings changed on one thread while another emits or reads back: every
-// export works on the shared records under the library's mutex, so a message
-// sees a callback either whole or not at all, and a read-back sees one name.
+// Settings changed on one thread while another emits or reads back: a message
+// sees a callback either whole or not at all, a read-back sees one name, and
+// a setter never waits for a message whose callback waits for the setter's
+// thread.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "trovex.h"
 
@@ -70,6 +76,121 @@ TEST(HostThreads, ReadBackSeesOneWholeName) {
   Trovex_Filename_s(nullptr);
   EXPECT_EQ(unterminated, 0);
   EXPECT_EQ(mixed, 0);
+}
+
+// A callback that waits for another thread of the host, as a window's
+// SendMessage waits for the window's thread, while that thread calls a
+// setter: the setter returns, and the callback sees it return.
+struct Handshake {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool callbackWaits = false, setterReturned = false;
+};
+Handshake* handshake;
+bool setterSeenFromCallback;
+
+void TROVEX_CALL waitForTheSetter(const char*, const char*, const char* data, int) {
+  if (!data) return;
+  std::unique_lock<std::mutex> lock(handshake->mutex);
+  handshake->callbackWaits = true;
+  handshake->changed.notify_all();
+  setterSeenFromCallback = handshake->changed.wait_for(lock, std::chrono::seconds(5),
+                                                       [] { return handshake->setterReturned; });
+}
+
+TEST(HostThreads, SettersReturnWhileTheCallbackWaitsForTheirThread) {
+  const struct {
+    const char* name;
+    void (*call)();
+  } setters[] = {
+      {"WarnState", [] { Trovex_WarnState_i(Trovex_WarnState_i(1)); }},
+      {"ErrorState", [] { Trovex_ErrorState_i(1); }},
+      {"InitState", [] { Trovex_InitState_i(1); }},
+      {"IncludeID", [] { Trovex_IncludeID_s(nullptr); }},
+      {"ExcludeID", [] { Trovex_ExcludeID_s("NOTHING"); }},
+      {"EnableOutput", [] { Trovex_EnableOutput_ii(1, 0); }},
+      {"Func", [] { Trovex_Func_i(waitForTheSetter); }},
+      {"Filename", [] { Trovex_Filename_s(nullptr); }},
+      {"FileOpenMode", [] { Trovex_FileOpenMode_s("w"); }},
+  };
+  Trovex_EnableOutput_ii(1, 0);
+  Trovex_EnableOutput_ii(2, 0);
+  for (const auto& setter : setters) {
+    Handshake current;
+    handshake = &current;
+    setterSeenFromCallback = false;
+    Trovex_Func_i(waitForTheSetter);
+    std::thread window([&] {
+      std::unique_lock<std::mutex> lock(current.mutex);
+      current.changed.wait(lock, [&] { return current.callbackWaits; });
+      lock.unlock();
+      setter.call();
+      lock.lock();
+      current.setterReturned = true;
+      current.changed.notify_all();
+    });
+    Trovex_Printf("e", "WAIT", "x");
+    window.join();
+    EXPECT_TRUE(setterSeenFromCallback) << setter.name;
+  }
+  Trovex_Func_i(nullptr);
+  Trovex_ExcludeID_s(nullptr);
+  Trovex_EnableOutput_ii(1, 1);
+  Trovex_EnableOutput_ii(2, 1);
+}
+
+// Every call of the messages the callback below sees.
+struct Call {
+  std::string id, data;
+};
+std::vector<Call> calls;
+void TROVEX_CALL record(const char*, const char* id, const char* data, int length) {
+  calls.push_back(Call{id ? id : "", data ? std::string(data, static_cast<size_t>(length)) : ""});
+}
+
+// A callback that calls every export, once, from inside its message.
+int exportsCalled;
+void TROVEX_CALL callEveryExport(const char* label, const char* id, const char* data, int length) {
+  record(label, id, data, length);
+  if (!data || exportsCalled) return;
+  exportsCalled = 1;
+  char name[4096];
+  Trovex_Init();
+  exportsCalled += Trovex_Info_i(1);
+  exportsCalled += Trovex_Filename_s("host-reentry.txt");
+  exportsCalled += Trovex_FileOpenMode_s("w");
+  exportsCalled += Trovex_ReadFilename_sii(name, sizeof name, 1);
+  exportsCalled += Trovex_CopyFile_si("host-reentry-copy.txt", 0);
+  exportsCalled += Trovex_WarnState_i(Trovex_WarnState_i(1));
+  exportsCalled += Trovex_ErrorState_i(1);
+  exportsCalled += Trovex_InitState_i(1);
+  Trovex_IncludeID_s(nullptr);
+  Trovex_ExcludeID_s(nullptr);
+  exportsCalled += Trovex_EnableOutput_ii(2, 1);
+  exportsCalled += Trovex_Func_i(callEveryExport);
+  exportsCalled += Trovex_Printf("w", "INNER", "closing\n");
+  exportsCalled += Trovex_CPrintf("w", "INNER", "keeping\n");
+  exportsCalled += Trovex_PrintTime_sss("i", "STAMP", "%H:%M\n") > 0;
+  Trovex_PrintSystemInfo();
+  Trovex_Cleanup();
+}
+
+// Run in a process of its own (the report it asks for would be the first).
+TEST(HostReentry, ACallbackMayCallEveryExport) {
+  exportsCalled = 0;
+  calls.clear();
+  Trovex_EnableOutput_ii(1, 0);
+  Trovex_Func_i(callEveryExport);
+  EXPECT_EQ(Trovex_Printf("e", "OUTER", "outer\n"), 1);
+  EXPECT_EQ(exportsCalled, 14) << "each export returned what a host expects";
+  EXPECT_EQ(Trovex_Printf("e", "AFTER", "after\n"), 1);
+  Trovex_Filename_s(nullptr);
+  Trovex_EnableOutput_ii(1, 1);
+  EXPECT_EQ(calls.front().id, "OUTER");
+  EXPECT_EQ(calls.back().data, "") << "the last message ended";
+  std::remove("host-reentry.txt");
+  std::remove("host-reentry-copy.txt");
+  Trovex_Func_i(nullptr);
 }
 
 }  // namespace

@@ -4,8 +4,9 @@
 // current and the temporary directory.
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
-#include "dispatch/emit.h"
+#include "message_path.h"
 #include "fileio/scratch.h"
 #include "platform/paths.h"
 #include "protocol/protocol.h"
@@ -16,7 +17,9 @@ namespace fs = std::filesystem;
 
 class Protocol : public ScratchTest {
  protected:
-  OutputContext context{};
+  std::unique_ptr<TestOutput> out;
+  OutputContext* context = nullptr;
+  ProtocolFile* file = nullptr;
   fs::path savedDirectory;
   std::string savedTemp;
 
@@ -29,11 +32,10 @@ class Protocol : public ScratchTest {
     const char* temp = std::getenv(TempVariable);
     savedTemp = temp ? temp : "";
     setTempDirectory(path("tmp"));
-    initOutputContext(&context);
-    context.channelEnabled = 0;
+    load();
   }
   void TearDown() override {
-    destroyOutputContext(&context);
+    out.reset();
     fs::current_path(savedDirectory);
     setTempDirectory(savedTemp);
 #if !defined(_WIN32)
@@ -55,16 +57,23 @@ class Protocol : public ScratchTest {
     else setenv(TempVariable, directory.c_str(), 1);
 #endif
   }
+  // A load of the library: a context of its own, its protocol file unnamed.
+  void load() {
+    out.reset();
+    out = std::make_unique<TestOutput>();
+    context = &out->context;
+    file = &out->protocol;
+  }
   std::string inCwd(const std::string& name) const { return path("cwd") + PathSeparator + name; }
   std::string inTemp(const std::string& name) const { return path("tmp") + PathSeparator + name; }
   void message(const char* text, bool keepOpen = false, const char* type = "w") {
     // The text is the format, so its final newline ends the line.
-    if (keepOpen) printKeepOpen(&context, type, "P", text);
-    else printAndClose(&context, type, "P", text);
+    if (keepOpen) printKeepOpen(context, type, "P", text);
+    else printAndClose(context, type, "P", text);
   }
   std::string readBack(int force = 0) {
     char buffer[FileNameSize];
-    return readFileName(&context, buffer, sizeof buffer, force) ? buffer : "<none>";
+    return readFileName(file, buffer, sizeof buffer, force) ? buffer : "<none>";
   }
 };
 
@@ -75,12 +84,12 @@ TEST_F(Protocol, NoNameNoFile) {
 }
 
 TEST_F(Protocol, ANewNameStartsWithTheModeThenAppendsAtItsFullPath) {
-  setFileName(&context, "proto.txt");
+  setFileName(file, "proto.txt");
   message("one\n");
   EXPECT_EQ(readBack(), inCwd("proto.txt")) << "the name becomes the full path";
   message("two\n");
   EXPECT_EQ(readWholeFile(inCwd("proto.txt")), "\nwarn<P>: one\nwarn<P>: two\n");
-  setOpenMode(&context, "w");  // settles the location again: the file restarts
+  setOpenMode(file, "w");  // settles the location again: the file restarts
   message("three\n");
   EXPECT_EQ(readWholeFile(inCwd("proto.txt")), "warn<P>: three\n");
   EXPECT_EQ(readBack(), inCwd("proto.txt"));
@@ -89,8 +98,8 @@ TEST_F(Protocol, ANewNameStartsWithTheModeThenAppendsAtItsFullPath) {
 TEST_F(Protocol, AnAbsoluteNameIsTakenAsItStands) {
   const std::string name = path("elsewhere.log");
   writeWholeFile(name, "kept ");
-  setOpenMode(&context, "a");
-  setFileName(&context, name.c_str());
+  setOpenMode(file, "a");
+  setFileName(file, name.c_str());
   message("more\n");
   EXPECT_EQ(readWholeFile(name), "kept \nwarn<P>: more\n");
   EXPECT_EQ(readBack(), name);
@@ -98,26 +107,26 @@ TEST_F(Protocol, AnAbsoluteNameIsTakenAsItStands) {
 
 TEST_F(Protocol, KeepOpenHoldsTheStreamAcrossMessagesAndSettingChanges) {
   const std::string first = inCwd("first.txt"), second = inCwd("second.txt");
-  setFileName(&context, "first.txt");
+  setFileName(file, "first.txt");
   message("a", true);
-  Stream* held = context.stream;
+  Stream* held = file->stream;
   ASSERT_NE(held, nullptr);
   message("b", true);
-  EXPECT_EQ(context.stream, held) << "opened once";
-  setFileName(&context, "second.txt");  // takes effect once the held stream closes
-  context.protocolEnabled = 0;
+  EXPECT_EQ(file->stream, held) << "opened once";
+  setFileName(file, "second.txt");  // takes effect once the held stream closes
+  setProtocolEnabled(context, false);
   message("not in the file");
-  EXPECT_EQ(context.stream, held) << "neither written nor closed while switched off";
-  context.protocolEnabled = 1;
+  EXPECT_EQ(file->stream, held) << "neither written nor closed while switched off";
+  setProtocolEnabled(context, true);
   message("c");
-  EXPECT_EQ(context.stream, nullptr);
+  EXPECT_EQ(file->stream, nullptr);
   message("d\n");
   EXPECT_EQ(readWholeFile(first), "\nwarn<P>: a\nwarn<P>: b\nwarn<P>: c");
   EXPECT_EQ(readWholeFile(second), "\nwarn<P>: d\n");
 }
 
 TEST_F(Protocol, AHeldFileRefusesOtherWriters) {
-  setFileName(&context, "shared.txt");
+  setFileName(file, "shared.txt");
   message("x", true);
   HANDLE writer = CreateFileA(inCwd("shared.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
@@ -131,8 +140,8 @@ TEST_F(Protocol, TheSizeCheckRunsOnceAtTheFirstReopen) {
   std::string big(5000000, 'x');
   big[3000000] = '\f';
   writeWholeFile(name, big);
-  setOpenMode(&context, "a");
-  setFileName(&context, name.c_str());
+  setOpenMode(file, "a");
+  setFileName(file, name.c_str());
   message("first\n");  // the first open of the name: no check
   EXPECT_EQ(readWholeFile(name).size(), big.size() + 16);
   message("second\n");  // the first reopen: cut at the form feed
@@ -151,15 +160,15 @@ TEST_F(Protocol, AKeepOpenErrorReachesTheFileAtOnce) {
   } rows[] = {{"e", true}, {"ew", true}, {"w", false}, {"i", false}};
   for (const auto& row : rows) {
     const std::string name = inCwd(std::string("held-") + row.type + ".txt");
-    setFileName(&context, name.c_str());
+    setFileName(file, name.c_str());
     message("text\n", true, row.type);
     EXPECT_EQ(readWholeFile(name).empty(), !row.inFileBeforeClose) << row.type;
-    closeProtocolStream(&context);
+    closeProtocolStream(file);
   }
 }
 
 TEST_F(Protocol, ReadBackWithForceSettlesTheNameFirst) {
-  setFileName(&context, "forced.txt");
+  setFileName(file, "forced.txt");
   EXPECT_EQ(readBack(0), "forced.txt");
   EXPECT_EQ(readWholeFile(inCwd("forced.txt")), "<missing>");
   EXPECT_EQ(readBack(1), inCwd("forced.txt"));
@@ -167,56 +176,102 @@ TEST_F(Protocol, ReadBackWithForceSettlesTheNameFirst) {
 
   // A name set while a stream is held is the one read back, not the held one's.
   message("x", true);
-  setFileName(&context, "renamed.txt");
+  setFileName(file, "renamed.txt");
   EXPECT_EQ(readBack(1), inCwd("renamed.txt"));
   EXPECT_EQ(readWholeFile(inCwd("forced.txt")), "\nwarn<P>: x") << "the held stream was flushed";
 
   const std::string full = inCwd("renamed.txt");
   char buffer[FileNameSize];
-  EXPECT_EQ(readFileName(&context, buffer, static_cast<int>(full.size()), 0), 0);
+  EXPECT_EQ(readFileName(file, buffer, static_cast<int>(full.size()), 0), 0);
   EXPECT_STREQ(buffer, "");
-  EXPECT_EQ(readFileName(&context, buffer, static_cast<int>(full.size()) + 1, 0), 1);
+  EXPECT_EQ(readFileName(file, buffer, static_cast<int>(full.size()) + 1, 0), 1);
   EXPECT_EQ(buffer, full);
 }
 
 TEST_F(Protocol, CopyReplacesOrAppendsAndFlushesAHeldStream) {
-  setFileName(&context, "source.txt");
+  setFileName(file, "source.txt");
   message("held", true);  // shares reading only while held: the copy closes it first
   const std::string target = path("copy.txt");
   writeWholeFile(target, "old ");
-  EXPECT_EQ(copyProtocolFile(&context, target.c_str(), 1), 1);
+  EXPECT_EQ(copyProtocolFile(file, target.c_str(), 1), 1);
   EXPECT_EQ(readWholeFile(target), "old \nwarn<P>: held");
-  EXPECT_EQ(copyProtocolFile(&context, target.c_str(), 0), 1);
+  EXPECT_EQ(copyProtocolFile(file, target.c_str(), 0), 1);
   EXPECT_EQ(readWholeFile(target), "\nwarn<P>: held");
   message(" more\n", true);  // reopened for appending
-  EXPECT_EQ(copyProtocolFile(&context, target.c_str(), 0), 1);
+  EXPECT_EQ(copyProtocolFile(file, target.c_str(), 0), 1);
   EXPECT_EQ(readWholeFile(target), "\nwarn<P>: held\nwarn<P>:  more\n");
 
   std::string ownName = inCwd("SOURCE.TXT");
-  EXPECT_EQ(copyProtocolFile(&context, ownName.c_str(), 0), 1) << "its own name in other letters";
-  EXPECT_EQ(copyProtocolFile(&context, nullptr, 0), 0);
-  EXPECT_EQ(copyProtocolFile(&context, path("missing/dir.txt").c_str(), 0), 0);
-  setFileName(&context, nullptr);
-  EXPECT_EQ(copyProtocolFile(&context, target.c_str(), 0), 0);
+  EXPECT_EQ(copyProtocolFile(file, ownName.c_str(), 0), 1) << "its own name in other letters";
+  EXPECT_EQ(copyProtocolFile(file, nullptr, 0), 0);
+  EXPECT_EQ(copyProtocolFile(file, path("missing/dir.txt").c_str(), 0), 0);
+  setFileName(file, nullptr);
+  EXPECT_EQ(copyProtocolFile(file, target.c_str(), 0), 0);
 }
 
 TEST_F(Protocol, AppendingCopyMakesAReadOnlyDestinationWritable) {
-  setFileName(&context, "source.txt");
+  setFileName(file, "source.txt");
   message("x\n");
   const std::string target = path("readonly.txt");
   writeWholeFile(target, "r ");
   SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
-  EXPECT_EQ(copyProtocolFile(&context, target.c_str(), 1), 1);
+  EXPECT_EQ(copyProtocolFile(file, target.c_str(), 1), 1);
   EXPECT_EQ(readWholeFile(target), "r \nwarn<P>: x\n");
 }
 
+// The host's callback emits a message while the outer message is delivered.
+// The inner message closes (or keeps open) what it opened itself, and never
+// the stream the outer message still writes.
+struct Nested {
+  ProtocolFile* file;
+  OutputContext* context;
+  const char* name;  // set as the file name before the inner message; null: none
+  bool keepOpen;
+};
+Nested* nested;
+void TROVEX_CALL emitInside(const char*, const char*, const char* data, int) {
+  if (!data || !nested) return;
+  Nested* inner = nested;
+  nested = nullptr;
+  if (inner->name) setFileName(inner->file, inner->name);
+  (inner->keepOpen ? printKeepOpen : printAndClose)(inner->context, "w", "IN", "inner\n");
+}
+
+TEST_F(Protocol, AMessageFromTheCallbackClosesOnlyWhatItOpened) {
+  const struct {
+    const char* row;
+    const char* outerName;  // the file name before the outer message; null: none
+    bool innerKeepsOpen;
+    bool outerKeepsOpen;
+    const char* file;       // the file afterwards, each message closed or kept
+    bool heldAfter;
+  } rows[] = {
+      {"outer without a stream, inner opens and closes", nullptr, false, false, "\nwarn<IN>: inner\n", false},
+      {"outer without a stream, inner keeps open", nullptr, true, false, "", true},
+      {"inner writes the outer's stream, the outer closes it", "outer.txt", false, false,
+       "\nwarn<IN>: inner\n\nwarn<OUT>: outer\n", false},  // the outer's header was decided before
+      {"the outer keeps its stream open after the inner", "outer.txt", false, true, "", true},
+  };
+  for (const auto& row : rows) {
+    load();
+    setCallback(context, emitInside);
+    if (row.outerName) setFileName(file, row.outerName);
+    Nested inner{file, context, row.outerName ? nullptr : "outer.txt", row.innerKeepsOpen};
+    nested = &inner;
+    (row.outerKeepsOpen ? printKeepOpen : printAndClose)(context, "w", "OUT", "outer\n");
+    EXPECT_EQ(file->stream != nullptr, row.heldAfter) << row.row;
+    EXPECT_EQ(readWholeFile(inCwd("outer.txt")), row.file) << row.row << ": written at once or held";
+    closeProtocolStream(file);
+    fs::remove(inCwd("outer.txt"));
+  }
+}
+
 TEST_F(Protocol, DestroyingTheContextFlushesAHeldStream) {
-  setFileName(&context, "unload.txt");
+  setFileName(file, "unload.txt");
   message("buffered\n", true);
   EXPECT_EQ(readWholeFile(inCwd("unload.txt")), "");
-  destroyOutputContext(&context);
+  destroyOutputContext(context);
   EXPECT_EQ(readWholeFile(inCwd("unload.txt")), "\nwarn<P>: buffered\n");
-  initOutputContext(&context);
 }
 
 #if !defined(_WIN32)
@@ -236,11 +291,9 @@ TEST_F(Protocol, TheTemporaryDirectoryDeletesOnlyWhatTheModeWouldEmpty) {
   for (const auto& row : rows) {
     const std::string name = inTemp("tmp.log");
     writeWholeFile(name, "older");
-    destroyOutputContext(&context);
-    initOutputContext(&context);
-    context.channelEnabled = 0;
-    setOpenMode(&context, row.mode);
-    setFileName(&context, "tmp.log");
+    load();
+    setOpenMode(file, row.mode);
+    setFileName(file, "tmp.log");
     sim::failCall("GetFileAttributesA", 0, 0, ERROR_ACCESS_DENIED);
     if (row.failedOpens) sim::failCall("CreateFileA", 0, row.failedOpens, ERROR_SHARING_VIOLATION);
     message("new\n");
@@ -250,7 +303,7 @@ TEST_F(Protocol, TheTemporaryDirectoryDeletesOnlyWhatTheModeWouldEmpty) {
 }
 
 TEST_F(Protocol, AHeldStreamWhoseWriteFailedIsReplacedByTheNextMessage) {
-  setFileName(&context, "held.txt");
+  setFileName(file, "held.txt");
   message("first\n");
   sim::failCall("WriteFile", 0, 1, ERROR_DISK_FULL);
   message("lost\n", true, "e");  // its flush fails
@@ -260,7 +313,7 @@ TEST_F(Protocol, AHeldStreamWhoseWriteFailedIsReplacedByTheNextMessage) {
 }
 
 TEST_F(Protocol, EveryOpenFailingLeavesTheNameUnsettledAndTriesAgain) {
-  setFileName(&context, "retry.txt");
+  setFileName(file, "retry.txt");
   sim::failCall("CreateFileA", 0, 3, ERROR_ACCESS_DENIED);  // both attempts and the name as given
   message("lost\n");
   EXPECT_EQ(readBack(), "retry.txt");

@@ -16,13 +16,12 @@ std::string fileWithFormFeeds(uint32_t size, std::initializer_list<uint32_t> for
 
 class Truncation : public ScratchTest {
  protected:
-  OutputContext context{};
+  ProtocolFile file{};
   void SetUp() override {
     ScratchTest::SetUp();
-    initOutputContext(&context);
+    initProtocolFile(&file);
   }
   void TearDown() override {
-    destroyOutputContext(&context);
 #if !defined(_WIN32)
     sim::reset();
 #endif
@@ -63,7 +62,7 @@ TEST_F(Truncation, CutAtTheLastFormFeedThatKeepsEnough) {
   for (const auto& row : rows) {
     const std::string before = fileWithFormFeeds(row.size, row.formFeeds);
     writeWholeFile(name, before);
-    truncateProtocolFile(&context, name.c_str());
+    truncateProtocolFile(&file, name.c_str());
     const std::string after = readWholeFile(name);
     if (row.cut < 0) {
       EXPECT_TRUE(after == before) << row.size << " unchanged";
@@ -87,7 +86,7 @@ TEST_F(Truncation, MarkerCarriesTheLocalDateInGerman) {
   sim::fixLocalTime(&clock);
   const std::string name = path("dated.log");
   writeWholeFile(name, fileWithFormFeeds(Limit, {4000000}));
-  truncateProtocolFile(&context, name.c_str());
+  truncateProtocolFile(&file, name.c_str());
   const std::string marker = "--- Trunced at Dienstag 27-M\xE4r-2007 14:05:09 ---\n\n\f";
   EXPECT_EQ(readWholeFile(name).substr(0, marker.size()), marker);
 }
@@ -97,10 +96,10 @@ TEST_F(Truncation, AFileNotReadWholeIsLeftAsItIs) {
   const std::string before = fileWithFormFeeds(Limit, {4000000});
   writeWholeFile(name, before);
   sim::failCall("ReadFile", 0, 1, ERROR_INVALID_HANDLE);
-  truncateProtocolFile(&context, name.c_str());
+  truncateProtocolFile(&file, name.c_str());
   EXPECT_TRUE(readWholeFile(name) == before);
   sim::failCall("HeapAlloc", 2, 1, ERROR_NOT_ENOUGH_MEMORY);  // the buffer, after the stream's two
-  truncateProtocolFile(&context, name.c_str());
+  truncateProtocolFile(&file, name.c_str());
   EXPECT_TRUE(readWholeFile(name) == before);
 }
 
@@ -110,7 +109,7 @@ TEST_F(Truncation, ARewriteThatFailsToWritePutsTheOldTextBack) {
   for (unsigned skip : {0u, 1u}) {  // the first of the rewrite's writes, or a later one
     writeWholeFile(name, before);
     sim::failCall("WriteFile", skip, 1, ERROR_DISK_FULL);
-    truncateProtocolFile(&context, name.c_str());
+    truncateProtocolFile(&file, name.c_str());
     EXPECT_TRUE(readWholeFile(name) == before) << skip;
   }
 }

@@ -4,8 +4,7 @@
 #include <string>
 #include <thread>
 
-#include "callback_recorder.h"
-#include "dispatch/emit.h"
+#include "message_path.h"
 #include "report/report.h"
 #include "trovex.h"
 
@@ -17,15 +16,8 @@ namespace {
 
 class TimeStamp : public testing::Test {
  protected:
-  OutputContext context{};
-
-  void SetUp() override {
-    initOutputContext(&context);
-    context.channelEnabled = 0;
-    context.callback = recordCallback;
-    recordedCalls.clear();
-  }
-  void TearDown() override { destroyOutputContext(&context); }
+  TestOutput out;
+  OutputContext& context = out.context;
 };
 
 TEST_F(TimeStamp, TextResultAndContinuation) {
@@ -52,9 +44,9 @@ TEST_F(TimeStamp, TextResultAndContinuation) {
 }
 
 TEST_F(TimeStamp, StampTheFilterStopsSetsNoContinuation) {
-  const int previous = Trovex_WarnState_i(0);
+  swapCategorySwitch(&out.filter, 'w', 0);
   printTimeStamp(&context, "w", "ID", "%T");
-  Trovex_WarnState_i(previous);
+  swapCategorySwitch(&out.filter, 'w', 1);
   EXPECT_TRUE(recordedCalls.empty());
   EXPECT_EQ(context.continuation, 0);
   printKeepOpen(&context, "w", "ID", "next\n");

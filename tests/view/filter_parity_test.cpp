@@ -23,10 +23,12 @@ class FilterParity : public ScratchTest {
   // The protocol file the library writes for every message, under the
   // process-wide filter as it is set.
   std::string libraryOutput(const std::vector<std::string>& ids, const std::string& name) {
+    ProtocolFile file{};
+    initProtocolFile(&file);
     OutputContext context{};
-    initOutputContext(&context);
-    context.channelEnabled = 0;
-    setFileName(&context, path(name).c_str());
+    initOutputContext(&context, &messageFilter, &file);
+    setChannelEnabled(&context, false);
+    setFileName(&file, path(name).c_str());
     const char* letters[] = {"e", "w", "i"};
     for (size_t n = 0; n < ids.size(); ++n)
       printAndClose(&context, letters[n % 3], ids[n].c_str(), "%u\n", static_cast<unsigned>(n));

@@ -1,13 +1,13 @@
 // Following a protocol file while the library writes it: across its own
 // truncation, a new run that empties it, and its removal.
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "dispatch/emit.h"
 #include "fileio/scratch.h"
 #include "follow.h"
-#include "protocol/protocol.h"
+#include "message_path.h"
 #include "view.h"
 
 namespace {
@@ -18,9 +18,8 @@ constexpr uint32_t SizeLimit = 4000, KeepSize = 1000;
 
 class Follow : public ScratchTest {
  protected:
-  OutputContext context{};
+  std::unique_ptr<TestOutput> out;
   std::string name;
-  bool loaded = false;
 
   void SetUp() override {
     ScratchTest::SetUp();
@@ -33,20 +32,15 @@ class Follow : public ScratchTest {
   // A load of the library: a fresh context whose size check is due again.
   void load(const char* mode) {
     unload();
-    initOutputContext(&context);
-    context.channelEnabled = 0;
-    context.sizeLimit = SizeLimit;
-    context.keepSize = KeepSize;
-    setOpenMode(&context, mode);
-    setFileName(&context, name.c_str());
-    loaded = true;
+    out = std::make_unique<TestOutput>();
+    out->protocol.sizeLimit = SizeLimit;
+    out->protocol.keepSize = KeepSize;
+    setOpenMode(&out->protocol, mode);
+    setFileName(&out->protocol, name.c_str());
   }
-  void unload() {
-    if (loaded) destroyOutputContext(&context);
-    loaded = false;
-  }
+  void unload() { out.reset(); }
   // Every fifth message starts a section with a form feed, a place to cut.
-  void message(int n) { printAndClose(&context, "w", "ID", "%smessage %d\n", n % 5 == 0 ? "\f" : "", n); }
+  void message(int n) { printAndClose(&out->context, "w", "ID", "%smessage %d\n", n % 5 == 0 ? "\f" : "", n); }
 };
 
 // The numbers of the "message N" lines in text, in order.

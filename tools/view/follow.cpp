@@ -16,7 +16,7 @@
 namespace {
 
 // The marker's date is at most 127 characters (the library's buffer).
-constexpr size_t MarkerMaxLength = sizeof CutMarkerStart + 128 + sizeof CutMarkerEnd;
+constexpr size_t MarkerMaxLength = sizeof CutMarkerStart + TimeTextSize + sizeof CutMarkerEnd;
 // Polls to wait for the library to finish rewriting a cut file before
 // reading it as it is.
 constexpr unsigned MaxPendingPolls = 50;

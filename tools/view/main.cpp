@@ -78,11 +78,9 @@ void notice(const std::string& text) { std::fprintf(stderr, "trovex-view: %s\n",
 
 // The library's keepSize, which decides where it cuts its file.
 uint32_t libraryKeepSize() {
-  OutputContext context{};
-  initOutputContext(&context);
-  const uint32_t keepSize = context.keepSize;
-  destroyOutputContext(&context);
-  return keepSize;
+  ProtocolFile file{};
+  initProtocolFile(&file);
+  return file.keepSize;
 }
 
 // Waits for the poll interval, in short steps so that an interrupt ends it.

@@ -54,4 +54,7 @@ BOOL WINAPI ReleaseMutex(HANDLE handle) {
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section) { initRecursiveMutex(&section->mutex); }
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_lock(&section->mutex); }
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_unlock(&section->mutex); }
-void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_destroy(&section->mutex); }
+// The POSIX mutex is left usable: it holds no resource to release, and unlike
+// a Windows process at exit, a POSIX process still runs its other threads
+// while the library unloads, so one may be on its way into the lock.
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION) {}

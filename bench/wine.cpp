@@ -1,0 +1,52 @@
+// The real DLL under Wine: the Windows build's trovex_wine_bench.exe times a
+// keep-open message against msvcrt's fprintf of the same line, in CPU time
+// inside the Wine process. The row runs when TROVEX_WINE_BENCH names that
+// program (with WINEPREFIX set to the Windows build's prefix):
+//
+//   WINEPREFIX=$PWD/build/windows/wineprefix \
+//   TROVEX_WINE_BENCH=build/windows/bin/trovex_wine_bench.exe build/native/bin/trovex_bench
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "goals.h"
+
+namespace {
+
+struct WineTimes {
+  bool measured;
+  double oursNs, peerNs;  // CPU time per line
+};
+
+// Runs the Windows program once per process; later calls reuse its figures.
+const WineTimes& wineTimes() {
+  static const WineTimes times = [] {
+    WineTimes result{false, 0, 0};
+    const char* program = std::getenv("TROVEX_WINE_BENCH");
+    if (!program) return result;
+    const std::string command = "WINEDEBUG=-all wine '" + std::string(program) + "' 2>/dev/null";
+    FILE* output = popen(command.c_str(), "r");
+    if (!output) return result;
+    result.measured = std::fscanf(output, "%lf %lf", &result.oursNs, &result.peerNs) == 2;
+    result.measured = pclose(output) == 0 && result.measured;
+    return result;
+  }();
+  return times;
+}
+
+template <bool ours>
+void WineLine(benchmark::State& state) {
+  const WineTimes& times = wineTimes();
+  if (!times.measured) {
+    state.SkipWithError("TROVEX_WINE_BENCH does not name a Windows build's trovex_wine_bench.exe that runs");
+    return;
+  }
+  for (auto _ : state) state.SetIterationTime((ours ? times.oursNs : times.peerNs) * 1e-9);
+}
+BENCHMARK(WineLine<true>)->Name("WineKeepOpenMessage")->Iterations(1)->UseManualTime();
+BENCHMARK(WineLine<false>)->Name("WineMsvcrtFprintf")->Iterations(1)->UseManualTime();
+
+const bool registered = addGoal({"real DLL under Wine: keep-open message / msvcrt fprintf", "WineKeepOpenMessage",
+                                 "WineMsvcrtFprintf", RatioKind::Reported, 0.5});
+
+}  // namespace

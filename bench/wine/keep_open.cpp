@@ -1,0 +1,79 @@
+// The real DLL under Wine: a keep-open message into the protocol file against
+// msvcrt's fprintf of the same line into a FILE* held open, in one process.
+// Prints "ours_ns peer_ns", the CPU time per line of each side (the median of
+// five rounds); the native benchmark program runs it and takes the ratio.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "trovex.h"
+
+namespace {
+
+constexpr int Lines = 20000;
+constexpr int Rounds = 5;
+const char Format[] = "host %s unreachable, retry %d of %d\n";
+
+// Nanoseconds of CPU time (user and kernel) the process has used.
+double cpuNanoseconds() {
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  auto ticks = [](const FILETIME& time) {
+    return static_cast<double>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+  };
+  return (ticks(kernel) + ticks(user)) * 100.0;
+}
+
+template <typename Emit>
+double perLine(Emit emit) {
+  double rounds[Rounds];
+  for (double& round : rounds) {
+    const double start = cpuNanoseconds();
+    for (int i = 0; i < Lines; ++i) emit(i);
+    round = (cpuNanoseconds() - start) / Lines;
+  }
+  std::sort(rounds, rounds + Rounds);
+  return rounds[Rounds / 2];
+}
+
+template <typename Function>
+Function msvcrtFunction(HMODULE msvcrt, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(msvcrt, name)));
+}
+
+}  // namespace
+
+int main() {
+  char directory[MAX_PATH];
+  if (!GetTempPathA(sizeof directory, directory)) return 1;
+  const std::string ours = std::string(directory) + "trovex-wine-bench.txt";
+  const std::string peer = std::string(directory) + "trovex-wine-bench-peer.txt";
+  DeleteFileA(ours.c_str());
+  DeleteFileA(peer.c_str());
+
+  Trovex_EnableOutput_ii(1, 0);  // the protocol file is the only destination
+  Trovex_FileOpenMode_s("a");
+  Trovex_Filename_s(ours.c_str());
+  const double oursNs = perLine([](int i) { Trovex_CPrintf("w", "NET", Format, "example.org", i, 1000000); });
+  Trovex_Printf(nullptr, nullptr, "");  // closes the file
+
+  // msvcrt's own functions: the C++ runtime's stdio may be another implementation.
+  HMODULE msvcrt = LoadLibraryA("msvcrt.dll");
+  auto openFile = msvcrtFunction<void* (*)(const char*, const char*)>(msvcrt, "fopen");
+  auto printFile = msvcrtFunction<int (*)(void*, const char*, ...)>(msvcrt, "fprintf");
+  auto closeFile = msvcrtFunction<int (*)(void*)>(msvcrt, "fclose");
+  if (!openFile || !printFile || !closeFile) return 1;
+  void* file = openFile(peer.c_str(), "a");
+  if (!file) return 1;
+  const double peerNs = perLine([&](int i) {
+    printFile(file, "warn<%s>: host %s unreachable, retry %d of %d\n", "NET", "example.org", i, 1000000);
+  });
+  closeFile(file);
+
+  DeleteFileA(ours.c_str());
+  DeleteFileA(peer.c_str());
+  std::printf("%.1f %.1f\n", oursNs, peerNs);
+  return 0;
+}

@@ -1,0 +1,38 @@
+#include "common/settings.h"
+
+#include <atomic>
+#include <cstring>
+
+namespace {
+CRITICAL_SECTION settingsLock;
+// Atomic: on POSIX a thread may still call a setter while the process exits.
+std::atomic<bool> settingsLockReady;
+}  // namespace
+
+void initSettingsLock() {
+  InitializeCriticalSection(&settingsLock);
+  settingsLockReady = true;
+}
+
+void deleteSettingsLock() {
+  if (!settingsLockReady) return;
+  settingsLockReady = false;
+  DeleteCriticalSection(&settingsLock);
+}
+
+SettingsHold::SettingsHold() : held_(settingsLockReady) {
+  if (held_) EnterCriticalSection(&settingsLock);
+}
+
+SettingsHold::~SettingsHold() {
+  if (held_) LeaveCriticalSection(&settingsLock);
+}
+
+void copyCut(char* field, const char* text, unsigned size) {
+  unsigned length = 0;
+  if (text) {
+    while (length + 1 < size && text[length] != '\0') ++length;
+    std::memcpy(field, text, length);
+  }
+  field[length] = '\0';
+}
