@@ -39,14 +39,16 @@ else()
 endif()
 expect_files(${prefix} ${installed})
 
-# CMake: find_package(trovex) and trovex::trovex.
+# CMake: find_package(trovex), a C project linking trovex::trovex and,
+# natively, trovex::trovex_static.
 run(${CMAKE_COMMAND} -S ${SOURCE} -B ${STAGE}/consumer -DCMAKE_PREFIX_PATH=${prefix} ${toolchain})
 run(${CMAKE_COMMAND} --build ${STAGE}/consumer)
-set(suffix "")
 if(EMULATOR)
-  set(suffix .exe)
+  run(${EMULATOR} ${STAGE}/consumer/consumer.exe)
+else()
+  run(${STAGE}/consumer/consumer)
+  run(${STAGE}/consumer/consumer_static)
 endif()
-run(${EMULATOR} ${STAGE}/consumer/consumer${suffix})
 
 if(EMULATOR)
   # MSVC's way: an object of the MSVC target linked against trovex0x1.lib
