@@ -32,10 +32,11 @@ run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
 set(common include/trovex.h ${LIBDIR}/cmake/trovex/trovexConfig.cmake
     ${LIBDIR}/cmake/trovex/trovexConfigVersion.cmake share/doc/trovex/channel-file.reg)
 if(EMULATOR)
-  set(installed bin/trovex0x1.dll ${LIBDIR}/libtrovex0x1.dll.a ${LIBDIR}/trovex0x1.lib ${common})
+  set(installed bin/trovex0x1.dll bin/trovex0x1.dll.debug bin/trovex-view.exe bin/trovex-view.exe.debug
+      ${LIBDIR}/libtrovex0x1.dll.a ${LIBDIR}/trovex0x1.lib ${common})
   set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
 else()
-  set(installed ${LIBDIR}/libtrovex.so ${LIBDIR}/libtrovex.a ${LIBDIR}/pkgconfig/trovex.pc ${common})
+  set(installed bin/trovex-view ${LIBDIR}/libtrovex.so ${LIBDIR}/libtrovex.a ${LIBDIR}/pkgconfig/trovex.pc ${common})
 endif()
 expect_files(${prefix} ${installed})
 
