@@ -18,7 +18,7 @@ done
 root=$PWD
 wine_run() {
   { "$root/cmake/wine-run.sh" "$@" 2>&1 1>&3 3>&- |
-      { grep --line-buffered -v '^Read access denied for device' || true; } >&2 3>&-; } 3>&1
+      { grep --line-buffered -Ev '^(wine: )?Read access denied for device' || true; } >&2 3>&-; } 3>&1
 }
 
 echo "=== native demo (libtrovex.so); the debug channel writes to standard error"

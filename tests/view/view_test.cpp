@@ -66,6 +66,17 @@ TEST(Viewer, LinesWithoutAHeaderGoWithTheMessageAbove) {
   onlyMem.include = "m?m";
   EXPECT_EQ(view(text, onlyMem),
             "report before any message\nwarn<MEM>: dump:\n00 01 02\n--- Trunced at x ---\n\nafter the marker\n");
+  // A new run read from its start: its lines before a message stand alone,
+  // though the last message of the run before was hidden.
+  ViewFilter filter;
+  std::string error;
+  ASSERT_TRUE(filter.configure(noWarnings, &error));
+  Viewer viewer(filter, OutputForm::Coloured);
+  const std::string old = "warn<MEM>: hidden\n", next = "banner\n";
+  viewer.feed(old.data(), old.size());
+  viewer.finish();
+  viewer.feed(next.data(), next.size());
+  EXPECT_EQ(viewer.output(), "banner\n") << "shown, and not in the hidden message's colour";
 }
 
 TEST(Viewer, ColourByCategoryAndEscapeSequencesOnlyWhenColouring) {

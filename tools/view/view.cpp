@@ -20,6 +20,9 @@ void Viewer::feed(const char* data, size_t size) { splitter_.feed(data, size); }
 void Viewer::finish() {
   splitter_.finish();
   json_.end();
+  // What comes next (a new run, the file back) stands alone until its first message.
+  shown_ = true;
+  current_ = Category::Plain;
 }
 
 void Viewer::note(SourceEvent event, std::string_view marker) {

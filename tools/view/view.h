@@ -24,7 +24,8 @@ class Viewer {
   Viewer& operator=(const Viewer&) = delete;
 
   void feed(const char* data, size_t size);
-  // Ends an unfinished last line, and the last message.
+  // Ends an unfinished last line, and the last message: lines fed after it
+  // stand alone until the next message.
   void finish();
   // The source has nothing more for now: a JSON record waiting for the end
   // of its message is written.
