@@ -16,6 +16,20 @@ if(WIN32)
   install(FILES ${TROVEX_MSVC_IMPLIB} DESTINATION ${CMAKE_INSTALL_LIBDIR})
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win32)
+
+  # What ships for Windows is stripped; its debug information goes into
+  # FILE.debug beside it, which a debugger finds by the debug link that the
+  # stripped file carries. The tests run the stripped files.
+  find_program(TROVEX_OBJCOPY NAMES ${CMAKE_CXX_COMPILER_TARGET}-objcopy i686-w64-mingw32-objcopy REQUIRED)
+  function(trovex_ship_stripped target)
+    set(file $<TARGET_FILE:${target}>)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${TROVEX_OBJCOPY} --only-keep-debug ${file} ${file}.debug
+      COMMAND ${TROVEX_OBJCOPY} --strip-all --add-gnu-debuglink=${file}.debug ${file}
+      VERBATIM)
+    install(FILES ${file}.debug DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endfunction()
+  trovex_ship_stripped(trovex)
 else()
   # The .pc file finds its prefix from its own place, so the installed tree
   # can be moved (or installed with --prefix) as a whole.
@@ -26,8 +40,19 @@ else()
   set(CPACK_GENERATOR TGZ)
 endif()
 
+# Everything `cmake --install` installs, built by one target: the demo script
+# builds it, so that the install works after the demo alone.
+add_custom_target(trovex_shipped)
+add_dependencies(trovex_shipped ${TROVEX_INSTALL_TARGETS})
+if(WIN32)
+  add_dependencies(trovex_shipped trovex_msvc_implib)
+endif()
+
 set(CPACK_PACKAGE_VENDOR "trovex")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Diagnostic messages for 32-bit Windows programs")
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+# cpack writes the archive and its work folder into the build folder, from
+# wherever it is run.
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 include(CPack)

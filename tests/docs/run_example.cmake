@@ -31,10 +31,12 @@ endif()
 
 if(CHANNEL_REG)
   if(EMULATOR)
-    # The .reg file names C:\logs\trovex-channel.txt.
-    set(channelFile $ENV{WINEPREFIX}/drive_c/logs/trovex-channel.txt)
+    # The file the .reg names, in a folder that the prefix has from the start.
+    file(STRINGS ${CHANNEL_REG} pathLine REGEX "^\"path\"=")
+    string(REGEX REPLACE "^\"path\"=\"[Cc]:(.*)\"$" "\\1" channelFile "${pathLine}")
+    string(REPLACE "\\\\" "/" channelFile "${channelFile}")
+    set(channelFile $ENV{WINEPREFIX}/drive_c${channelFile})
     file(REMOVE ${channelFile})
-    file(MAKE_DIRECTORY $ENV{WINEPREFIX}/drive_c/logs)
     execute_process(COMMAND ${EMULATOR} reg import ${CHANNEL_REG} RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
     if(NOT rc EQUAL 0)
       message(FATAL_ERROR "reg import ${CHANNEL_REG} failed: ${rc}")

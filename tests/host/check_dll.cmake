@@ -1,7 +1,7 @@
 # Checks the DLL's tables: it is a PE32 i386 DLL, its export table lists
 # exactly the names of the .def file, undecorated, and it imports only from
 # system DLLs: kernel32 and advapi32 (the debug channel's registry), and the
-# C runtime msvcrt.
+# C runtime msvcrt. It ships stripped, with a debug link to its .debug file.
 cmake_policy(SET CMP0057 NEW)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
@@ -56,3 +56,11 @@ foreach(needed IN ITEMS kernel32.dll advapi32.dll)
   endif()
 endforeach()
 message(STATUS "exports: ${count}, imports: ${imports}")
+
+execute_process(COMMAND ${OBJDUMP} -h ${DLL} OUTPUT_VARIABLE sections)
+if(sections MATCHES " \\.debug_" OR NOT sections MATCHES " \\.gnu_debuglink ")
+  message(FATAL_ERROR "not stripped, or no debug link:\n${sections}")
+endif()
+if(NOT EXISTS ${DLL}.debug)
+  message(FATAL_ERROR "no ${DLL}.debug beside it")
+endif()

@@ -32,21 +32,24 @@ run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
 set(common include/trovex.h ${LIBDIR}/cmake/trovex/trovexConfig.cmake
     ${LIBDIR}/cmake/trovex/trovexConfigVersion.cmake share/doc/trovex/channel-file.reg)
 if(EMULATOR)
-  set(installed bin/trovex0x1.dll ${LIBDIR}/libtrovex0x1.dll.a ${LIBDIR}/trovex0x1.lib ${common})
+  set(installed bin/trovex0x1.dll bin/trovex0x1.dll.debug bin/trovex-view.exe bin/trovex-view.exe.debug
+      ${LIBDIR}/libtrovex0x1.dll.a ${LIBDIR}/trovex0x1.lib ${common})
   set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
 else()
-  set(installed ${LIBDIR}/libtrovex.so ${LIBDIR}/libtrovex.a ${LIBDIR}/pkgconfig/trovex.pc ${common})
+  set(installed bin/trovex-view ${LIBDIR}/libtrovex.so ${LIBDIR}/libtrovex.a ${LIBDIR}/pkgconfig/trovex.pc ${common})
 endif()
 expect_files(${prefix} ${installed})
 
-# CMake: find_package(trovex) and trovex::trovex.
+# CMake: find_package(trovex), a C project linking trovex::trovex and,
+# natively, trovex::trovex_static.
 run(${CMAKE_COMMAND} -S ${SOURCE} -B ${STAGE}/consumer -DCMAKE_PREFIX_PATH=${prefix} ${toolchain})
 run(${CMAKE_COMMAND} --build ${STAGE}/consumer)
-set(suffix "")
 if(EMULATOR)
-  set(suffix .exe)
+  run(${EMULATOR} ${STAGE}/consumer/consumer.exe)
+else()
+  run(${STAGE}/consumer/consumer)
+  run(${STAGE}/consumer/consumer_static)
 endif()
-run(${EMULATOR} ${STAGE}/consumer/consumer${suffix})
 
 if(EMULATOR)
   # MSVC's way: an object of the MSVC target linked against trovex0x1.lib

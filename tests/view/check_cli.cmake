@@ -1,8 +1,11 @@
 # trovex-view from outside: help, usage errors and exit codes, a missing file
-# or device, standard input, colour switches, --stats.
+# or device, standard input, colour switches, encodings, --stats (also when
+# interrupted), --json read by jq.
 #
-#   cmake -DVIEW=exe -DWORK=dir [-DEMULATOR=wine-run.sh] -P check_cli.cmake
+#   cmake -DVIEW=exe -DWORK=dir -DJQ=jq [-DEMULATOR=wine-run.sh] -P check_cli.cmake
 string(ASCII 27 esc)
+string(ASCII 228 ae)                  # "ä" in Windows-1252
+string(ASCII 195 164 aeUtf8)          # and in UTF-8
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 set(protocol "${WORK}/protocol.txt")
@@ -15,14 +18,15 @@ if(EMULATOR)
   set(programPath "Z:")
 endif()
 
-# run(name expectedCode outputRegex errorRegex [env...] -- args...)
+# run(name expectedCode outputRegex errorRegex [INPUT file] [ENV vars...]
+#     [WRAP command...] ARGS args...)
 function(run name code outRegex errRegex)
-  cmake_parse_arguments(RUN "" "INPUT" "ENV;ARGS" ${ARGN})
+  cmake_parse_arguments(RUN "" "INPUT" "ENV;WRAP;ARGS" ${ARGN})
   set(input "")
   if(RUN_INPUT)
     set(input INPUT_FILE ${RUN_INPUT})
   endif()
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env ${RUN_ENV} ${EMULATOR} ${VIEW} ${RUN_ARGS}
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env ${RUN_ENV} ${RUN_WRAP} ${EMULATOR} ${VIEW} ${RUN_ARGS}
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err ${input})
   if(NOT rc EQUAL code)
     message(SEND_ERROR "${name}: exit code ${rc}, expected ${code}\n${out}\n${err}")
@@ -36,10 +40,13 @@ function(run name code outRegex errRegex)
 endfunction()
 
 run(help 0 "Examples:.*--follow.*Exit status" "^$" ARGS --help)
-run(no_source 2 "" "give a file" ARGS)
-run(two_sources 2 "" "give a file" ARGS x --serial y)
-run(bad_color 2 "" "--color" ARGS --color=sometimes x)
-run(follow_stdin 2 "" "--follow needs a file" ARGS -f -)
+run(no_source 2 "" "^trovex-view: give a file" ARGS)
+run(two_sources 2 "" "^trovex-view: give a file" ARGS x --serial y)
+run(bad_color 2 "" "^trovex-view: .*--color" ARGS --color=sometimes x)
+run(follow_stdin 2 "" "^trovex-view: --follow needs a file" ARGS -f -)
+run(unknown_option 2 "" "^trovex-view: .*--bogus" ARGS --bogus x)
+run(json_stats 2 "" "^trovex-view: .*excludes" ARGS --json --stats x)
+run(bad_encoding 2 "" "^trovex-view: unknown encoding no-such" ARGS --encoding=no-such x)
 run(missing_file 1 "^$" "cannot open .*missing.txt" ARGS "${programPath}${WORK}/missing.txt")
 run(missing_port 1 "^$" "cannot open serial port .*nodevice" ARGS --serial "${programPath}${WORK}/nodevice")
 run(directory 1 "^$" "cannot open .*: is a directory" ARGS "${programPath}${WORK}")
@@ -50,9 +57,32 @@ run(plain 0 "^\nwarn<NET>: retry\nerror<IO>: failed\n  continued\ninit<DEBUG>: x
     ARGS "${programPath}${protocol}")
 run(always 0 "${esc}\\[31merror<IO>: ${esc}\\[1mfailed${esc}\\[0m${esc}\\[0m\n${esc}\\[31m  continued" "^$"
     ENV NO_COLOR=1 ARGS --color=always "${programPath}${protocol}")
-run(filtered 0 "^\nwarn<NET>: retry\nmessages by category:.*1  warn.*2  messages hidden by the filter\n$" "^$"
+run(filtered 0 "^\nwarn<NET>: retry\nmessages by category:.*1  warn.*\nmessages hidden by the filter: 2\n$" "^$"
     ARGS --no-errors -x "d*g" --stats "${programPath}${protocol}")
 run(stdin 0 "^\ninit<DEBUG>: x\n$" "^$" INPUT "${protocol}" ARGS --include "?EBUG" -)
 run(garbage 0 "" "^$" ARGS "${programPath}${garbage}")
 string(REPEAT "a" 2048 long)
 run(long_list 2 "" "--include list has 2048 characters" ARGS --include "${long}" "${programPath}${protocol}")
+
+# The library's Windows-1252 in the reader's encoding; the filter judges the
+# bytes as the library wrote them.
+set(german "${WORK}/german.txt")
+file(WRITE "${german}" "warn<M${ae}rz>: M${ae}rz\ninit<X>: x\n")
+# "?" stands for one byte: the one of Windows-1252, not the two of UTF-8.
+run(utf8 0 "^warn<M${aeUtf8}rz>: M${aeUtf8}rz\n$" "^$" ARGS --encoding=UTF-8 -i "m?rz" "${programPath}${german}")
+run(raw 0 "^warn<M${ae}rz>: M${ae}rz\n" "^$" ARGS --encoding=raw "${programPath}${german}")
+if(NOT EMULATOR)
+  run(locale_utf8 0 "^warn<M${aeUtf8}rz>: M${aeUtf8}rz\n" "^$" ENV LC_ALL=C.UTF-8 ARGS "${programPath}${german}")
+  run(locale_latin9 0 "^warn<M${ae}rz>: M${ae}rz\n" "^$" ARGS --encoding=ISO-8859-15 "${programPath}${german}")
+  # Interrupted while following, it still prints the table (the demo stops it so).
+  run(interrupted 0 "^\nwarn<NET>: retry\n.*messages by category:.*1  warn" "^$"
+      WRAP timeout --preserve-status -s TERM 1 ARGS --follow --stats "${protocol}")
+endif()
+
+# --json through jq: every line is a JSON object; continued lines are joined.
+execute_process(COMMAND ${EMULATOR} ${VIEW} --json "${programPath}${protocol}"
+                COMMAND ${JQ} -r "[.category, .id, .text] | @tsv"
+                RESULTS_VARIABLE codes OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT codes STREQUAL "0;0" OR NOT out STREQUAL "warn\tNET\tretry\nerror\tIO\tfailed\\n  continued\ninit\tDEBUG\tx\n")
+  message(SEND_ERROR "json: exit codes ${codes}, output:\n${out}\n${err}")
+endif()

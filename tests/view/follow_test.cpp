@@ -1,6 +1,7 @@
 // Following a protocol file while the library writes it: across its own
-// truncation, a new run that empties it, and its removal.
+// truncation, a new run that writes it anew, and its removal.
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -94,18 +95,46 @@ TEST_F(Follow, AcrossTheLibrarysCutEveryMessageOnceInOrder) {
   }
 }
 
-TEST_F(Follow, ANewRunThatEmptiesTheFileIsReadFromItsStart) {
-  // The new run writes less than the reader had seen, or already more.
-  for (int newMessages : {5, 60}) {
+std::vector<int> joined(std::vector<int> a, const std::vector<int>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST_F(Follow, ANewRunIsReadFromItsStartThoughItStartsAsTheLastOneDid) {
+  // Every run starts with the same banner, messages 0 to 3. The second then
+  // writes less than the reader had seen, as much (the same length), more,
+  // or the very same text into a new file that replaces the old one.
+  const std::vector<int> banner = {0, 1, 2, 3};
+  const std::vector<int> first = joined(banner, {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25});
+  const struct {
+    std::vector<int> second;
+    bool replaced;
+  } rows[] = {
+      {joined(banner, {30, 31, 32}), false},
+      {joined(banner, {30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45}), false},
+      {joined(banner, upTo(60)), false},
+      {first, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.second.size());
+    std::remove(name.c_str());
     load("w");
-    for (int n = 0; n < 20; ++n) message(n);
+    for (int n : first) message(n);
     Follower follower(name, KeepSize);
     std::string shown, error;
     ASSERT_TRUE(follower.start(&shown, &error));
+    const std::string before = readWholeFile(name);
     load("w");  // a new run of the host with the default mode "w"
-    for (int n = 20; n < 20 + newMessages; ++n) message(n);
+    for (int n : row.second) message(n);
+    unload();
+    if (row.replaced) {
+      const std::string next = path("next.txt");
+      writeWholeFile(next, before);
+      std::filesystem::rename(next, name);
+    }
     EXPECT_EQ(follower.poll(&shown), Follower::Event::Restarted);
-    EXPECT_EQ(messageNumbers(shown), upTo(20 + newMessages));
+    EXPECT_EQ(messageNumbers(shown), joined(first, row.second));
+    EXPECT_EQ(follower.poll(&shown), Follower::Event::None) << "announced once";
   }
 }
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 
 #include "fileio/scratch.h"
-#include "source.h"
+#include "platform.h"
 #include "view.h"
 
 namespace {
@@ -37,7 +37,7 @@ TEST(ViewerSerialPort, BytesWrittenOnOneSideComeOutParsed) {
   ASSERT_EQ(write(master, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
   ViewFilter filter;
   ASSERT_TRUE(filter.configure({"", "X", true, true, true}, &error));
-  Viewer viewer(filter, false);
+  Viewer viewer(filter, OutputForm::Plain);
   char buffer[256];
   for (int tries = 0; tries < 50 && viewer.stats().hiddenMessages == 0; ++tries) {
     const long got = port->read(buffer, sizeof buffer, &error);

@@ -2,8 +2,10 @@
 // colours and escape sequences, and the counts of --stats.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
+#include "encoding.h"
 #include "view.h"
 
 namespace {
@@ -39,11 +41,11 @@ TEST(Header, LabelIdentifierOrPlainText) {
 
 // Runs text through a viewer fed in pieces of `step` bytes.
 std::string view(const std::string& text, const FilterSettings& settings = {}, bool colour = false,
-                 size_t step = 7, Stats* stats = nullptr) {
+                 size_t step = 7, Stats* stats = nullptr, OutputForm form = OutputForm::Plain) {
   ViewFilter filter;
   std::string error;
   EXPECT_TRUE(filter.configure(settings, &error)) << error;
-  Viewer viewer(filter, colour);
+  Viewer viewer(filter, colour ? OutputForm::Coloured : form);
   for (size_t at = 0; at < text.size(); at += step) viewer.feed(text.data() + at, std::min(step, text.size() - at));
   viewer.finish();
   if (stats) *stats = viewer.stats();
@@ -64,6 +66,17 @@ TEST(Viewer, LinesWithoutAHeaderGoWithTheMessageAbove) {
   onlyMem.include = "m?m";
   EXPECT_EQ(view(text, onlyMem),
             "report before any message\nwarn<MEM>: dump:\n00 01 02\n--- Trunced at x ---\n\nafter the marker\n");
+  // A new run read from its start: its lines before a message stand alone,
+  // though the last message of the run before was hidden.
+  ViewFilter filter;
+  std::string error;
+  ASSERT_TRUE(filter.configure(noWarnings, &error));
+  Viewer viewer(filter, OutputForm::Coloured);
+  const std::string old = "warn<MEM>: hidden\n", next = "banner\n";
+  viewer.feed(old.data(), old.size());
+  viewer.finish();
+  viewer.feed(next.data(), next.size());
+  EXPECT_EQ(viewer.output(), "banner\n") << "shown, and not in the hidden message's colour";
 }
 
 TEST(Viewer, ColourByCategoryAndEscapeSequencesOnlyWhenColouring) {
@@ -123,7 +136,93 @@ TEST(Viewer, StatsCountWhatWasShown) {
   const std::string table = stats.table();
   EXPECT_LT(table.find("2  B\n"), table.find("1  A\n")) << "most frequent first\n" << table;
   EXPECT_NE(table.find("1  (empty)\n"), std::string::npos) << table;
-  EXPECT_NE(table.find("1  messages hidden by the filter\n"), std::string::npos) << table;
+  EXPECT_NE(table.find("\nmessages hidden by the filter: 1\n"), std::string::npos) << "not a row\n" << table;
+}
+
+TEST(Viewer, JsonOneRecordPerMessageWithItsLinesJoined) {
+  const struct {
+    const char* name;
+    std::string text;
+    const char* records;
+  } rows[] = {
+      {"lines joined, CR LF ends, escapes kept out, blank lines between records dropped",
+       "\nwarn<NET>: retry\r\n  \x1b[1mdump\x1b[0m\n\n  end\ninit<>: i\n",
+       "{\"category\":\"warn\",\"id\":\"NET\",\"text\":\"retry\\n  dump\\n\\n  end\"}\n"
+       "{\"category\":\"init\",\"id\":\"\",\"text\":\"i\"}\n"},
+      {"JSON escapes, Windows-1252 as UTF-8",
+       "warn<M\xe4rz>: \"a\\b\"\t\f\x01\x80\n",
+       "{\"category\":\"warn\",\"id\":\"M\xc3\xa4rz\",\"text\":\"\\\"a\\\\b\\\"\\t\\u000c\\u0001\xe2\x82\xac\"}\n"},
+      {"the header form without category letters, a message without a newline at the end",
+       "<X>: x\ny", "{\"category\":\"\",\"id\":\"X\",\"text\":\"x\\ny\"}\n"},
+      {"text before any message, a cut's marker, text after it",
+       "report\n--- Trunced at Mo 01-M\xe4r ---\n\nold\nwarn<A>: a\n",
+       "{\"text\":\"report\"}\n{\"event\":\"cut\",\"marker\":\"--- Trunced at Mo 01-M\xc3\xa4r ---\"}\n"
+       "{\"text\":\"old\"}\n{\"category\":\"warn\",\"id\":\"A\",\"text\":\"a\"}\n"},
+      {"a hidden message's lines stay hidden, never joined to the message before",
+       "warn<A>: a\nerror<X>: hidden\n  its dump\ninit<B>: b\n",
+       "{\"category\":\"warn\",\"id\":\"A\",\"text\":\"a\"}\n{\"category\":\"init\",\"id\":\"B\",\"text\":\"b\"}\n"},
+  };
+  FilterSettings noErrors;
+  noErrors.errors = false;
+  for (const auto& row : rows)
+    for (size_t step : {size_t{1}, size_t{1000}})
+      EXPECT_EQ(view(row.text, noErrors, false, step, nullptr, OutputForm::Json), row.records) << row.name;
+}
+
+TEST(Viewer, JsonRecordWrittenWhenTheSourceWaitsAndItsMessageGoesOn) {
+  ViewFilter filter;
+  std::string error;
+  ASSERT_TRUE(filter.configure({}, &error));
+  Viewer viewer(filter, OutputForm::Json);
+  const std::string first = "warn<A>: a\n  one\n", later = "  two\n", run = "init<B>: b\n";
+  viewer.feed(first.data(), first.size());
+  EXPECT_EQ(viewer.output(), "") << "the message may go on";
+  viewer.idle();
+  viewer.feed(later.data(), later.size());
+  viewer.note(SourceEvent::Restart);
+  viewer.feed(run.data(), run.size());
+  viewer.finish();
+  EXPECT_EQ(viewer.output(),
+            "{\"category\":\"warn\",\"id\":\"A\",\"text\":\"a\\n  one\"}\n"
+            "{\"category\":\"warn\",\"id\":\"A\",\"text\":\"  two\",\"continued\":true}\n"
+            "{\"event\":\"restart\"}\n{\"category\":\"init\",\"id\":\"B\",\"text\":\"b\"}\n");
+  // A text longer than a record takes comes in parts, none lost.
+  Viewer big(filter, OutputForm::Json);
+  const std::string text = "warn<A>: " + std::string(3 * JsonRecords::MaxTextBytes + 10, 'z') + "\n";
+  big.feed(text.data(), text.size());
+  big.finish();
+  EXPECT_EQ(std::count(big.output().begin(), big.output().end(), 'z'), static_cast<long>(3 * JsonRecords::MaxTextBytes + 10));
+  EXPECT_NE(big.output().find("\",\"continued\":true}\n"), std::string::npos);
+}
+
+TEST(Encoding, Windows1252InTheReadersEncoding) {
+  const struct {
+    const char* name;
+    const char* text;
+    const char* shown;
+  } rows[] = {
+      {"utf-8", "M\xe4rz \x80 \x9f \xa0\xff", "M\xc3\xa4rz \xe2\x82\xac \xc5\xb8 \xc2\xa0\xc3\xbf"},
+      {"UTF8", "\x81\x8d\x8f\x90\x9d", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // undefined: U+FFFD
+      {"raw", "M\xe4rz \x80\x81", "M\xe4rz \x80\x81"},
+      {"Windows-1252", "\xe4", "\xe4"},
+      {"utf-8", "\x1b[31mplain\r\n", "\x1b[31mplain\r\n"},
+#if defined(_WIN32)
+      {"cp850", "M\xe4rz", "M\x84rz"},
+#else
+      {"ISO-8859-15", "\x80 \xe4", "\xa4 \xe4"},
+#endif
+  };
+  for (const auto& row : rows) {
+    OutputEncoder encoder;
+    std::string error, shown;
+    ASSERT_TRUE(encoder.choose(row.name, &error)) << row.name << ": " << error;
+    encoder.encode(row.text, &shown);
+    EXPECT_EQ(shown, row.shown) << row.name;
+  }
+  OutputEncoder encoder;
+  std::string error;
+  EXPECT_FALSE(encoder.choose("no-such-encoding", &error));
+  EXPECT_NE(error.find("no-such-encoding"), std::string::npos) << error;
 }
 
 TEST(Viewer, AListLongerThanTheLibraryKeepsIsRefused) {

@@ -1,6 +1,7 @@
-// The follower reads the whole file at each poll where it shrank, and only
-// the new bytes otherwise; the file is never held open between polls, so the
-// library can always open, rewrite or delete it.
+// The follower reads the whole file at each poll where it was rewritten, and
+// otherwise the new bytes with the ones just before them that tell a
+// rewrite; the file is never held open between polls, so the library can
+// always open, rewrite or delete it.
 #include "follow.h"
 
 #include <algorithm>
@@ -21,20 +22,31 @@ constexpr size_t MarkerMaxLength = sizeof CutMarkerStart + TimeTextSize + sizeof
 // reading it as it is.
 constexpr unsigned MaxPendingPolls = 50;
 constexpr char FormFeed = '\f';
-// Bytes at the file's start compared at each poll: a file rewritten from
-// its start (cut, or emptied by a new run) that has already grown past the
-// reading position shows there.
+// A new run of the host rewrites the file, in place (the default mode "w")
+// or as a new file, and it often starts with the same banner every time. A
+// look finds the rewrite when the file is shorter than what was read, when
+// its first bytes or the bytes just before the reading position are not the
+// ones read there, or when the name leads to another file. A rewrite that
+// repeats the old text up to the reading position in the same file is read
+// on from there: what follows is what that run wrote next.
 constexpr size_t HeadBytes = 32;
+constexpr size_t WindowBytes = size_t{64} << 10;
 
-// Reads the bytes of the file from `from` to its end; false if it cannot be opened.
-bool readFrom(const std::string& path, uint64_t from, uint64_t* size, std::string* bytes) {
+// The file's first bytes (up to HeadBytes) and its bytes from `from` to its
+// end; false if it cannot be opened. size: from plus the bytes read, or the
+// file's size when that is less.
+bool readFile(const std::string& path, uint64_t from, std::string* head, std::string* bytes, uint64_t* size) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return false;
+  head->resize(HeadBytes);
+  file.read(&(*head)[0], HeadBytes);
+  head->resize(static_cast<size_t>(file.gcount()));
+  file.clear();
   file.seekg(0, std::ios::end);
   const std::streamoff end = file.tellg();
   if (end < 0) return false;
-  *size = static_cast<uint64_t>(end);
   bytes->clear();
+  *size = static_cast<uint64_t>(end);
   if (*size <= from) return true;
   bytes->resize(static_cast<size_t>(*size - from));
   file.seekg(static_cast<std::streamoff>(from));
@@ -58,7 +70,7 @@ size_t markerLength(const std::string& file) {
 Follower::Follower(std::string path, uint32_t keepSize) : path_(std::move(path)), keepSize_(keepSize) {}
 
 bool Follower::start(std::string* out, std::string* error) {
-  std::string bytes;
+  std::string head, bytes;
   uint64_t size = 0;
   std::error_code ignored;
   if (std::filesystem::is_directory(path_, ignored)) {
@@ -66,10 +78,11 @@ bool Follower::start(std::string* out, std::string* error) {
     return false;
   }
   errno = 0;
-  if (!readFrom(path_, 0, &size, &bytes)) {
+  if (!readFile(path_, 0, &head, &bytes, &size)) {
     *error = errno ? std::strerror(errno) : "cannot be read";
     return false;
   }
+  identified_ = fileIdentity(path_, &identity_);
   offset_ = size;
   remember(bytes.data(), bytes.size());
   out->append(bytes);
@@ -77,13 +90,21 @@ bool Follower::start(std::string* out, std::string* error) {
 }
 
 Follower::Event Follower::poll(std::string* out) {
-  std::string bytes;
+  const size_t window = missing_ ? 0 : static_cast<size_t>(std::min<uint64_t>({offset_, WindowBytes, seen_.size()}));
+  std::string head, bytes;
   uint64_t size = 0;
-  if (!readFrom(path_, missing_ ? 0 : offset_, &size, &bytes)) {
+  if (!readFile(path_, missing_ ? 0 : offset_ - window, &head, &bytes, &size)) {
     if (missing_) return Event::None;
     missing_ = true;
     return Event::Missing;
   }
+  FileIdentity identity;
+  const bool identified = fileIdentity(path_, &identity);
+  // Taken on when the look is settled; a cut still being written is looked at again.
+  auto adopt = [&] {
+    if (identified) identity_ = identity;
+    identified_ = identified_ || identified;
+  };
   if (missing_) {
     missing_ = false;
     seen_.clear();
@@ -91,18 +112,26 @@ Follower::Event Follower::poll(std::string* out) {
     offset_ = size;
     remember(bytes.data(), bytes.size());
     out->append(bytes);
+    adopt();
     return Event::Back;
   }
-  if (size >= offset_ && !headChanged()) {
+  const size_t known = static_cast<size_t>(std::min<uint64_t>(offset_, HeadBytes));
+  const bool sameText = size >= offset_ && head_.compare(0, known, head, 0, known) == 0 &&
+                        bytes.compare(0, window, seen_, seen_.size() - window, window) == 0;
+  const bool otherFile = identified && identified_ && identity != identity_;
+  if (sameText && !otherFile) {
     pendingPolls_ = 0;
     offset_ = size;
-    remember(bytes.data(), bytes.size());
-    out->append(bytes);
+    remember(bytes.data() + window, bytes.size() - window);
+    out->append(bytes, window, std::string::npos);
+    adopt();
     return Event::None;
   }
   std::string file;
-  if (!readFrom(path_, 0, &size, &file)) return Event::None;  // gone: the next poll says so
-  return afterRewrite(file, out);
+  if (!readFile(path_, 0, &head, &file, &size)) return Event::None;  // gone: the next poll says so
+  const Event event = afterRewrite(file, out);
+  if (event != Event::None) adopt();
+  return event;
 }
 
 Follower::Event Follower::afterRewrite(const std::string& file, std::string* out) {
@@ -143,14 +172,6 @@ Follower::Event Follower::afterRewrite(const std::string& file, std::string* out
   seen_.clear();
   resumeAt(file, markerEnd, out);
   return Event::CutUnmatched;
-}
-
-bool Follower::headChanged() const {
-  std::ifstream file(path_, std::ios::binary);
-  char head[HeadBytes];
-  file.read(head, sizeof head);
-  const size_t known = std::min<size_t>(std::min<uint64_t>(offset_, HeadBytes), static_cast<size_t>(file.gcount()));
-  return head_.compare(0, known, head, known) != 0;
 }
 
 // Reading goes on at `position` of the file's new content: what lies before

@@ -1,11 +1,14 @@
 // Following a protocol file as the library writes it: what is appended, the
 // library's own truncation (the file starts again with its marker line and a
-// tail the reader has already seen), a new run that empties the file, and
-// the file's removal and return.
+// tail the reader has already seen), a new run that writes the file anew
+// (often with the same first lines every time), and the file's removal and
+// return.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "platform.h"
 
 class Follower {
  public:
@@ -13,7 +16,7 @@ class Follower {
     None,
     Cut,          // cut by the library; reading goes on after the tail already seen
     CutUnmatched, // cut, but the tail does not continue what was seen: read from the marker on
-    Restarted,    // emptied and written anew without a marker: read from its start
+    Restarted,    // written anew without a marker, or another file now: read from its start
     Missing,      // the file is gone (reported once); waiting for it
     Back,         // the file exists again: read from its start
   };
@@ -38,13 +41,14 @@ class Follower {
   Event afterRewrite(const std::string& file, std::string* out);
   void resumeAt(const std::string& file, uint64_t position, std::string* out);
   void remember(const char* data, size_t size);
-  bool headChanged() const;
 
   std::string path_;
   uint32_t keepSize_;
   uint64_t offset_ = 0;      // bytes of the file read so far
   std::string seen_;         // the last bytes read, up to RetainBytes
   std::string head_;         // the file's first bytes, as read
+  FileIdentity identity_;    // the file read, at the last settled look
+  bool identified_ = false;  // identity_ was found
   bool missing_ = false;
   unsigned pendingPolls_ = 0;  // polls that found a cut whose tail was not yet all written
   std::string marker_;

@@ -29,13 +29,15 @@ bool startsWith(std::string_view text, std::string_view prefix) {
 ParsedLine parseLine(std::string_view line) {
   ParsedLine parsed;
   parsed.text = line;
+  parsed.body = line;
   for (const LabelName& label : Labels) {
     const size_t length = std::strlen(label.name);
-    if (!startsWith(line, label.name) || line.size() <= length || line[length] != '<') continue;
-    const size_t end = line.find(">: ", length + 1);
+    if (!startsWith(line, label.name) || line.size() <= length || line[length] != HeaderIdOpen) continue;
+    const size_t end = line.find(HeaderIdClose, length + 1);
     if (end == std::string_view::npos) break;
     parsed.category = label.category;
     parsed.id = line.substr(length + 1, end - length - 1);
+    parsed.body = line.substr(end + sizeof HeaderIdClose - 1);
     return parsed;
   }
   const std::string_view end = MarkerEnd;

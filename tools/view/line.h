@@ -15,6 +15,7 @@ struct ParsedLine {
   Category category = Category::Plain;
   std::string_view id;    // the identifier between the angle brackets; empty for plain lines
   std::string_view text;  // the whole line, header included, without its newline
+  std::string_view body;  // the text after the header (the whole line when it has none)
   bool truncationMarker = false;  // the library's "--- Trunced at ... ---" line
 };
 

@@ -8,9 +8,10 @@
 #include <cstdlib>
 #include <thread>
 
+#include "encoding.h"
 #include "follow.h"
+#include "platform.h"
 #include "protocol/protocol.h"
-#include "source.h"
 #include "view.h"
 
 #if defined(_WIN32)
@@ -39,13 +40,16 @@ const char Examples[] = R"(Examples:
       read the debug channel from a serial port (COM2 on Windows)
   some-host 2>&1 | trovex-view --stats -
       read standard input (here the channel on standard error), then count
+  trovex-view --json app-protocol.txt | jq -r 'select(.category == "error") | .text'
+      one JSON object per message, for jq and log shippers
 
 Filtering uses the library's own rules: patterns with "*", "?" and "[set]",
 compared without regard to case, separated by ";" ("\;" is a literal ";").
 An identifier that matches --exclude is hidden; with --include, only
 identifiers that match it are shown. Lines without a header belong to the
 message above them. Colour: NO_COLOR in the environment switches it off for
---color=auto.
+--color=auto. The library writes Windows-1252; text is shown in the
+terminal's encoding, by the locale (--encoding to choose, raw for the bytes).
 
 Exit status: 0 done (or interrupted), 1 the source cannot be opened or read,
 2 wrong usage.)";
@@ -55,6 +59,8 @@ struct Options {
   std::string serial;
   bool follow = false;
   bool stats = false;
+  bool json = false;
+  std::string encoding = "auto";
   std::vector<std::string> include, exclude;
   bool noErrors = false, noWarnings = false, noInit = false;
   unsigned intervalMs = 200;
@@ -66,15 +72,27 @@ std::string joinList(const std::vector<std::string>& lists) {
   return joined;
 }
 
+// Converts what the viewer shows (JSON is UTF-8 already: raw for it).
+OutputEncoder encoder;
+
 void flush(Viewer* viewer) {
   std::string& out = viewer->output();
   if (out.empty()) return;
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::string encoded;
+  encoder.encode(out, &encoded);
+  std::fwrite(encoded.data(), 1, encoded.size(), stdout);
   std::fflush(stdout);
   out.clear();
 }
 
 void notice(const std::string& text) { std::fprintf(stderr, "trovex-view: %s\n", text.c_str()); }
+
+// The library's text (a cut's marker) for a notice.
+std::string shown(const std::string& text) {
+  std::string encoded;
+  encoder.encode(text, &encoded);
+  return encoded;
+}
 
 // The library's keepSize, which decides where it cuts its file.
 uint32_t libraryKeepSize() {
@@ -105,27 +123,32 @@ int viewFile(const Options& options, Viewer* viewer) {
       case Follower::Event::None:
         break;
       case Follower::Event::Cut:
-        viewer->noteCut();
-        notice(options.file + " was cut by the library (" + follower.marker() + "); going on after what was shown");
+        viewer->note(SourceEvent::Cut, follower.marker());
+        notice(options.file + " was cut by the library (" + shown(follower.marker()) +
+               "); going on after what was shown");
         break;
       case Follower::Event::CutUnmatched:
-        viewer->noteCut();
         viewer->finish();
-        notice(options.file + " was cut by the library (" + follower.marker() +
+        viewer->note(SourceEvent::Cut, follower.marker());
+        notice(options.file + " was cut by the library (" + shown(follower.marker()) +
                "); its kept part does not continue what was shown, so it is shown from the cut");
         break;
       case Follower::Event::Restarted:
         viewer->finish();
-        notice(options.file + " was emptied and written anew; reading it from its start");
+        viewer->note(SourceEvent::Restart);
+        notice(options.file + " was written anew (a new run); reading it from its start");
         break;
       case Follower::Event::Missing:
+        viewer->note(SourceEvent::Removed);
         notice(options.file + " was removed; waiting for it to come back");
         break;
       case Follower::Event::Back:
         viewer->finish();
+        viewer->note(SourceEvent::Back);
         notice(options.file + " is back; reading it from its start");
         break;
     }
+    if (chunk.empty()) viewer->idle();
     viewer->feed(chunk.data(), chunk.size());
     flush(viewer);
   }
@@ -144,6 +167,7 @@ int viewSource(ByteSource* source, const std::string& name, Viewer* viewer) {
       notice("cannot read " + name + ": " + error);
       return ExitSourceFailed;
     }
+    if (got == 0) viewer->idle();
     viewer->feed(buffer.data(), static_cast<size_t>(got));
     flush(viewer);
   }
@@ -185,7 +209,16 @@ int main(int argc, char** argv) {
   app.add_option("--color", color, "colour by category: auto (on a terminal), always, never")
       ->type_name("WHEN")
       ->check(CLI::IsMember({"auto", "always", "never"}));
-  app.add_flag("--stats", options.stats, "at the end, count the messages shown per category and identifier");
+  CLI::Option* encoding =
+      app.add_option("--encoding", options.encoding,
+                     "text in this encoding: auto (the terminal's), utf-8, raw, or another the system knows")
+          ->type_name("NAME");
+  CLI::Option* stats =
+      app.add_flag("--stats", options.stats, "at the end, count the messages shown per category and identifier");
+  app.add_flag("--json", options.json,
+               "one JSON object per message (category, id, text), and per cut or new run; UTF-8")
+      ->excludes(stats)
+      ->excludes(encoding);
   serial->excludes(follow);
   try {
     app.parse(argc, argv);
@@ -194,8 +227,9 @@ int main(int argc, char** argv) {
     if (options.follow && options.file == "-")
       throw CLI::ValidationError("--follow needs a file; standard input is read to its end anyway");
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? ExitOk : ExitUsage;
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);  // --help
+    notice(std::string(e.what()) + " (trovex-view --help lists the options)");
+    return ExitUsage;
   }
 
   FilterSettings settings;
@@ -210,9 +244,16 @@ int main(int argc, char** argv) {
     notice(error);
     return ExitUsage;
   }
+  if (!encoder.choose(options.json ? "raw" : options.encoding, &error)) {
+    notice(error);
+    return ExitUsage;
+  }
   const char* noColor = std::getenv("NO_COLOR");
   const ColorMode mode = color == "always" ? ColorMode::Always : color == "never" ? ColorMode::Never : ColorMode::Auto;
-  Viewer viewer(filter, colourWanted(mode, standardOutputIsTerminal(), noColor));
+  const OutputForm form = options.json ? OutputForm::Json
+                          : colourWanted(mode, standardOutputIsTerminal(), noColor) ? OutputForm::Coloured
+                                                                                   : OutputForm::Plain;
+  Viewer viewer(filter, form);
 
   std::signal(SIGINT, onInterrupt);
   std::signal(SIGTERM, onInterrupt);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "encoding.h"
+
 namespace {
 
 constexpr char EscapeChar = 27;
@@ -24,6 +26,36 @@ void appendRow(std::string* out, std::string_view name, uint64_t count) {
   char row[64];
   std::snprintf(row, sizeof row, " %12llu  ", static_cast<unsigned long long>(count));
   out->append(row).append(name).push_back('\n');
+}
+
+// A summary after the tables, not indented like their rows.
+void appendTotal(std::string* out, std::string_view name, uint64_t count) {
+  out->append(name).append(": ").append(std::to_string(count)).push_back('\n');
+}
+
+// A JSON string of Windows-1252 text.
+void appendJsonString(std::string* out, std::string_view text) {
+  std::string utf8;
+  windows1252ToUtf8(text, &utf8);
+  out->push_back('"');
+  for (char c : utf8) {
+    switch (c) {
+      case '"': out->append("\\\""); break;
+      case '\\': out->append("\\\\"); break;
+      case '\n': out->append("\\n"); break;
+      case '\r': out->append("\\r"); break;
+      case '\t': out->append("\\t"); break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+          out->append(escaped);
+        } else {
+          out->push_back(c);
+        }
+    }
+  }
+  out->push_back('"');
 }
 
 }  // namespace
@@ -65,7 +97,66 @@ std::string Stats::table() const {
   std::vector<std::pair<std::string, uint64_t>> rows(byId.begin(), byId.end());
   std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
   for (const auto& row : rows) appendRow(&out, row.first.empty() ? "(empty)" : row.first, row.second);
-  appendRow(&out, "messages hidden by the filter", hiddenMessages);
-  if (cuts) appendRow(&out, "cuts of the file by the library", cuts);
+  appendTotal(&out, "messages hidden by the filter", hiddenMessages);
+  if (cuts) appendTotal(&out, "cuts of the file by the library", cuts);
   return out;
+}
+
+void JsonRecords::message(Category category, std::string_view id, std::string_view body, bool ends) {
+  end();
+  inRecord_ = isMessage_ = true;
+  category_ = category;
+  id_.assign(id);
+  add(body, ends);
+}
+
+void JsonRecords::line(std::string_view piece, bool continued, bool ends) {
+  if (!inRecord_ && piece.empty()) return;  // a blank line between records carries nothing
+  if (!inRecord_) {
+    inRecord_ = true;
+    isMessage_ = false;
+  } else if (!continued && (!text_.empty() || !continues_)) {
+    text_.push_back('\n');
+  }
+  add(piece, ends);
+}
+
+void JsonRecords::add(std::string_view piece, bool ends) {
+  appendLine(&text_, piece, Category::Plain, false, false);
+  if (ends && !text_.empty() && text_.back() == '\r') text_.pop_back();  // a CR LF line end
+  if (text_.size() >= MaxTextBytes) flush();
+}
+
+void JsonRecords::flush() {
+  if (!inRecord_ || (text_.empty() && continues_)) return;
+  out_->push_back('{');
+  if (isMessage_) {
+    out_->append("\"category\":");
+    appendJsonString(out_, categoryLabel(category_));
+    out_->append(",\"id\":");
+    appendJsonString(out_, id_);
+    out_->push_back(',');
+  }
+  out_->append("\"text\":");
+  appendJsonString(out_, text_);
+  if (continues_) out_->append(",\"continued\":true");
+  out_->append("}\n");
+  text_.clear();
+  continues_ = true;
+}
+
+void JsonRecords::end() {
+  flush();
+  inRecord_ = continues_ = false;
+}
+
+void JsonRecords::event(const char* name, std::string_view marker) {
+  end();
+  out_->append("{\"event\":");
+  appendJsonString(out_, name);
+  if (!marker.empty()) {
+    out_->append(",\"marker\":");
+    appendJsonString(out_, marker);
+  }
+  out_->append("}\n");
 }

@@ -1,5 +1,6 @@
 // What the viewer prints: lines coloured by category, the library's escape
-// sequences passed through or kept out, and the table of --stats.
+// sequences passed through or kept out, the table of --stats, and the JSON
+// records of --json.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,46 @@ struct Stats {
   uint64_t hiddenMessages = 0;               // messages the filter stopped
   uint64_t cuts = 0;                         // truncations of the followed file
 
-  // The table, one row per category and per identifier (most frequent first).
+  // The table, one row per category and per identifier (most frequent first),
+  // then the messages hidden and the cuts.
   std::string table() const;
+};
+
+// --json: one object a line for each message, with its continuation lines
+// joined by "\n" and escape sequences kept out; one for text outside any
+// message; one for each event. Text is UTF-8, converted from the library's
+// Windows-1252:
+//   {"category":"warn","id":"NET","text":"retry\nsecond line"}
+//   {"text":"a line before the first message"}
+//   {"event":"cut","marker":"--- Trunced at ... ---"}   also "restart", "removed", "back"
+// A record is written when its message ends, or when the source has nothing
+// more for now (flush): later lines of the same message then come in a
+// record of their own with "continued":true, as do the parts of a text
+// longer than MaxTextBytes.
+class JsonRecords {
+ public:
+  static constexpr size_t MaxTextBytes = size_t{1} << 20;
+
+  explicit JsonRecords(std::string* out) : out_(out) {}
+  // A shown message's header line; body: its text after the header.
+  void message(Category category, std::string_view id, std::string_view body, bool ends);
+  // A line without a header, or a further piece of a long line (continued).
+  void line(std::string_view piece, bool continued, bool ends);
+  // Writes the open record; the message goes on.
+  void flush();
+  // Writes the open record; what follows belongs to no message before it.
+  void end();
+  // Ends the open record and writes an event; marker only for a cut.
+  void event(const char* name, std::string_view marker = {});
+
+ private:
+  void add(std::string_view piece, bool ends);
+
+  std::string* out_;
+  bool inRecord_ = false;    // a message or a text is going on
+  bool isMessage_ = false;   // it is a message (category and identifier below)
+  bool continues_ = false;   // a part of it was written already
+  Category category_ = Category::Plain;
+  std::string id_;
+  std::string text_;         // its text not yet written, without escape sequences
 };

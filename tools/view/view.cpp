@@ -1,18 +1,39 @@
 // Parse, filter, count and render, one line at a time.
 #include "view.h"
 
-Viewer::Viewer(const ViewFilter& filter, bool colour)
+namespace {
+
+const char* eventName(SourceEvent event) {
+  static const char* const names[] = {"cut", "restart", "removed", "back"};
+  return names[static_cast<int>(event)];
+}
+
+}  // namespace
+
+Viewer::Viewer(const ViewFilter& filter, OutputForm form)
     : filter_(filter),
-      colour_(colour),
+      form_(form),
       splitter_([this](std::string_view piece, bool continued, bool ends) { handle(piece, continued, ends); }) {}
 
 void Viewer::feed(const char* data, size_t size) { splitter_.feed(data, size); }
 
-void Viewer::finish() { splitter_.finish(); }
+void Viewer::finish() {
+  splitter_.finish();
+  json_.end();
+  // What comes next (a new run, the file back) stands alone until its first message.
+  shown_ = true;
+  current_ = Category::Plain;
+}
+
+void Viewer::note(SourceEvent event, std::string_view marker) {
+  if (event == SourceEvent::Cut) ++stats_.cuts;
+  if (form_ == OutputForm::Json) json_.event(eventName(event), marker);
+}
 
 void Viewer::handle(std::string_view piece, bool continued, bool ends) {
+  ParsedLine line;
   if (!continued) {
-    const ParsedLine line = parseLine(piece);
+    line = parseLine(piece);
     if (line.category != Category::Plain) {
       current_ = line.category;
       shown_ = filter_.passes(line);
@@ -21,6 +42,7 @@ void Viewer::handle(std::string_view piece, bool continued, bool ends) {
         ++stats_.byId[std::string(line.id)];
       } else {
         ++stats_.hiddenMessages;
+        json_.end();
       }
     } else {
       if (line.truncationMarker) {
@@ -30,5 +52,16 @@ void Viewer::handle(std::string_view piece, bool continued, bool ends) {
       if (shown_) ++stats_.byCategory[static_cast<int>(Category::Plain)];
     }
   }
-  if (shown_) appendLine(&output_, piece, current_, colour_, ends);
+  if (!shown_) return;
+  if (form_ != OutputForm::Json) {
+    appendLine(&output_, piece, current_, form_ == OutputForm::Coloured, ends);
+  } else if (continued) {
+    json_.line(piece, true, ends);
+  } else if (line.category != Category::Plain) {
+    json_.message(line.category, line.id, line.body, ends);
+  } else if (line.truncationMarker) {
+    json_.event(eventName(SourceEvent::Cut), line.text);
+  } else {
+    json_.line(piece, false, ends);
+  }
 }

@@ -10,17 +10,29 @@
 #include "line.h"
 #include "output.h"
 
+// How the viewer writes what it shows: lines as they are, coloured or not,
+// or JSON records (output.h).
+enum class OutputForm { Plain, Coloured, Json };
+
+// What happened to a followed file, as the viewer records it.
+enum class SourceEvent { Cut, Restart, Removed, Back };
+
 class Viewer {
  public:
-  Viewer(const ViewFilter& filter, bool colour);
+  Viewer(const ViewFilter& filter, OutputForm form);
   Viewer(const Viewer&) = delete;
   Viewer& operator=(const Viewer&) = delete;
 
   void feed(const char* data, size_t size);
-  // Ends an unfinished last line.
+  // Ends an unfinished last line, and the last message: lines fed after it
+  // stand alone until the next message.
   void finish();
-  // A truncation of the followed file, counted for --stats.
-  void noteCut() { ++stats_.cuts; }
+  // The source has nothing more for now: a JSON record waiting for the end
+  // of its message is written.
+  void idle() { json_.flush(); }
+  // An event of the followed file: counted for --stats (a cut), a record
+  // with --json. marker: the cut's marker line.
+  void note(SourceEvent event, std::string_view marker = {});
 
   // Text ready to print; the caller writes it out and clears it.
   std::string& output() { return output_; }
@@ -30,9 +42,10 @@ class Viewer {
   void handle(std::string_view piece, bool continued, bool ends);
 
   const ViewFilter& filter_;
-  const bool colour_;
+  const OutputForm form_;
   LineSplitter splitter_;
   std::string output_;
+  JsonRecords json_{&output_};
   Stats stats_;
   bool shown_ = true;                   // the current message (and its continuation lines) is shown
   Category current_ = Category::Plain;  // category of the current message, for colour

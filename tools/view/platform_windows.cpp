@@ -1,8 +1,12 @@
-// Sources over Windows handles: a COM port with read time-outs, and
-// standard input.
+// The viewer on Windows: sources over handles (a COM port with read
+// time-outs, and standard input); files by volume and file index; the
+// console's code page and the system's conversions.
 #include <windows.h>
 
-#include "source.h"
+#include <cstdlib>
+#include <vector>
+
+#include "platform.h"
 
 namespace {
 
@@ -105,4 +109,58 @@ bool standardOutputIsTerminal() {
   if (!GetConsoleMode(output, &mode)) return false;
   SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
   return true;
+}
+
+bool fileIdentity(const std::string& path, FileIdentity* identity) {
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION look{};
+  const bool known = GetFileInformationByHandle(file, &look);
+  CloseHandle(file);
+  if (!known) return false;
+  identity->device = look.dwVolumeSerialNumber;
+  identity->index = (uint64_t{look.nFileIndexHigh} << 32) | look.nFileIndexLow;
+  identity->bornNanoseconds = 0;
+  return true;
+}
+
+std::string terminalEncoding() {
+  DWORD mode = 0;
+  const bool console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
+  return "cp" + std::to_string(console ? GetConsoleOutputCP() : GetACP());
+}
+
+namespace {
+
+class CodePageRecoder : public Recoder {
+ public:
+  explicit CodePageRecoder(UINT codePage) : codePage_(codePage) {}
+  void fromUtf8(std::string_view text, std::string* out) override {
+    const int length = static_cast<int>(text.size());
+    const int wide = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+    if (wide <= 0) return;
+    std::vector<wchar_t> utf16(static_cast<size_t>(wide));
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), length, utf16.data(), wide);
+    const int bytes = WideCharToMultiByte(codePage_, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return;
+    const size_t at = out->size();
+    out->resize(at + static_cast<size_t>(bytes));
+    WideCharToMultiByte(codePage_, 0, utf16.data(), wide, &(*out)[at], bytes, nullptr, nullptr);
+  }
+
+ private:
+  UINT codePage_;
+};
+
+}  // namespace
+
+std::unique_ptr<Recoder> openRecoder(const std::string& encoding) {
+  const bool prefixed = encoding.size() > 2 && (encoding[0] | 0x20) == 'c' && (encoding[1] | 0x20) == 'p';
+  const size_t digits = prefixed ? 2 : 0;
+  char* end = nullptr;
+  const unsigned long codePage = std::strtoul(encoding.c_str() + digits, &end, 10);
+  if (end == encoding.c_str() + digits || *end || codePage > 65535 || !IsValidCodePage(static_cast<UINT>(codePage)))
+    return nullptr;
+  return std::make_unique<CodePageRecoder>(static_cast<UINT>(codePage));
 }

@@ -1,13 +1,19 @@
-// Sources over POSIX file descriptors, read after poll() with a short limit.
+// The viewer on POSIX: sources over file descriptors, read after poll()
+// with a short limit; files by device, inode and birth time; the locale's
+// character set and iconv.
 #include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstring>
 
-#include "source.h"
+#include "platform.h"
 
 namespace {
 
@@ -73,3 +79,56 @@ std::unique_ptr<ByteSource> openSerialPort(const std::string& device, std::strin
 std::unique_ptr<ByteSource> openStandardInput() { return std::make_unique<DescriptorSource>(STDIN_FILENO, false); }
 
 bool standardOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+bool fileIdentity(const std::string& path, FileIdentity* identity) {
+  struct statx look {};
+  if (statx(AT_FDCWD, path.c_str(), 0, STATX_INO | STATX_BTIME, &look) != 0) return false;
+  identity->device = (uint64_t{look.stx_dev_major} << 32) | look.stx_dev_minor;
+  identity->index = look.stx_ino;
+  identity->bornNanoseconds =
+      (look.stx_mask & STATX_BTIME) ? look.stx_btime.tv_sec * int64_t{1000000000} + look.stx_btime.tv_nsec : 0;
+  return true;
+}
+
+std::string terminalEncoding() {
+  std::setlocale(LC_CTYPE, "");
+  return nl_langinfo(CODESET);
+}
+
+namespace {
+
+class IconvRecoder : public Recoder {
+ public:
+  explicit IconvRecoder(iconv_t converter) : converter_(converter) {}
+  ~IconvRecoder() override { iconv_close(converter_); }
+  void fromUtf8(std::string_view text, std::string* out) override {
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size();
+    char buffer[4096];
+    while (inLeft > 0) {
+      char* next = buffer;
+      size_t room = sizeof buffer;
+      const size_t done = iconv(converter_, &in, &inLeft, &next, &room);
+      out->append(buffer, static_cast<size_t>(next - buffer));
+      if (done != static_cast<size_t>(-1) || errno == E2BIG) continue;
+      // A character the encoding lacks even approximately: "?", and on
+      // after the whole UTF-8 sequence.
+      out->push_back('?');
+      do {
+        ++in;
+        --inLeft;
+      } while (inLeft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80);
+    }
+  }
+
+ private:
+  iconv_t converter_;
+};
+
+}  // namespace
+
+std::unique_ptr<Recoder> openRecoder(const std::string& encoding) {
+  const iconv_t converter = iconv_open((encoding + "//TRANSLIT").c_str(), "UTF-8");
+  if (converter == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  return std::make_unique<IconvRecoder>(converter);
+}
