@@ -3,7 +3,7 @@
 // inside the Wine process. The row runs when TROVEX_WINE_BENCH names that
 // program (with WINEPREFIX set to the Windows build's prefix):
 //
-//   WINEPREFIX=$PWD/build/windows/wineprefix \
+//   export WINEPREFIX=$PWD/build/windows/wineprefix
 //   TROVEX_WINE_BENCH=build/windows/bin/trovex_wine_bench.exe build/native/bin/trovex_bench
 #include <cstdio>
 #include <cstdlib>

@@ -68,12 +68,13 @@ if(NOT WIN32)
   # The archive holds the shipped objects themselves, so that its link
   # interface names only what a consumer links beside it: the thread library
   # and, for a consumer linked as C (whose linker adds no C++ runtime), the
-  # C++ runtime, as trovex.pc does.
+  # C++ runtime, as trovex.pc does; the maths library the float conversion
+  # calls where the compiler does not inline it.
   add_library(trovex_static STATIC $<TARGET_OBJECTS:trovex_core> $<TARGET_OBJECTS:trovex_emulation>)
   set_target_properties(trovex_static PROPERTIES OUTPUT_NAME trovex)
   target_include_directories(trovex_static PUBLIC
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:include>)
-  target_link_libraries(trovex_static PUBLIC pthread $<$<LINK_LANGUAGE:C>:stdc++>)
+  target_link_libraries(trovex_static PUBLIC pthread m $<$<LINK_LANGUAGE:C>:stdc++>)
   list(APPEND TROVEX_INSTALL_TARGETS trovex_static)
 endif()
 
