@@ -62,7 +62,7 @@ void printTable(const std::vector<Row>& rows) {
     std::printf("%-68s %12.1f %12.1f %7.2f %8s %s\n", row.goal->title.c_str(), row.oursTime, row.peerTime, row.ratio,
                 goalText(*row.goal).c_str(), row.goal->limit == 0 ? "" : row.met ? "yes" : "NO");
   std::printf("Ratios are ours / peer: of CPU time per iteration, of real time where the peer is another\n"
-              "process, of throughput for the thread rows (marked), of the CPU times the Windows program\n"
+              "process, of throughput for the thread rows (marked), of the times the Windows program\n"
               "measured under Wine for the Wine row.\n");
 }
 
@@ -71,7 +71,7 @@ const char* measureText(RatioKind kind) {
     case RatioKind::Time: return "cpu time, ours/peer";
     case RatioKind::Wall: return "real time, ours/peer";
     case RatioKind::Throughput: return "throughput, ours/peer";
-    case RatioKind::Reported: return "cpu time under Wine, ours/peer";
+    case RatioKind::Reported: return "time under Wine, ours/peer";
   }
   return "";
 }

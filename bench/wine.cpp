@@ -1,6 +1,6 @@
 // The real DLL under Wine: the Windows build's trovex_wine_bench.exe times a
-// keep-open message against msvcrt's fprintf of the same line, in CPU time
-// inside the Wine process. The row runs when TROVEX_WINE_BENCH names that
+// keep-open message against msvcrt's fprintf of the same line, timed inside
+// the Wine process. The row runs when TROVEX_WINE_BENCH names that
 // program (with WINEPREFIX set to the Windows build's prefix):
 //
 //   export WINEPREFIX=$PWD/build/windows/wineprefix
@@ -15,7 +15,7 @@ namespace {
 
 struct WineTimes {
   bool measured;
-  double oursNs, peerNs;  // CPU time per line
+  double oursNs, peerNs;  // time per line
 };
 
 // Runs the Windows program once per process; later calls reuse its figures.
