@@ -1,6 +1,8 @@
 // The handle-slot table and its lock.
 #include "fileio/slots.h"
 
+#include "fileio/hold.h"
+
 namespace {
 
 HANDLE handleSlots[SlotCount];  // null: free
@@ -16,14 +18,6 @@ const HANDLE ReservedSlot = INVALID_HANDLE_VALUE;
 // never across a system call.
 CRITICAL_SECTION slotLock;
 
-class SlotLock {
- public:
-  SlotLock() { EnterCriticalSection(&slotLock); }
-  ~SlotLock() { LeaveCriticalSection(&slotLock); }
-  SlotLock(const SlotLock&) = delete;
-  SlotLock& operator=(const SlotLock&) = delete;
-};
-
 }  // namespace
 
 void initSlotTable() { InitializeCriticalSection(&slotLock); }
@@ -32,7 +26,7 @@ void shutDownSlotTable() { DeleteCriticalSection(&slotLock); }
 HANDLE slotHandle(int slot) { return slot >= 0 && slot < SlotCount ? handleSlots[slot] : nullptr; }
 
 void setStandardSlots(HANDLE input, HANDLE output, HANDLE error) {
-  SlotLock hold;
+  SectionHold hold(&slotLock);
   handleSlots[0] = input;
   handleSlots[1] = output;
   handleSlots[2] = error;
@@ -41,7 +35,7 @@ void setStandardSlots(HANDLE input, HANDLE output, HANDLE error) {
 int openSlot(const char* name, const SlotOpen& open) {
   int slot = -1;
   {
-    SlotLock hold;
+    SectionHold hold(&slotLock);
     for (int i = StandardSlots; i < SlotCount && slot < 0; ++i)
       if (!handleSlots[i]) {
         handleSlots[i] = ReservedSlot;
@@ -59,7 +53,7 @@ int openSlot(const char* name, const SlotOpen& open) {
   HANDLE handle = CreateFileA(name, open.access, open.shareMode, &security, open.disposition, open.attributes, nullptr);
   if (handle == INVALID_HANDLE_VALUE) handle = nullptr;
   if (!handle) recordLastError();
-  SlotLock hold;
+  SectionHold hold(&slotLock);
   handleSlots[slot] = handle;
   return handle ? slot : -1;
 }
@@ -67,6 +61,6 @@ int openSlot(const char* name, const SlotOpen& open) {
 void releaseSlot(int slot) {
   if (slot < StandardSlots || slot >= SlotCount) return;
   if (!CloseHandle(handleSlots[slot])) recordLastError();
-  SlotLock hold;
+  SectionHold hold(&slotLock);
   handleSlots[slot] = nullptr;
 }

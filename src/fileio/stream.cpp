@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "common/contract.h"
+#include "fileio/hold.h"
 #include "fileio/slots.h"
 #include "fileio/stream.h"
 
@@ -25,31 +26,6 @@ Stream listHead;  // fixed head entry of the open-stream list; only `next` is us
 // unload. It is held only to link, unlink or pick streams, never while a
 // stream is written.
 CRITICAL_SECTION listLock;
-
-class ListLock {
- public:
-  ListLock() { EnterCriticalSection(&listLock); }
-  ~ListLock() { LeaveCriticalSection(&listLock); }
-  ListLock(const ListLock&) = delete;
-  ListLock& operator=(const ListLock&) = delete;
-};
-
-// Holds a line-buffered stream's use lock for one operation of its owner;
-// nothing for a fully buffered stream, which only its owner touches.
-class StreamUse {
- public:
-  explicit StreamUse(Stream* stream) : lock_(stream->useLock) {
-    if (lock_) EnterCriticalSection(lock_);
-  }
-  ~StreamUse() {
-    if (lock_) LeaveCriticalSection(lock_);
-  }
-  StreamUse(const StreamUse&) = delete;
-  StreamUse& operator=(const StreamUse&) = delete;
-
- private:
-  CRITICAL_SECTION* lock_;
-};
 
 // The contract of every buffer access: `count` bytes from cur lie inside
 // the buffer (with count 0: cur is inside or at its end).
@@ -168,7 +144,7 @@ DWORD readBlock(Stream* stream, void* data, uint32_t size) {
 void flushLineBufferedStreams() {
   Stream* taken = nullptr;
   {
-    ListLock hold;
+    SectionHold hold(&listLock);
     for (Stream* stream = listHead.next; stream; stream = stream->next)
       if (stream->useLock && TryEnterCriticalSection(stream->useLock)) {
         stream->flushNext = taken;
@@ -213,14 +189,14 @@ inline uint32_t wholeElements(uint32_t bytes, uint32_t size) { return size == 1 
 }  // namespace
 
 int flushStream(Stream* stream) {
-  StreamUse use(stream);
+  SectionHold use(stream->useLock);
   return flushBuffer(stream);
 }
 
 uint32_t writeStream(const void* data, uint32_t size, uint32_t count, Stream* stream) {
   const uint32_t total = size * count;
   if (total == 0) return 0;
-  StreamUse use(stream);
+  SectionHold use(stream->useLock);
   const uint8_t* next = static_cast<const uint8_t*>(data);
   uint32_t remaining = total;
   while (remaining > 0) {
@@ -255,7 +231,7 @@ uint32_t writeStream(const void* data, uint32_t size, uint32_t count, Stream* st
 uint32_t readStream(void* data, uint32_t size, uint32_t count, Stream* stream) {
   const uint32_t total = size * count;
   if (total == 0) return 0;
-  StreamUse use(stream);
+  SectionHold use(stream->useLock);
   uint8_t* next = static_cast<uint8_t*>(data);
   uint32_t remaining = total;
   while (remaining > 0) {
@@ -296,7 +272,7 @@ void linkStream(Stream* stream) {
     InitializeCriticalSection(&stream->useLockStorage);
     stream->useLock = &stream->useLockStorage;
   }
-  ListLock hold;
+  SectionHold hold(&listLock);
   stream->prev = &listHead;
   stream->next = listHead.next;
   if (listHead.next) listHead.next->prev = stream;
@@ -306,7 +282,7 @@ void linkStream(Stream* stream) {
 int unlinkStream(Stream* stream) {
   const int flushed = flushStream(stream);
   {
-    ListLock hold;
+    SectionHold hold(&listLock);
     stream->prev->next = stream->next;
     if (stream->next) stream->next->prev = stream->prev;
     stream->next = stream->prev = nullptr;
