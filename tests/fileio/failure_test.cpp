@@ -179,11 +179,6 @@ TEST_F(Failure, ABrokenContractStopsTheProcess) {
        [&] { stream->cur = stream->buffer + stream->bufferSize, stream->writeAvail = 3, writeStream("abc", 1, 3, stream); }},
       {"input counted past the buffer's end",
        [&] { stream->cur = stream->buffer + stream->bufferSize, stream->readAvail = 1, readStream(text, 1, 1, stream); }},
-      {"an empty piece array", [&] {
-         ChunkCollector chunks{text, 0, 0, nullptr};
-         FormatSink sink;
-         beginChunkedRun(&sink, "x", nullptr, &chunks);
-       }},
       {"a fill beyond the piece array", [&] {
          ChunkCollector chunks{text, sizeof text, sizeof text + 1, nullptr};
          FormatSink sink;
