@@ -13,6 +13,9 @@ function(trovex_object_library name)
   add_library(${name} OBJECT ${ARGN})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR}/src)
   target_compile_definitions(${name} PUBLIC TROVEX_BUILDING)
+  if(TROVEX_CONTRACTS)
+    target_compile_definitions(${name} PUBLIC TROVEX_CONTRACTS)
+  endif()
   set_target_properties(${name} PROPERTIES
     POSITION_INDEPENDENT_CODE ON
     CXX_VISIBILITY_PRESET hidden

@@ -7,6 +7,8 @@
 #include <cstdarg>
 #include <cstdint>
 
+#include "platform/win32.h"
+
 // ---- Streams ----
 
 // State bits of Stream::flags.
@@ -28,7 +30,9 @@ constexpr int StandardSlots = 3;             // slots 0 to 2: standard input, ou
 constexpr int SlotCount = 256;               // slots 3 to 255 hold files opened by name
 
 // A buffered stream over one handle slot, from the process heap. Its owner
-// uses it from one thread at a time.
+// uses it from one thread at a time. A line-buffered stream may also be
+// flushed by another thread that reads from a console (output before input):
+// both take its use lock, which fully buffered streams neither have nor need.
 struct Stream {
   Stream* next;         // open-stream list: the following entry, or null
   Stream* prev;         // open-stream list: the preceding entry or the list head
@@ -40,6 +44,9 @@ struct Stream {
   uint8_t* buffer;      // start of the buffer
   uint32_t bufferSize;  // StreamBufferSize
   int32_t lineLimit;    // while writing: 0 fully buffered, -bufferSize line-buffered; else 0
+  CRITICAL_SECTION* useLock;  // line-buffered: &useLockStorage, set at open; fully buffered: null
+  Stream* flushNext;          // while a flush before a console read holds useLock: its next stream
+  CRITICAL_SECTION useLockStorage;
 };
 
 // Opens the file `name` with a mode string: "r", "w" or "a", then optionally
@@ -76,8 +83,8 @@ uint16_t printStream(Stream* stream, const char* format, ...);
 // falls short.
 int32_t copyStream(Stream* source, Stream* destination);
 
-// Sets up the layer's lock; the library's start-up calls it before any other
-// file operation, and shutDownFileLayer deletes the lock after the last one.
+// Sets up the layer's locks; the library's start-up calls it before any other
+// file operation, and shutDownFileLayer deletes them after the last one.
 void initFileLayer();
 void shutDownFileLayer();
 

@@ -1,6 +1,7 @@
 // Opening and closing streams: mode strings, the stream record and its
 // buffer, and linking into the open-stream list.
 #include "fileio/slots.h"
+#include "fileio/stream.h"
 
 namespace {
 
@@ -119,10 +120,9 @@ Stream* openStandardStream(int slot, const char* mode) {
 }
 
 int closeStream(Stream* stream) {
-  const int flushed = flushStream(stream);
   // Out of the list first, so that no other thread's flush of line-buffered
   // streams meets it half released.
-  unlinkStream(stream);
+  const int flushed = unlinkStream(stream);
   releaseSlot(stream->slot);
   HANDLE heap = GetProcessHeap();
   if (stream->flags & OwnsBuffer) HeapFree(heap, 0, stream->buffer);

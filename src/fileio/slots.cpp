@@ -1,5 +1,7 @@
-// The handle-slot table, the open-stream list and their lock.
+// The handle-slot table and its lock.
 #include "fileio/slots.h"
+
+#include "fileio/hold.h"
 
 namespace {
 
@@ -10,30 +12,21 @@ HANDLE handleSlots[SlotCount];  // null: free
 // stored, so it cannot be mistaken for a handle.
 const HANDLE ReservedSlot = INVALID_HANDLE_VALUE;
 
-Stream listHead;  // fixed head entry of the open-stream list; only `next` is used
-
-// The lock over the slot table and the open-stream list, set up at library
-// load and deleted at unload (a function-local static would need a guarded
-// initialisation, which costs the DLL a handle per load).
-CRITICAL_SECTION layerLock;
-
-class LayerLock {
- public:
-  LayerLock() { EnterCriticalSection(&layerLock); }
-  ~LayerLock() { LeaveCriticalSection(&layerLock); }
-  LayerLock(const LayerLock&) = delete;
-  LayerLock& operator=(const LayerLock&) = delete;
-};
+// The lock over the slot table, set up at library load and deleted at
+// unload (a function-local static would need a guarded initialisation, which
+// costs the DLL a handle per load). It is held only to read or change slots,
+// never across a system call.
+CRITICAL_SECTION slotLock;
 
 }  // namespace
 
-void initFileLayer() { InitializeCriticalSection(&layerLock); }
-void shutDownFileLayer() { DeleteCriticalSection(&layerLock); }
+void initSlotTable() { InitializeCriticalSection(&slotLock); }
+void shutDownSlotTable() { DeleteCriticalSection(&slotLock); }
 
 HANDLE slotHandle(int slot) { return slot >= 0 && slot < SlotCount ? handleSlots[slot] : nullptr; }
 
 void setStandardSlots(HANDLE input, HANDLE output, HANDLE error) {
-  LayerLock hold;
+  SectionHold hold(&slotLock);
   handleSlots[0] = input;
   handleSlots[1] = output;
   handleSlots[2] = error;
@@ -42,7 +35,7 @@ void setStandardSlots(HANDLE input, HANDLE output, HANDLE error) {
 int openSlot(const char* name, const SlotOpen& open) {
   int slot = -1;
   {
-    LayerLock hold;
+    SectionHold hold(&slotLock);
     for (int i = StandardSlots; i < SlotCount && slot < 0; ++i)
       if (!handleSlots[i]) {
         handleSlots[i] = ReservedSlot;
@@ -60,7 +53,7 @@ int openSlot(const char* name, const SlotOpen& open) {
   HANDLE handle = CreateFileA(name, open.access, open.shareMode, &security, open.disposition, open.attributes, nullptr);
   if (handle == INVALID_HANDLE_VALUE) handle = nullptr;
   if (!handle) recordLastError();
-  LayerLock hold;
+  SectionHold hold(&slotLock);
   handleSlots[slot] = handle;
   return handle ? slot : -1;
 }
@@ -68,27 +61,6 @@ int openSlot(const char* name, const SlotOpen& open) {
 void releaseSlot(int slot) {
   if (slot < StandardSlots || slot >= SlotCount) return;
   if (!CloseHandle(handleSlots[slot])) recordLastError();
-  LayerLock hold;
+  SectionHold hold(&slotLock);
   handleSlots[slot] = nullptr;
-}
-
-void linkStream(Stream* stream) {
-  LayerLock hold;
-  stream->prev = &listHead;
-  stream->next = listHead.next;
-  if (listHead.next) listHead.next->prev = stream;
-  listHead.next = stream;
-}
-
-void unlinkStream(Stream* stream) {
-  LayerLock hold;
-  stream->prev->next = stream->next;
-  if (stream->next) stream->next->prev = stream->prev;
-  stream->next = stream->prev = nullptr;
-}
-
-void flushLineBufferedStreams() {
-  LayerLock hold;
-  for (Stream* stream = listHead.next; stream; stream = stream->next)
-    if ((stream->flags & LineBuffered) && (stream->flags & Writing)) flushStream(stream);
 }

@@ -1,6 +1,6 @@
-// Inside the file layer: the handle-slot table, the open-stream list and the
-// lock that guards both, since streams may be opened and closed on several
-// threads at once (a host thread copying the protocol file while others emit).
+// Inside the file layer: the handle-slot table and its lock, since files may
+// be opened and closed on several threads at once (a host thread copying the
+// protocol file while others emit). Streams refer to their files by slot.
 #pragma once
 
 #include "fileio/fileio.h"
@@ -13,6 +13,10 @@ struct SlotOpen {
   DWORD disposition;  // CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS
   DWORD attributes;   // attributes passed for a new file
 };
+
+// Sets up and deletes the table's lock, at library load and unload.
+void initSlotTable();
+void shutDownSlotTable();
 
 // The handle in a slot, or null for a free one. A stream reads its own slot,
 // which nobody else writes while the stream is open.
@@ -28,11 +32,3 @@ int openSlot(const char* name, const SlotOpen& open);
 // Closes the handle of a named slot and frees the slot; standard slots are
 // left alone. A failed close is recorded in the error state.
 void releaseSlot(int slot);
-
-// Links a stream in at the front of the open-stream list, or unlinks it.
-void linkStream(Stream* stream);
-void unlinkStream(Stream* stream);
-
-// Flushes every open stream that is line-buffered and holds output, so that
-// console output is written before console input is read.
-void flushLineBufferedStreams();

@@ -1,5 +1,7 @@
-// The three standard streams over the process's standard handles.
+// What the library's load and unload set up and tear down: the layer's
+// locks, and the three standard streams over the process's standard handles.
 #include "fileio/slots.h"
+#include "fileio/stream.h"
 
 namespace {
 Stream* standardStreams[StandardSlots];  // input, output, error; null while not open
@@ -9,6 +11,16 @@ HANDLE standardHandle(DWORD which) {
   return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
 }
 }  // namespace
+
+void initFileLayer() {
+  initSlotTable();
+  initStreamList();
+}
+
+void shutDownFileLayer() {
+  shutDownStreamList();
+  shutDownSlotTable();
+}
 
 int openStandardStreams() {
   closeStandardStreams();

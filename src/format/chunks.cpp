@@ -2,6 +2,7 @@
 // on in pieces (the host's callback, formatted printing into a stream).
 #include <cstring>
 
+#include "common/contract.h"
 #include "format/format.h"
 
 namespace {
@@ -12,6 +13,7 @@ void collectChar(FormatSink* sink) {
     chunks->passOn(chunks);
     chunks->fill = 0;
   }
+  TROVEX_ASSERT(chunks->fill < chunks->size);
   chunks->text[chunks->fill++] = sink->ch;
 }
 
@@ -23,6 +25,7 @@ void collectRun(FormatSink* sink, const char* text, unsigned count) {
       chunks->passOn(chunks);
       chunks->fill = 0;
     }
+    TROVEX_ASSERT(chunks->fill < chunks->size);
     const unsigned room = chunks->size - chunks->fill;
     const unsigned n = count < room ? count : room;
     std::memcpy(chunks->text + chunks->fill, text, n);
@@ -35,6 +38,9 @@ void collectRun(FormatSink* sink, const char* text, unsigned count) {
 }  // namespace
 
 void beginChunkedRun(FormatSink* sink, const char* format, va_list* args, ChunkCollector* chunks) {
+  // An empty array could never take a character; a fill beyond it would be
+  // written past its end.
+  TROVEX_ASSERT(chunks->text && chunks->size > 0 && chunks->fill <= chunks->size);
   beginFormatRun(sink, format, args, collectChar, chunks);
   sink->putRun = collectRun;
   sink->window = chunks;

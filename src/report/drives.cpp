@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/contract.h"
 #include "report/sections.h"
 
 namespace {
@@ -68,6 +69,17 @@ bool queryVolume(DriveEntry* entry) {
   return true;
 }
 
+// The copy step of a query, and the whole of a quick one.
+void copyDrive(const DriveEntry& entry, DriveInfo* info) {
+  std::memcpy(info->rootName, entry.rootName, sizeof info->rootName);
+  std::memcpy(info->volumeLabel, entry.volumeLabel, sizeof info->volumeLabel);
+  std::memcpy(info->deviceName, entry.deviceName, sizeof info->deviceName);
+  std::memcpy(info->fileSystem, entry.fileSystem, sizeof info->fileSystem);
+  info->typeBits = entry.typeBits;
+  info->freeBytes = entry.freeBytes;
+  info->totalBytes = entry.totalBytes;
+}
+
 }  // namespace
 
 DriveList* createDriveList() {
@@ -90,18 +102,22 @@ int scanDrives(DriveList* list, uint32_t typeMask) {
   if (length == 0 || length >= RootListSize) return 1;  // none, or a list that did not fit
   for (const char* root = roots; *root; root += std::strlen(root) + 1) {
     const uint32_t bit = typeBit(GetDriveTypeA(root));
-    if (!(bit & typeMask)) continue;
-    DriveEntry* entry = static_cast<DriveEntry*>(poolAlloc(list->pool, sizeof(DriveEntry), true));
-    if (!entry) continue;
-    // At most "C:\", the entry being zeroed keeps the NUL.
-    std::memcpy(entry->rootName, root, std::min<size_t>(std::strlen(root), RootNameSize - 1));
-    entry->typeBits = bit;
-    entry->previous = list->last;
-    if (list->last) list->last->next = entry;
-    else list->first = entry;
-    list->last = entry;
+    if (bit & typeMask) appendDrive(list, root, bit);
   }
   return 1;
+}
+
+DriveEntry* appendDrive(DriveList* list, const char* root, uint32_t typeBit) {
+  DriveEntry* entry = static_cast<DriveEntry*>(poolAlloc(list->pool, sizeof(DriveEntry), true));
+  if (!entry) return nullptr;
+  // At most "C:\", the entry being zeroed keeps the NUL.
+  std::memcpy(entry->rootName, root, std::min<size_t>(std::strlen(root), RootNameSize - 1));
+  entry->typeBits = typeBit;
+  entry->previous = list->last;
+  if (list->last) list->last->next = entry;
+  else list->first = entry;
+  list->last = entry;
+  return entry;
 }
 
 DriveEntry* nextDrive(DriveList* list, DriveEntry* previous, DriveInfo* info, bool quick) {
@@ -112,13 +128,7 @@ DriveEntry* nextDrive(DriveList* list, DriveEntry* previous, DriveInfo* info, bo
 
 int queryDrive(DriveList*, DriveEntry* entry, DriveInfo* info, bool quick) {
   if (!quick && !queryVolume(entry)) return 0;
-  std::memcpy(info->rootName, entry->rootName, sizeof info->rootName);
-  std::memcpy(info->volumeLabel, entry->volumeLabel, sizeof info->volumeLabel);
-  std::memcpy(info->deviceName, entry->deviceName, sizeof info->deviceName);
-  std::memcpy(info->fileSystem, entry->fileSystem, sizeof info->fileSystem);
-  info->typeBits = entry->typeBits;
-  info->freeBytes = entry->freeBytes;
-  info->totalBytes = entry->totalBytes;
+  copyDrive(*entry, info);
   return 1;
 }
 
@@ -126,25 +136,31 @@ void deleteDriveList(DriveList* list) {
   if (list) deletePool(list->pool);  // the list itself lives in the pool
 }
 
+DriveList* gatherDrives() {
+  DriveList* list = createDriveList();
+  if (!list) return nullptr;
+  scanDrives(list, AllDriveTypes);
+  // A volume that cannot be asked keeps its zeroed entry: empty texts, no bytes.
+  for (DriveEntry* entry = list->first; entry; entry = entry->next)
+    if (!(entry->typeBits & (DriveRemovable | DriveCdRom))) queryVolume(entry);
+  return list;
+}
+
 void printDriveLine(const ReportSink* sink, const DriveInfo& drive) {
+  TROVEX_ASSERT(terminatedInside(drive.rootName) && terminatedInside(drive.deviceName) &&
+                terminatedInside(drive.volumeLabel) && terminatedInside(drive.fileSystem));
   reportPrint(sink, DriveLineFormat, drive.rootName, drive.deviceName, drive.volumeLabel, drive.fileSystem);
   for (const auto& type : TypeWords)
     if (drive.typeBits & type.bit) reportPrint(sink, type.word);
   reportPrint(sink, DriveSizesFormat, static_cast<long long>(drive.freeBytes), static_cast<long long>(drive.totalBytes));
 }
 
-void listDrives(const ReportSink* sink) {
-  DriveList* list = createDriveList();
+void printDrives(const ReportSink* sink, const DriveList* list) {
   if (!list) return;
   reportPrint(sink, DrivesHeading);
-  scanDrives(list, AllDriveTypes);
   DriveInfo info;
-  std::memset(&info, 0, sizeof info);
-  for (DriveEntry* entry = nextDrive(list, nullptr, &info, true); entry; entry = nextDrive(list, entry, &info, true)) {
-    // Removable and CD-ROM drives are never asked: that could spin up a
-    // drive or wait for a disc.
-    if (!(info.typeBits & (DriveRemovable | DriveCdRom))) queryDrive(list, entry, &info, false);
+  for (const DriveEntry* entry = list->first; entry; entry = entry->next) {
+    copyDrive(*entry, &info);
     printDriveLine(sink, info);
   }
-  deleteDriveList(list);
 }

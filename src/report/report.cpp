@@ -1,4 +1,5 @@
-// The system report in its order, emitted through the output context.
+// The system report in its order: records gathered from the platform,
+// rendered to the sink, emitted through the output context.
 #include "report/report.h"
 
 #include "dispatch/emit.h"
@@ -13,27 +14,26 @@ void emitToContext(void* state, bool keepOpen, const char* format, va_list* args
   emitMessage(static_cast<OutputContext*>(state), nullptr, nullptr, format, args, keepOpen);
 }
 
-void emitPiece(const ReportSink* sink, bool keepOpen, const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  sink->emit(sink->state, keepOpen, format, &copy);
-  va_end(copy);
-}
-
 }  // namespace
 
-void reportPrint(const ReportSink* sink, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  emitPiece(sink, true, format, args);
-  va_end(args);
+void gatherDetails(SystemDetails* details, FeatureProbe* probe) {
+  gatherVersion(&details->version);
+  gatherSystemInfo(&details->system);
+  details->features = probe ? probeCpuFeatures(probe) : probeCpuFeatures();
+  details->language = GetUserDefaultLangID();
+  details->drives = gatherDrives();
 }
 
-void reportPrintAndClose(const ReportSink* sink, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  emitPiece(sink, false, format, args);
-  va_end(args);
+void printDetails(const ReportSink* sink, const SystemDetails& details) {
+  printVersionLines(sink, details.version);
+  printProcessorLines(sink, details.system, details.features);
+  printLanguageLine(sink, details.language);
+  printDrives(sink, details.drives);
+}
+
+void releaseDetails(SystemDetails* details) {
+  deleteDriveList(details->drives);
+  details->drives = nullptr;
 }
 
 void printSystemReport(const ReportSink* sink, std::atomic_flag* detailsShown, FeatureProbe* probe) {
@@ -43,14 +43,10 @@ void printSystemReport(const ReportSink* sink, std::atomic_flag* detailsShown, F
   printMemoryTable(sink, memory);
   if (detailsShown->test_and_set()) return;
 
-  OSVERSIONINFOA version;
-  gatherVersion(&version);
-  printVersionLines(sink, version);
-  SYSTEM_INFO system;
-  gatherSystemInfo(&system);
-  printProcessorLines(sink, system, probe ? probeCpuFeatures(probe) : probeCpuFeatures());
-  printLanguageLine(sink, GetUserDefaultLangID());
-  listDrives(sink);
+  SystemDetails details;
+  gatherDetails(&details, probe);
+  printDetails(sink, details);
+  releaseDetails(&details);
 }
 
 void printSystemInfo(OutputContext* context) {

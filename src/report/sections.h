@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/win32.h"
 #include "report/pool.h"
@@ -20,6 +22,13 @@ struct ReportSink {
 // One piece, leaving the protocol file open (or closing it after the text).
 void reportPrint(const ReportSink* sink, const char* format, ...);
 void reportPrintAndClose(const ReportSink* sink, const char* format, ...);
+
+// True when a text field's terminator lies inside it: what every renderer
+// relies on before it prints the field.
+template <size_t Size>
+bool terminatedInside(const char (&field)[Size]) {
+  return std::memchr(field, '\0', Size) != nullptr;
+}
 
 // ---- memory
 
@@ -109,6 +118,9 @@ struct DriveList {
 
 // An empty list, or null when memory runs out.
 DriveList* createDriveList();
+// A new entry at the tail of the list, zeroed but for its type bit and its
+// root (at most 3 characters of it); null when memory runs out.
+DriveEntry* appendDrive(DriveList* list, const char* root, uint32_t typeBit);
 // Appends an entry for every drive whose type bit is in typeMask; a drive
 // for which there is no memory is left out. Returns 1.
 int scanDrives(DriveList* list, uint32_t typeMask);
@@ -122,9 +134,32 @@ DriveEntry* nextDrive(DriveList* list, DriveEntry* previous, DriveInfo* info, bo
 int queryDrive(DriveList* list, DriveEntry* entry, DriveInfo* info, bool quick);
 void deleteDriveList(DriveList* list);
 
+// Every drive of every kind, in the platform's order; the volumes of fixed,
+// network and RAM drives asked for their sizes and names. Removable and
+// CD-ROM drives are never asked: that could spin up a drive or wait for a
+// disc. Null when there is no memory for the list.
+DriveList* gatherDrives();
 void printDriveLine(const ReportSink* sink, const DriveInfo& drive);
-// The drive section: heading and a line per drive; nothing without memory.
-void listDrives(const ReportSink* sink);
+// The drive section: heading and a line per drive; nothing for a null list.
+void printDrives(const ReportSink* sink, const DriveList* list);
+
+// ---- the details of the first report
+
+// What the first report of the process prints after the memory table.
+struct SystemDetails {
+  OSVERSIONINFOA version;
+  SYSTEM_INFO system;
+  uint32_t features;   // CpuFeature bits
+  LANGID language;     // the user's default language
+  DriveList* drives;   // null when there was no memory for the list
+};
+
+// Gathers every record of the details; a null probe is the process-wide
+// one. The drive list stays until releaseDetails.
+void gatherDetails(SystemDetails* details, FeatureProbe* probe);
+// Version, processor, language and drive sections, in this order.
+void printDetails(const ReportSink* sink, const SystemDetails& details);
+void releaseDetails(SystemDetails* details);
 
 // ---- the whole report
 

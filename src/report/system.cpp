@@ -2,6 +2,7 @@
 // records, and printed from records.
 #include <cstring>
 
+#include "common/contract.h"
 #include "report/sections.h"
 
 namespace {
@@ -118,6 +119,7 @@ void printVersionLines(const ReportSink* sink, const OSVERSIONINFOA& version) {
   const DWORD build = version.dwBuildNumber;
   const unsigned buildLow = build & 0xFFFF, buildHigh = build >> 16;
   const char* patch = version.szCSDVersion;
+  TROVEX_ASSERT(terminatedInside(version.szCSDVersion));
 
   if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
     reportPrint(sink, "%s-Version : %d,%d build %d\nPatch - %s\n", ntName(version.dwMajorVersion, version.dwMinorVersion),

@@ -3,9 +3,21 @@
 // stream at each newline.
 #include "scratch.h"
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 namespace {
 
-class Buffering : public ScratchTest {};
+class Buffering : public ScratchTest {
+ protected:
+  void TearDown() override {
+#if !defined(_WIN32)
+    sim::reset();
+#endif
+    ScratchTest::TearDown();
+  }
+};
 
 struct BlockCase {
   uint32_t size;          // bytes given to one writeStream on a fresh stream
@@ -126,6 +138,74 @@ TEST_F(Buffering, ConsoleStreamWritesAFullBufferWithoutNewline) {
   writeStream("\n", 1, 1, stream);
   EXPECT_EQ(stream->cur, stream->buffer);
   EXPECT_EQ(closeStream(stream), 0);
+}
+
+#if !defined(_WIN32)
+TEST_F(Buffering, AConsoleReadFirstWritesWhatOtherConsoleStreamsHold) {
+  sim::treatFilesAsCharDevices(true);  // files stand for consoles, so their bytes can be read back
+  const std::string prompt = path("prompt.txt"), input = path("input.txt");
+  writeWholeFile(input, "y");
+  Stream* out = openStream(prompt.c_str(), "w");
+  Stream* in = openStream(input.c_str(), "r");
+  ASSERT_TRUE(out && in);
+  writeStream("name? ", 1, 6, out);
+  EXPECT_EQ(readWholeFile(prompt), "");
+  char byte = 0;
+  EXPECT_EQ(readStream(&byte, 1, 1, in), 1u);
+  EXPECT_EQ(readWholeFile(prompt), "name? ");
+  EXPECT_FALSE(out->flags & Writing);
+  EXPECT_EQ(closeStream(in), 0);
+  EXPECT_EQ(closeStream(out), 0);
+}
+#endif
+
+// Console reads on some threads flush the console streams that other threads
+// write and close at the same time; natively the consoles are files whose
+// every byte is counted.
+TEST_F(Buffering, ConsoleReadsFlushOtherThreadsStreamsWhileTheyWriteAndClose) {
+  constexpr int Writers = 3, Readers = 2, Rounds = 200;
+#if defined(_WIN32)
+  const auto writerName = [](int) { return std::string(CharDevice); };
+  const std::string input = CharDevice;
+  const char* mode = "w";
+#else
+  sim::treatFilesAsCharDevices(true);
+  const auto writerName = [this](int t) { return path("writer" + std::to_string(t) + ".txt"); };
+  const std::string input = path("input.txt");
+  writeWholeFile(input, "y");
+  const char* mode = "a";
+#endif
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < Writers; ++t)
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < Rounds; round += 10) {
+        Stream* stream = openStream(writerName(t).c_str(), mode);
+        for (int i = round; stream && i < round + 10; ++i) {
+          const std::string piece = std::to_string(t) + ":" + std::to_string(i) + (i % 7 == 6 ? "\n" : " ");
+          failures += writeStream(piece.data(), 1, piece.size(), stream) != piece.size();
+        }
+        failures += !stream || closeStream(stream) != 0;
+      }
+    });
+  for (int t = 0; t < Readers; ++t)
+    threads.emplace_back([&] {
+      for (int round = 0; round < Rounds; ++round) {
+        Stream* stream = openStream(input.c_str(), "r");
+        char byte;
+        if (stream) readStream(&byte, 1, 1, stream);
+        failures += !stream || closeStream(stream) != 0;
+      }
+    });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+#if !defined(_WIN32)
+  for (int t = 0; t < Writers; ++t) {
+    std::string expected;
+    for (int i = 0; i < Rounds; ++i) expected += std::to_string(t) + ":" + std::to_string(i) + (i % 7 == 6 ? "\n" : " ");
+    EXPECT_EQ(readWholeFile(writerName(t)), expected) << t;
+  }
+#endif
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 // any leak. The emulation's controls exist natively only.
 #include "scratch.h"
 
+#include <functional>
+
+#include "format/format.h"
+
 namespace {
 
 TEST(ErrorState, RecordSystemErrorMapsWindowsCodes) {
@@ -159,6 +163,33 @@ TEST_F(Failure, AFailedOpenFreesEverythingAndNamesTheCause) {
   }
   EXPECT_EQ(deleteFile(name.c_str()), 0);  // no handle was left open on it
 }
+#if defined(TROVEX_CONTRACTS)
+// The checked builds stop at a broken contract rather than touch memory
+// outside a buffer.
+TEST_F(Failure, ABrokenContractStopsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  Stream* stream = openStream(path("contract.txt").c_str(), "w+");
+  ASSERT_NE(stream, nullptr);
+  char text[4];
+  const struct {
+    const char* what;
+    std::function<void()> run;
+  } rows[] = {
+      {"room counted past the buffer's end",
+       [&] { stream->cur = stream->buffer + stream->bufferSize, stream->writeAvail = 3, writeStream("abc", 1, 3, stream); }},
+      {"input counted past the buffer's end",
+       [&] { stream->cur = stream->buffer + stream->bufferSize, stream->readAvail = 1, readStream(text, 1, 1, stream); }},
+      {"a fill beyond the piece array", [&] {
+         ChunkCollector chunks{text, sizeof text, sizeof text + 1, nullptr};
+         FormatSink sink;
+         beginChunkedRun(&sink, "x", nullptr, &chunks);
+       }},
+  };
+  for (const auto& row : rows) EXPECT_DEATH(row.run(), "contract broken") << row.what;
+  EXPECT_EQ(closeStream(stream), 0);
+}
+#endif
+
 #endif
 
 }  // namespace

@@ -29,6 +29,13 @@ const char LineD[] = " D:\\ [] Label=\"\" FS= CDRom  Free=0 bytes Disk=0\n";
 const char LineF[] = " F:\\ [] Label=\"\" FS= Network  Free=0 bytes Disk=0\n";
 const char LineG[] = " G:\\ [\\\\Device\\\\Ram] Label=\"RAM\" FS=FAT Ramdisk  Free=512 bytes Disk=1.024\n";
 
+// The drive section as the report prints it.
+void listDrives(const ReportSink* sink) {
+  DriveList* list = gatherDrives();
+  printDrives(sink, list);
+  deleteDriveList(list);
+}
+
 class Listing : public testing::Test {
  protected:
   void SetUp() override { sim::setDrives(Drives, sizeof Drives / sizeof *Drives); }

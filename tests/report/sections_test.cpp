@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "collector.h"
 
@@ -187,5 +188,51 @@ TEST(DriveLine, FieldsEscapesCutsAndTypeWords) {
     EXPECT_EQ(out.texts(), row.pieces) << row.info.rootName;
   }
 }
+
+TEST(Details, SectionsInTheirOrderFromRecordsOfTheTestsOwn) {
+  DriveList* drives = createDriveList();
+  ASSERT_NE(drives, nullptr);
+  DriveEntry* c = appendDrive(drives, "C:\\data", DriveFixed);  // the root is cut to "C:\"
+  ASSERT_NE(c, nullptr);
+  std::strcpy(c->deviceName, "\\Device\\HarddiskVolume1");
+  std::strcpy(c->volumeLabel, "System");
+  std::strcpy(c->fileSystem, "NTFS");
+  c->freeBytes = 512000;
+  c->totalBytes = 2560000;
+  const std::string head =
+      "WinXP-Version : 5,1 build 2600\nPatch - SP3\n"
+      "Architecture  : AMD64 [9] l=6, r=1\nPageSize      : 4096\nProcessors    : 2 [0x3]\nFeatures      : SSE\n"
+      "SysLanguage   : Prim=0x7 Sub=0x1\n";
+  const struct {
+    DriveList* drives;
+    std::string text;
+  } rows[] = {
+      {drives, head + "\n-Drives--------------------\n"
+                      " C:\\ [\\\\Device\\\\HarddiskVolume1] Label=\"System\" FS=NTFS Fixed  Free=512.000 bytes Disk=2.560.000\n"},
+      {nullptr, head},  // no memory for the list: no drive section, not even its heading
+  };
+  for (const auto& row : rows) {
+    const SystemDetails details{version(2, 5, 1, 2600, "SP3"), systemInfo(9, 0, 6, 1), FeatureSse, 0x407, row.drives};
+    ReportCollector out;
+    printDetails(&out.sink, details);
+    EXPECT_EQ(out.text(), row.text);
+    for (const ReportPiece& piece : out.pieces) EXPECT_TRUE(piece.keepOpen);
+  }
+  deleteDriveList(drives);
+}
+
+#if defined(TROVEX_CONTRACTS)
+TEST(Details, AFieldWithoutItsTerminatorStopsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  DriveInfo drive = driveInfo("C:\\", "", "", "", DriveFixed, 0, 0);
+  std::memset(drive.fileSystem, 'x', sizeof drive.fileSystem);
+  OSVERSIONINFOA record = version(2, 5, 1, 2600, "");
+  std::memset(record.szCSDVersion, 'x', sizeof record.szCSDVersion);
+  ReportCollector out;
+  const std::function<void()> rows[] = {[&] { printDriveLine(&out.sink, drive); },
+                                        [&] { printVersionLines(&out.sink, record); }};
+  for (const auto& run : rows) EXPECT_DEATH(run(), "contract broken");
+}
+#endif
 
 }  // namespace

@@ -294,6 +294,7 @@ DWORD WINAPI GetFileType(HANDLE handle) {
   struct stat status;
   if (object->kind == HandleKind::File) {
     status.st_mode = object->type;  // a file opened by name keeps its type
+    if (filesAsCharDevices) return FILE_TYPE_CHAR;
   } else if (fstat(object->fd, &status) != 0) {
     SetLastError(win32ErrorFromErrno(errno));
     return FILE_TYPE_UNKNOWN;

@@ -51,10 +51,13 @@ bool simFixedLocalTime(SYSTEMTIME* time);
 bool simShortWrite(DWORD size, DWORD* bytes, DWORD* error);
 // Bit 0 input, 1 output, 2 error: GetStdHandle gives null for that handle.
 extern unsigned nullStandardHandles;
+// GetFileType reports files opened by name as character devices.
+extern bool filesAsCharDevices;
 #else
 // The shipped emulation has no test controls: every call goes to the system.
 inline bool simShouldFail(const char*) { return false; }
 inline bool simFixedLocalTime(SYSTEMTIME*) { return false; }
 inline bool simShortWrite(DWORD, DWORD*, DWORD*) { return false; }
 constexpr unsigned nullStandardHandles = 0;
+constexpr bool filesAsCharDevices = false;
 #endif

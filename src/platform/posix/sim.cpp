@@ -52,6 +52,7 @@ CallCounter* findCounter(const char* name) {
 }  // namespace
 
 unsigned nullStandardHandles = 0;
+bool filesAsCharDevices = false;
 
 bool simShouldFail(const char* name) {
   if (armedCount.load(std::memory_order_relaxed) == 0) return false;
@@ -168,6 +169,8 @@ void nullStdHandle(DWORD which) {
   if (which == STD_ERROR_HANDLE) nullStandardHandles |= 4u;
 }
 
+void treatFilesAsCharDevices(bool on) { filesAsCharDevices = on; }
+
 void reset() {
   pthread_mutex_lock(&armedLock);
   for (ArmedFailure& entry : armed) entry.name = nullptr;
@@ -177,6 +180,7 @@ void reset() {
   armedCount.store(0);
   pthread_mutex_unlock(&armedLock);
   nullStandardHandles = 0;
+  filesAsCharDevices = false;
   resetSystem();
 }
 

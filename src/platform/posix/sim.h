@@ -29,6 +29,10 @@ void nullStdHandles(bool on);
 // Makes GetStdHandle return null for one standard handle (STD_*_HANDLE).
 void nullStdHandle(DWORD which);
 
+// Makes GetFileType report every file opened by name as a character device
+// (or not), so that a test can read what a line-buffered stream wrote.
+void treatFilesAsCharDevices(bool on);
+
 // Fixes the local time that GetLocalTime reports at *time; null lets the
 // running clock through again.
 void fixLocalTime(const SYSTEMTIME* time);

@@ -53,6 +53,7 @@ BOOL WINAPI ReleaseMutex(HANDLE handle) {
 
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section) { initRecursiveMutex(&section->mutex); }
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_lock(&section->mutex); }
+BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION section) { return pthread_mutex_trylock(&section->mutex) == 0; }
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_unlock(&section->mutex); }
 // The POSIX mutex is left usable: it holds no resource to release, and unlike
 // a Windows process at exit, a POSIX process still runs its other threads

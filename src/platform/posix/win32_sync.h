@@ -24,5 +24,7 @@ typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
 
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section);
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section);
+// Enters without waiting when no other thread holds the section; FALSE otherwise.
+BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION section);
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section);
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section);
