@@ -180,7 +180,7 @@ TEST_F(Failure, ABrokenContractStopsTheProcess) {
       {"input counted past the buffer's end",
        [&] { stream->cur = stream->buffer + stream->bufferSize, stream->readAvail = 1, readStream(text, 1, 1, stream); }},
       {"a fill beyond the piece array", [&] {
-         ChunkCollector chunks{text, sizeof text, sizeof text + 1, nullptr};
+         ChunkCollector chunks{text, sizeof text, sizeof text + 1, nullptr, nullptr};
          FormatSink sink;
          beginChunkedRun(&sink, "x", nullptr, &chunks);
        }},

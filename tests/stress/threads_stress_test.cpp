@@ -153,7 +153,10 @@ void forgetChannel() {
 
 TEST(Stress, ThreadsIntoOneFileWhileAnotherReadsCopiesAndToggles) {
   const int count = messagesPerThread();
-  const fs::path directory = fs::temp_directory_path() / "trovex-stress";
+  // A folder of this run's own: builds of other checkouts may run the test at the same time.
+  const fs::path directory =
+      fs::temp_directory_path() /
+      ("trovex-stress-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
   fs::remove_all(directory);
   fs::create_directories(directory);
   const fs::path protocol = directory / "protocol.txt", channel = directory / "channel.txt",
