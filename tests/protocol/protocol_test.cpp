@@ -192,8 +192,13 @@ TEST_F(Protocol, CopyReplacesOrAppendsAndFlushesAHeldStream) {
   EXPECT_EQ(copyProtocolFile(&context, target.c_str(), 0), 1);
   EXPECT_EQ(readWholeFile(target), "\nwarn<P>: held\nwarn<P>:  more\n");
 
-  std::string ownName = inCwd("SOURCE.TXT");
-  EXPECT_EQ(copyProtocolFile(&context, ownName.c_str(), 0), 1) << "its own name in other letters";
+  // Its own name in other letters is the same file on Windows, so nothing is
+  // copied; on POSIX it is another file, which the copy makes.
+  const std::string ownName = inCwd("SOURCE.TXT");
+  EXPECT_EQ(copyProtocolFile(&context, ownName.c_str(), 0), 1);
+  EXPECT_EQ(readWholeFile(ownName), "\nwarn<P>: held\nwarn<P>:  more\n");
+  const auto files = std::distance(fs::directory_iterator(path("cwd")), fs::directory_iterator());
+  EXPECT_EQ(files, NamesIgnoreCase ? 1 : 2);
   EXPECT_EQ(copyProtocolFile(&context, nullptr, 0), 0);
   EXPECT_EQ(copyProtocolFile(&context, path("missing/dir.txt").c_str(), 0), 0);
   setFileName(&context, nullptr);
