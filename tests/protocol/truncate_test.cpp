@@ -56,6 +56,9 @@ TEST_F(Truncation, CutAtTheLastFormFeedThatKeepsEnough) {
       {6000000, {}, -1},                    // no form feed: never cut
       {6000000, {4500000}, 4500000},        // the tail of 1,500,000 bytes is kept
       {6000000, {2000000}, -1},             // a tail of 4,000,000 is too long
+      {6000000, {3000001}, 3000001},        // tail 2,999,999: one below (K + L) / 2, cut
+      {6000000, {3000000}, -1},             // tail 3,000,000: exactly (K + L) / 2, unchanged
+      {6000000, {2999999}, -1},             // tail 3,000,001
       {6000000, {5000001}, 5000001},        // tail 999,999: the last offset scanned
       {6000000, {5000002}, -1},             // tail 999,998: beyond the scan
       {6000000, {3100000, 4000000}, 4000000},
