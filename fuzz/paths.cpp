@@ -1,5 +1,5 @@
 // libFuzzer target for joining a name onto a directory and for comparing
-// names without regard to letter case. Input: one byte choosing the
+// names as the file system does (letters folded on Windows, bytes elsewhere). Input: one byte choosing the
 // directory buffer's size (1 to 256), the directory, a zero byte, the name,
 // a zero byte, a second name for the comparison. Every text sits in an
 // allocation of exactly its length plus the terminator, and the directory in
@@ -13,6 +13,7 @@
 #include <string>
 
 #include "fileio/fileio.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -33,10 +34,11 @@ char* takeText(const uint8_t** data, const uint8_t* end) {
   return exactCopy(start, stop - start);
 }
 
-// The Windows-1252 capital of a letter: ASCII, and the Latin-1 small letters
-// except the division sign and y with diaeresis, whose capital is outside
-// Latin-1.
+// Where names ignore case, the Windows-1252 capital of a letter: ASCII, and
+// the Latin-1 small letters except the division sign and y with diaeresis,
+// whose capital is outside Latin-1. Elsewhere the byte itself.
 unsigned capital(unsigned char c) {
+  if (!NamesIgnoreCase) return c;
   if (c >= 'a' && c <= 'z') return c - ('a' - 'A');
   if (c >= 0xE0 && c != 0xF7 && c != 0xFF) return c - 0x20u;
   return c;

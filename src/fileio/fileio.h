@@ -168,8 +168,9 @@ int fileSize(const char* name, uint64_t* size);
 int lastWriteTime(const char* name, uint64_t* time);
 // Sets only the last-write time, given in local ticks; nonzero, or 0 on failure.
 int setLastWriteTime(const char* name, uint64_t time);
-// Compares two names with letters folded to upper case by the Windows-1252
-// rule; negative, 0 or positive. No path normalisation.
+// Compares two names as the platform's file system does: on Windows with
+// letters folded to upper case by the Windows-1252 rule, elsewhere byte for
+// byte; negative, 0 or positive. No path normalisation.
 int compareNames(const char* first, const char* second);
 // Copies the content of source to destination (CopyOption bits); the bytes
 // copied, or -1. The error state names the failure, not a later close.

@@ -1,5 +1,5 @@
 // Directories and names: the current and the temporary directory, joining a
-// name onto a directory, and comparing names without regard to letter case.
+// name onto a directory, and comparing names as the file system does.
 #include <cstring>
 
 #include "fileio/fileio.h"
@@ -76,8 +76,8 @@ int compareNames(const char* first, const char* second) {
   const unsigned char* a = reinterpret_cast<const unsigned char*>(first);
   const unsigned char* b = reinterpret_cast<const unsigned char*>(second);
   for (;; ++a, ++b) {
-    const unsigned fa = foldCase(*a);
-    const unsigned fb = foldCase(*b);
+    const unsigned fa = NamesIgnoreCase ? foldCase(*a) : *a;
+    const unsigned fb = NamesIgnoreCase ? foldCase(*b) : *b;
     if (fa != fb || *a == '\0') return static_cast<int>(fa) - static_cast<int>(fb);
   }
 }

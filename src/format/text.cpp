@@ -138,14 +138,16 @@ void emitText(FormatSink* sink, const void* text, bool escaped) {
 }
 
 void dumpMemory(FormatSink* sink, const void* memory, bool withCharacters) {
-  // A null pointer is a host's mistake that must not take the host down; it
-  // shows as text does.
+  const unsigned count = sink->precision == NoPrecision ? 16u : sink->precision;
+  if (count == 0) return;
+  // A null pointer is a host's mistake that must not take the host down: where
+  // bytes would be read it shows as text does. A dump of no bytes reads none,
+  // so it prints nothing for any pointer.
   if (!memory) {
     for (const char* c = nullMarker; *c; ++c) emitChar(sink, *c);
     return;
   }
   const unsigned char* bytes = static_cast<const unsigned char*>(memory);
-  const unsigned count = sink->precision == NoPrecision ? 16u : sink->precision;
   const char* hex = digitTable + 16;
   for (unsigned start = 0; start < count; start += 16) {
     const unsigned n = count - start < 16 ? count - start : 16;

@@ -1,6 +1,7 @@
 // The platform's rules for file names: the separator the library puts between
-// a directory and a name, which characters end a directory, and which names
-// stand on their own instead of joining a directory; and the names of the
+// a directory and a name, which characters end a directory, which names
+// stand on their own instead of joining a directory, whether letter case
+// tells two names apart; and the names of the
 // debug channel's devices. The one place outside win32.h that knows which
 // platform it is on.
 #pragma once
@@ -17,6 +18,9 @@ inline bool isPathSeparator(char c) { return c == '\\' || c == '/'; }
 // A name with a drive ("D:\x\a.txt", "D:a.txt") replaces the directory.
 inline bool nameReplacesDirectory(const char* name) { return std::strchr(name, ':') != nullptr; }
 
+// The file system takes "LOG.txt" and "log.txt" for the same file.
+constexpr bool NamesIgnoreCase = true;
+
 // The debug channel's serial port, and the files it tries, in this order,
 // when the configured file cannot be opened.
 constexpr const char* ChannelSerialPort = "COM2:";
@@ -30,6 +34,9 @@ inline bool isPathSeparator(char c) { return c == '/'; }
 
 // An absolute name replaces the directory.
 inline bool nameReplacesDirectory(const char* name) { return name[0] == '/'; }
+
+// Names are bytes: "LOG.txt" and "log.txt" are two files.
+constexpr bool NamesIgnoreCase = false;
 
 // The second serial port, as COM2 is on Windows, and the debug channel's
 // fallback files with the same roles as there: a fixed place, then the

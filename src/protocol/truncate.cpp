@@ -10,23 +10,31 @@ namespace {
 
 constexpr uint8_t FormFeed = 12;
 
-// Rewrites the file as the marker line and the tail from `cut` on. When a
-// write fails, the file, emptied by the open, gets its whole old text back:
-// the cut must never cost the log it was meant to shorten.
+// Rewrites the file as the marker line and the tail from `cut` on. Each
+// write starts by emptying the file, and a write that fails leaves what it
+// wrote before the failure. The cut must never cost the log it was meant to
+// shorten, so after a failed cut the whole old text is written back; and
+// since a failure in that leaves only the oldest part, the cut is then
+// written once more: the file ends with either the whole old text or the
+// marker and as much of the tail as fit.
 void rewriteFile(const char* name, const uint8_t* text, uint32_t size, uint32_t cut) {
-  Stream* stream = openStream(name, "w");
-  if (!stream) return;
   char date[TimeTextSize];
   formatLocalTimeNow(date, sizeof date, DefaultTimeFormat);
-  printStream(stream, CutMarkerFormat, date);
-  // A failed flush fails every later write, so the tail's count and the
-  // final flush tell of any failure.
-  const bool written = size == cut || writeStream(text + cut, 1, size - cut, stream) == size - cut;
-  if (closeStream(stream) == 0 && written) return;
-  stream = openStream(name, "w");
-  if (!stream) return;
-  writeStream(text, 1, size, stream);
-  closeStream(stream);
+  enum class Outcome { Untouched, Short, Whole };
+  // Writes the file afresh: the marker and the tail, or the old text whole.
+  const auto write = [&](bool marked) {
+    const uint32_t from = marked ? cut : 0;
+    Stream* stream = openStream(name, "w");
+    if (!stream) return Outcome::Untouched;
+    if (marked) printStream(stream, CutMarkerFormat, date);
+    // A failed flush fails every later write, so the count and the final
+    // flush tell of any failure.
+    const bool written = size == from || writeStream(text + from, 1, size - from, stream) == size - from;
+    return closeStream(stream) == 0 && written ? Outcome::Whole : Outcome::Short;
+  };
+  if (write(true) != Outcome::Short) return;
+  // A restore that could not open the file left the cut's marker and tail.
+  if (write(false) == Outcome::Short) write(true);
 }
 
 }  // namespace

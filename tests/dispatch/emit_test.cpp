@@ -2,6 +2,8 @@
 // the mutex, observed through the callback destination.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "message_path.h"
@@ -9,7 +11,7 @@
 #include "dispatch/callback.h"
 #include "dispatch/emit.h"
 #include "dispatch/filter.h"
-
+#include "debugchannel/device.h"
 
 namespace {
 
@@ -184,14 +186,50 @@ TEST_F(Emission, ResultIsTheOutcomeOfReleasingTheMutex) {
   EXPECT_NE(printAndClose(&context, nullptr, nullptr, "z"), 0);
 }
 
-// The stream destination sees the header as text: "label<id>: ", with a
-// newline in front unless the previous message's format ended a line.
-class StreamEmission : public ScratchTest {};
+// The protocol file and the debug channel see the header as text:
+// "label<id>: ", with a newline in front unless the previous message's format
+// ended a line, and none on a message that continues the line.
+class StreamEmission : public ScratchTest {
+ protected:
+  // The process's channel writes a scratch file, opened for every print.
+  void SetUp() override {
+    ScratchTest::SetUp();
+    saved = {debugChannel.channelType, debugChannel.pathSet, debugChannel.configLoaded, debugChannel.devices};
+    std::memcpy(savedPath, debugChannel.pathValue, sizeof savedPath);
+    channelFile = path("channel.txt");
+    fallback = path("fallback.txt");
+    fallbackNames[0] = fallback.c_str();
+    devices = ChannelDevices{path("port").c_str(), fallbackNames, 1};
+    debugChannel.channelType = FileDevice | CloseAfterPrint;
+    std::snprintf(debugChannel.pathValue, sizeof debugChannel.pathValue, "%s", channelFile.c_str());
+    debugChannel.pathSet = true;
+    debugChannel.configLoaded = true;
+    debugChannel.devices = &devices;
+  }
+  void TearDown() override {
+    debugChannel.channelType = saved.channelType;
+    debugChannel.pathSet = saved.pathSet;
+    debugChannel.configLoaded = saved.configLoaded;
+    debugChannel.devices = saved.devices;
+    std::memcpy(debugChannel.pathValue, savedPath, sizeof savedPath);
+    ScratchTest::TearDown();
+  }
+  struct {
+    uint32_t channelType;
+    bool pathSet, configLoaded;
+    const ChannelDevices* devices;
+  } saved;
+  char savedPath[sizeof debugChannel.pathValue];
+  std::string channelFile, fallback;
+  const char* fallbackNames[1];
+  ChannelDevices devices;
+};
 
 TEST_F(StreamEmission, HeaderFormAndTheNewlineBeforeIt) {
   TestOutput out;
   OutputContext* context = &out.context;
   const std::string name = path("protocol.txt");
+  setChannelEnabled(context, true);
   out.protocol.stream = openStream(name.c_str(), "w");
   ASSERT_NE(out.protocol.stream, nullptr);
   const struct {
@@ -199,22 +237,28 @@ TEST_F(StreamEmission, HeaderFormAndTheNewlineBeforeIt) {
     const char* id;
     const char* format;
     const char* arrives;
+    uint8_t continues;  // the message continues the line (after a time stamp)
   } rows[] = {
-      {"w", "ID", "Hello\n", "\nwarn<ID>: Hello\n"},  // the first header of a process
-      {"we", "ID", "open", "error<ID>: open"},
-      {"i", "A B", "x\n", "\ninit<A B>: x\n"},
-      {nullptr, "ID", "no category\n", "no category\n"},  // a header needs both
-      {"e", nullptr, "no id\n", "no id\n"},
-      {"w", "", "empty id", "warn<>: empty id"},
-      {"x", "ID", "stopped", ""},
+      {"w", "ID", "Hello\n", "\nwarn<ID>: Hello\n", 0},  // the first header of a process
+      {"we", "ID", "open", "error<ID>: open", 0},
+      {"i", "ID", " more", " more", 1},                   // continued: no header, no newline
+      {"i", "A B", "x\n", "\ninit<A B>: x\n", 0},
+      {"w", "ID", "rest\n", "rest\n", 1},                 // continued at a line's start
+      {"w", "ID", "next\n", "\nwarn<ID>: next\n", 0},    // a continued line never counts as ended
+      {nullptr, "ID", "no category\n", "no category\n", 0},  // a header needs both
+      {"e", nullptr, "no id\n", "no id\n", 0},
+      {"w", "", "empty id", "warn<>: empty id", 0},
+      {"x", "ID", "stopped", "", 0},
   };
   std::string expected;
   for (const auto& row : rows) {
+    context->continuation = row.continues;
     printKeepOpen(context, row.type, row.id, row.format);
     expected += row.arrives;
   }
   closeProtocolStream(&out.protocol);
   EXPECT_EQ(readWholeFile(name), expected);
+  EXPECT_EQ(readWholeFile(channelFile), expected);
 }
 
 TEST_F(Emission, BeforeLoadAndAfterTeardownMessagesDoNothingAndReportZero) {

@@ -19,6 +19,10 @@ class Buffering : public ScratchTest {
   }
 };
 
+// The buffer's size as the file sees it, written out rather than taken from
+// the library, so that a changed buffer fails these tests.
+constexpr uint32_t BufferBytes = 8188;
+
 struct BlockCase {
   uint32_t size;          // bytes given to one writeStream on a fresh stream
   size_t inFileAtOnce;    // bytes in the file right after it
@@ -26,8 +30,8 @@ struct BlockCase {
 
 TEST_F(Buffering, OneWriteReachesTheFileOnlyWhenItFillsOrPassesTheBuffer) {
   const BlockCase cases[] = {
-      {1, 0}, {StreamBufferSize - 1, 0}, {StreamBufferSize, StreamBufferSize},
-      {StreamBufferSize + 1, StreamBufferSize + 1}, {50000, 50000},
+      {1, 0}, {BufferBytes - 1, 0}, {BufferBytes, BufferBytes},
+      {BufferBytes + 1, BufferBytes + 1}, {50000, 50000},
   };
   for (const BlockCase& c : cases) {
     const std::string name = path("block.bin");
@@ -52,17 +56,17 @@ TEST_F(Buffering, TheBufferFillsExactlyAcrossManySmallWrites) {
   const std::string name = path("pieces.bin");
   Stream* stream = openStream(name.c_str(), "wb");
   ASSERT_NE(stream, nullptr);
-  const std::string first = patternBytes(StreamBufferSize - 1);
+  const std::string first = patternBytes(BufferBytes - 1);
   for (char byte : first) ASSERT_EQ(writeStream(&byte, 1, 1, stream), 1u);
   EXPECT_EQ(readWholeFile(name), "");
   const char last = 'L';
   writeStream(&last, 1, 1, stream);
   EXPECT_TRUE(readWholeFile(name) == first + last);
   // The next buffer starts over at its first position and holds 8188 again.
-  const std::string second = patternBytes(StreamBufferSize);
-  writeStream(second.data(), 1, StreamBufferSize - 1, stream);
-  EXPECT_EQ(readWholeFile(name).size(), StreamBufferSize);
-  writeStream(second.data() + StreamBufferSize - 1, 1, 1, stream);
+  const std::string second = patternBytes(BufferBytes);
+  writeStream(second.data(), 1, BufferBytes - 1, stream);
+  EXPECT_EQ(readWholeFile(name).size(), BufferBytes);
+  writeStream(second.data() + BufferBytes - 1, 1, 1, stream);
   EXPECT_TRUE(readWholeFile(name) == first + last + second);
   EXPECT_EQ(closeStream(stream), 0);
 }
@@ -130,9 +134,9 @@ TEST_F(Buffering, ConsoleStreamWritesAtEachNewline) {
 TEST_F(Buffering, ConsoleStreamWritesAFullBufferWithoutNewline) {
   Stream* stream = openStream(CharDevice, "w");
   ASSERT_NE(stream, nullptr);
-  const std::string line(StreamBufferSize, 'x');
-  writeStream(line.data(), 1, StreamBufferSize - 1, stream);
-  EXPECT_EQ(stream->cur - stream->buffer, static_cast<ptrdiff_t>(StreamBufferSize - 1));
+  const std::string line(BufferBytes, 'x');
+  writeStream(line.data(), 1, BufferBytes - 1, stream);
+  EXPECT_EQ(stream->cur - stream->buffer, static_cast<ptrdiff_t>(BufferBytes - 1));
   writeStream(line.data(), 1, 1, stream);
   EXPECT_EQ(stream->cur, stream->buffer);  // written and started over
   writeStream("\n", 1, 1, stream);

@@ -91,6 +91,8 @@ TEST(FormatInteger, BudgetBoundaries) {
       {"%5.4d", -42, "- 42"},
       {"%06.4D", 12345, "12.345"},  // grouped: never cut, no fill fits the budget
       {"%-08D", -1234, "-1.234"},
+      {"%8D", 123456, " 123.456"},  // a digit count that is a multiple of three
+      {"%13D", -123456789, "- 123.456.789"},
       {"%.0x", 255, ""},
   };
   for (const Row& row : rows) EXPECT_EQ(formatted(row.format, row.value), row.expected) << row.format;

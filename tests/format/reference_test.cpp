@@ -39,6 +39,8 @@ const std::vector<FormatExample> textExamples = {
     FORMAT_EXAMPLE("%.20p", "bytes 0x00 to 0x13", "00010203 04050607 08090A0B 0C0D0E0F10111213", dumpBytes),
     FORMAT_EXAMPLE("%.6P", "\"AB\\ncd\\0\"", "41420A63 6400   AB.cd.", "AB\ncd"),
     FORMAT_EXAMPLE("%.0p", "bytes 0x00 to 0x13", "", dumpBytes),
+    FORMAT_EXAMPLE("%p", "NULL", "**NULL**", nullptr),
+    FORMAT_EXAMPLE("%.0P", "NULL", "", nullptr),
     FORMAT_EXAMPLE("%.65535p", "bytes 0x00 to 0x13", "00010203 04050607 08090A0B 0C0D0E0F", dumpBytes),
     FORMAT_EXAMPLE("%.*P", "-1, \"ABCDEFGHIJKLMNOPQR\"",
                    "41424344 45464748 494A4B4C 4D4E4F50   ABCDEFGHIJKLMNOP", -1, "ABCDEFGHIJKLMNOPQR"),

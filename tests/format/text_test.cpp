@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "examples.h"
 #include "support.h"
 
 namespace {
@@ -125,7 +126,26 @@ TEST(FormatDump, HexadecimalLinesAndCharacterColumn) {
   const char text[] = "Hi!\x7f\xa0~ z";
   EXPECT_EQ(formatted("%.8P", text), "4869217F A07E207A   Hi!..~ z");
   EXPECT_EQ(formatted("%.*p", 33, bytes).size(), 33u * 2 + 6u) << "three blanks in each full line";
-  EXPECT_EQ(formatted("%p|%.40P|%.0p", nullptr, nullptr, nullptr), "**NULL**|**NULL**|**NULL**") << "a null pointer";
+}
+
+TEST(FormatDump, NullPointerPrintsMarkerOnlyWhereBytesWouldBeRead) {
+  // Rows run in lambdas without captures: the arguments are namespace constants.
+  static const void* const none = nullptr;
+  static const char bytes[] = "ABCDEFGHIJKLMNOPQ";
+  expectExamples({
+      FORMAT_EXAMPLE("%.0p", "NULL", "", none),
+      FORMAT_EXAMPLE("%.0P", "NULL", "", none),
+      FORMAT_EXAMPLE("%65535.0P", "NULL", "", none),
+      FORMAT_EXAMPLE("%*.*p", "5, 0, NULL", "", 5, 0, none),
+      FORMAT_EXAMPLE("%.0p", "valid", "", bytes),
+      FORMAT_EXAMPLE("%.0P", "valid", "", bytes),
+      FORMAT_EXAMPLE("%65535.0P", "valid", "", bytes),
+      FORMAT_EXAMPLE("%*.*p", "5, 0, valid", "", 5, 0, bytes),
+      FORMAT_EXAMPLE("%p", "NULL", "**NULL**", none),
+      FORMAT_EXAMPLE("%.40P", "NULL", "**NULL**", none),
+      FORMAT_EXAMPLE("%.*p", "-1, NULL", "**NULL**", -1, none),
+      FORMAT_EXAMPLE("%.1P", "NULL", "**NULL**", none),
+  });
 }
 
 TEST(FormatOther, CountDirectiveNeverWrites) {

@@ -108,12 +108,13 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY
     case CREATE_ALWAYS: flags |= O_CREAT; truncate = true; break;
     case OPEN_EXISTING: break;
     case OPEN_ALWAYS: flags |= O_CREAT; break;
-    case TRUNCATE_EXISTING:
-      if (!(access & GENERIC_WRITE)) return failOpen(ERROR_INVALID_PARAMETER);
-      truncate = true;
-      break;
+    case TRUNCATE_EXISTING: truncate = true; break;
     default: return failOpen(ERROR_INVALID_PARAMETER);
   }
+  // Windows empties the file whatever the access asked for, and the
+  // descriptor must be writable for that. The handle still reads and writes
+  // only as `access` says: ReadFile and WriteFile check it.
+  if (truncate && !(access & GENERIC_WRITE)) flags = (flags & ~O_ACCMODE) | O_RDWR;
 
   // Whether the file existed comes from the open itself, not from a look at
   // the name before it: an existing file is opened without O_CREAT first,
@@ -145,10 +146,10 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY
     return failOpen(error);
   }
   // Windows opens a directory only with backup semantics, which the library
-  // never asks for; and it keeps writers out of a read-only file, which
-  // POSIX lets root open (a file this call created read-only is writable
-  // through this handle, as on Windows).
-  if (S_ISDIR(status.st_mode) || (existed && (access & GENERIC_WRITE) && isReadOnly(status))) {
+  // never asks for; and it keeps writers out of a read-only file, and does
+  // not empty it, where POSIX lets root do both (a file this call created
+  // read-only is writable through this handle, as on Windows).
+  if (S_ISDIR(status.st_mode) || (existed && ((access & GENERIC_WRITE) || truncate) && isReadOnly(status))) {
     delete object;
     close(fd);
     return failOpen(ERROR_ACCESS_DENIED);

@@ -123,6 +123,9 @@ StoredValue* findValue(StoredKey* key, const char* name) {
   return nullptr;
 }
 
+// Text values get the string rules of Windows' registry.
+bool isText(DWORD type) { return type == REG_SZ; }
+
 LSTATUS setValue(StoredKey* key, const char* name, DWORD type, const BYTE* data, DWORD size) {
   if (!name) name = "";
   BYTE* copy = new (std::nothrow) BYTE[size ? size : 1];
@@ -259,6 +262,10 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, BY
       status = ERROR_MORE_DATA;
     } else if (data) {
       std::memcpy(data, value->data, value->size);
+      // Text stored without its terminator gets one where the buffer has
+      // room; the size reported stays the stored one.
+      if (isText(value->type) && value->size > 0 && value->size < *size && value->data[value->size - 1])
+        data[value->size] = 0;
     }
     if (size) *size = value->size;
   }
@@ -269,6 +276,9 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, BY
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
   if (simShouldFail("RegSetValueExA")) return static_cast<LSTATUS>(GetLastError());
   if (!data && size) return ERROR_INVALID_PARAMETER;
+  // A caller that left the terminator out of the size of text that has one
+  // gets it counted, as Windows does (it looks at the byte after the size).
+  if (isText(type) && size > 0 && data[size - 1] && !data[size]) ++size;
   pthread_mutex_lock(&registryLock);
   LSTATUS status;
   StoredKey* stored = storedKeyOf(key, &status);

@@ -30,7 +30,8 @@ struct ArmedShortWrite {
 constexpr int MaxArmed = 32;
 ArmedFailure armed[MaxArmed];
 CallCounter counters[MaxArmed];
-ArmedShortWrite shortWriteArmed;
+constexpr int MaxShortWrites = 4;
+ArmedShortWrite shortWritesArmed[MaxShortWrites];
 bool localTimeFixed;
 SYSTEMTIME fixedLocalTime;
 // Controls in use, so that an untouched emulation skips the lock.
@@ -81,14 +82,16 @@ bool simShortWrite(DWORD size, DWORD* bytes, DWORD* error) {
   if (armedCount.load(std::memory_order_relaxed) == 0) return false;
   pthread_mutex_lock(&armedLock);
   bool ends = false;
-  if (shortWriteArmed.armed) {
-    if (shortWriteArmed.skip > 0) {
-      --shortWriteArmed.skip;
-    } else {
+  // Every armed write counts this call; the first one due ends it short.
+  for (ArmedShortWrite& entry : shortWritesArmed) {
+    if (!entry.armed) continue;
+    if (entry.skip > 0) {
+      --entry.skip;
+    } else if (!ends) {
       ends = true;
-      *bytes = shortWriteArmed.bytes < size ? shortWriteArmed.bytes : size;
-      *error = shortWriteArmed.error;
-      shortWriteArmed.armed = false;
+      *bytes = entry.bytes < size ? entry.bytes : size;
+      *error = entry.error;
+      entry.armed = false;
       armedCount.fetch_sub(1);
     }
   }
@@ -124,8 +127,12 @@ void failCall(const char* name, unsigned skip, unsigned times, DWORD error) {
 
 void shortWrite(unsigned skip, DWORD bytes, DWORD error) {
   pthread_mutex_lock(&armedLock);
-  if (!shortWriteArmed.armed) armedCount.fetch_add(1);
-  shortWriteArmed = ArmedShortWrite{true, skip, bytes, error};
+  for (ArmedShortWrite& entry : shortWritesArmed)
+    if (!entry.armed) {
+      entry = ArmedShortWrite{true, skip, bytes, error};
+      armedCount.fetch_add(1);
+      break;
+    }
   pthread_mutex_unlock(&armedLock);
 }
 
@@ -175,7 +182,7 @@ void reset() {
   pthread_mutex_lock(&armedLock);
   for (ArmedFailure& entry : armed) entry.name = nullptr;
   for (CallCounter& entry : counters) entry.name = nullptr;
-  shortWriteArmed.armed = false;
+  for (ArmedShortWrite& entry : shortWritesArmed) entry.armed = false;
   localTimeFixed = false;
   armedCount.store(0);
   pthread_mutex_unlock(&armedLock);

@@ -16,7 +16,8 @@ void failCall(const char* name, unsigned skip, unsigned times, DWORD error);
 // then one call writes at most `bytes` bytes and reports them as written.
 // With `error` 0 that call succeeds with the short count (as a write to a
 // nearly full pipe may); otherwise it fails with `error` as the last error
-// (as a write that fills the disk does).
+// (as a write that fills the disk does). Up to four can be armed at once,
+// each counting the calls from its own arming.
 void shortWrite(unsigned skip, DWORD bytes, DWORD error);
 
 // Starts counting the calls of the emulated Win32 function `name` from 0;

@@ -41,8 +41,11 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR ke
                                REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
 LSTATUS WINAPI RegCloseKey(HKEY key);
 // A value larger than *size fails with ERROR_MORE_DATA, writes nothing and
-// sets *size to the size needed. The data comes back as stored.
+// sets *size to the size needed. The data comes back as stored, text that
+// was stored without its terminator with one added where there is room.
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, BYTE* data, LPDWORD size);
+// Text (REG_SZ) whose size leaves out a terminator that follows it is
+// stored with the terminator.
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
 // Fails with ERROR_ACCESS_DENIED while the key has subkeys, as on Windows.
 LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
