@@ -80,9 +80,6 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     case HandleKind::File:
       closeFileObject(object);
       break;
-    case HandleKind::Mutex:
-      pthread_mutex_destroy(&object->mutex);
-      break;
     case HandleKind::Find:
       // A search handle is closed with FindClose only.
       SetLastError(ERROR_INVALID_HANDLE);

@@ -8,12 +8,11 @@
 
 #include "platform/posix/win32_posix.h"
 
-enum class HandleKind { Std, File, Mutex, Find };
+enum class HandleKind { Std, File, Find };
 
 struct HandleObject {
   HandleKind kind;
   int fd;                              // Std, File: the descriptor
-  pthread_mutex_t mutex;               // Mutex: recursive, so the owner may wait again
   DWORD access = 0;                    // File: GENERIC_READ and GENERIC_WRITE as opened
   DWORD shareMode = 0;                 // File: FILE_SHARE_* bits as opened
   dev_t device = 0;                    // File: the open file's identity, for share modes

@@ -1,8 +1,5 @@
-// Kernel mutexes and critical sections as recursive POSIX mutexes: the owning
-// thread may wait or enter again, and only the owner may release, as on Windows.
-#include <cerrno>
-#include <new>
-
+// Critical sections as recursive POSIX mutexes: the owning thread may enter
+// again, and only the owner may leave, as on Windows.
 #include "platform/posix/handles.h"
 
 namespace {
@@ -14,42 +11,6 @@ void initRecursiveMutex(pthread_mutex_t* mutex) {
   pthread_mutexattr_destroy(&attributes);
 }
 }  // namespace
-
-HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR) {
-  if (simShouldFail("CreateMutexA")) return nullptr;
-  HandleObject* object = new (std::nothrow) HandleObject{};
-  if (!object) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
-  object->kind = HandleKind::Mutex;
-  initRecursiveMutex(&object->mutex);
-  if (initialOwner) pthread_mutex_lock(&object->mutex);
-  return object;
-}
-
-DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  if (simShouldFail("WaitForSingleObject")) return WAIT_FAILED;
-  HandleObject* object = handleObject(handle, HandleKind::Mutex);
-  if (!object) return WAIT_FAILED;
-  if (milliseconds == INFINITE) {
-    pthread_mutex_lock(&object->mutex);
-    return WAIT_OBJECT_0;
-  }
-  // Only the two waits the library could make: forever, or a poll.
-  return pthread_mutex_trylock(&object->mutex) == 0 ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
-}
-
-BOOL WINAPI ReleaseMutex(HANDLE handle) {
-  if (simShouldFail("ReleaseMutex")) return FALSE;
-  HandleObject* object = handleObject(handle, HandleKind::Mutex);
-  if (!object) return FALSE;
-  if (pthread_mutex_unlock(&object->mutex) != 0) {
-    SetLastError(ERROR_NOT_OWNER);
-    return FALSE;
-  }
-  return TRUE;
-}
 
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section) { initRecursiveMutex(&section->mutex); }
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_lock(&section->mutex); }

@@ -1,20 +1,9 @@
-// Kernel mutexes, waiting and critical sections, emulated with recursive
-// POSIX mutexes.
+// Critical sections, emulated with recursive POSIX mutexes.
 #pragma once
 
 #include <pthread.h>
 
 #include "platform/posix/win32_types.h"
-
-#define INFINITE 0xFFFFFFFFu
-#define WAIT_OBJECT_0 0x00000000u
-#define WAIT_ABANDONED 0x00000080u
-#define WAIT_TIMEOUT 0x00000102u
-#define WAIT_FAILED 0xFFFFFFFFu
-
-HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
-DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds);
-BOOL WINAPI ReleaseMutex(HANDLE mutex);
 
 // A lock that its owning thread may enter again, as on Windows.
 struct CRITICAL_SECTION {
