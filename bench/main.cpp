@@ -86,7 +86,17 @@ const char* measureText(RatioKind kind) {
   return "";
 }
 
-// Names hold no character that JSON must escape.
+// A text as a JSON string's content: quotes and backslashes escaped (titles
+// hold no control characters).
+std::string jsonText(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    if (c == '"' || c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
 bool writeJson(const std::vector<Row>& rows, const char* path) {
   FILE* file = std::fopen(path, "w");
   if (!file) return false;
@@ -96,7 +106,7 @@ bool writeJson(const std::vector<Row>& rows, const char* path) {
     std::fprintf(file,
                  "    {\"workload\": \"%s\", \"ours\": \"%s\", \"peer\": \"%s\", \"measure\": \"%s\", "
                  "\"ours_ns\": %.2f, \"peer_ns\": %.2f, \"ratio\": %.3f, \"goal\": \"%s\", \"met\": %s}%s\n",
-                 row.goal->title.c_str(), row.goal->ours.c_str(), row.goal->peer.c_str(),
+                 jsonText(row.goal->title).c_str(), jsonText(row.goal->ours).c_str(), jsonText(row.goal->peer).c_str(),
                  measureText(row.goal->kind),
                  row.oursTime, row.peerTime, row.ratio, goalText(*row.goal).c_str(),
                  !hasGoal(*row.goal) ? "null" : row.met ? "true" : "false", i + 1 < rows.size() ? "," : "");

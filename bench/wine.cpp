@@ -53,9 +53,12 @@ BENCHMARK(WineLine<Fprintf>)->Name("WineMsvcrtFprintf")->Iterations(1)->UseManua
 BENCHMARK(WineLine<CloseAfter>)->Name("WineCloseAfterMessage")->Iterations(1)->UseManualTime();
 BENCHMARK(WineLine<FopenPerLine>)->Name("WineMsvcrtFopenPerLine")->Iterations(1)->UseManualTime();
 
-const bool registered = addGoal({"real DLL under Wine: keep-open message / msvcrt fprintf", "WineKeepOpenMessage",
-                                 "WineMsvcrtFprintf", RatioKind::Reported, 0.5}) &&
+// The library names a run with its iteration count and manual timing.
+#define WINE_RUN(name) name "/iterations:1/manual_time"
+const bool registered = addGoal({"real DLL under Wine: keep-open message / msvcrt fprintf", WINE_RUN("WineKeepOpenMessage"),
+                                 WINE_RUN("WineMsvcrtFprintf"), RatioKind::Reported, 0.5}) &&
                         addGoal({"real DLL under Wine: close-after message / msvcrt fopen, fprintf, fclose",
-                                 "WineCloseAfterMessage", "WineMsvcrtFopenPerLine", RatioKind::Reported, 1.0});
+                                 WINE_RUN("WineCloseAfterMessage"), WINE_RUN("WineMsvcrtFopenPerLine"),
+                                 RatioKind::Reported, 1.0});
 
 }  // namespace
