@@ -1,5 +1,5 @@
-// The format engine against the C library's vsnprintf, side by side in one
-// run, both storing the message in a buffer. The message is a realistic one
+// The format engine against the C library's vsnprintf and {fmt}'s
+// format_to_n, side by side in one run, both storing the message in a buffer. The message is a realistic one
 // with six directives: text, a grouped 64-bit number, hexadecimal with "#", a
 // padded decimal, escaped text and a character. The engine runs on the path
 // every destination gets its text by: a message is formatted once into a
@@ -12,6 +12,7 @@
 // the ratios of the two times per message, for the whole message and for a
 // breakdown into its plain text and its integer directives.
 #include <benchmark/benchmark.h>
+#include <fmt/format.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -126,6 +127,18 @@ void Vsnprintf(benchmark::State& state) {
 }
 BENCHMARK(Vsnprintf);
 
+// {fmt}'s format_to_n into the same buffer, with the closest format of its
+// own language; the arguments are checked at compile time, not parsed from a list.
+void FmtFormatToN(benchmark::State& state) {
+  measure(state, libcMessageText, [](Destination* d) {
+    const auto result = fmt::format_to_n(d->text, sizeof d->text, "{}: wrote {} bytes to {:#x}, slot {:5}, file {}, mode {}\n",
+                                         label, bytes, address, slot, fileName, static_cast<char>(mode));
+    d->length = result.size < sizeof d->text ? result.size : sizeof d->text;
+    return d->length;
+  });
+}
+BENCHMARK(FmtFormatToN);
+
 // Where the time goes: the engine's output as plain text only (no directive),
 // and the integer directives alone.
 void EnginePlainText(benchmark::State& state) {
@@ -151,6 +164,7 @@ void VsnprintfIntegers(benchmark::State& state) {
 BENCHMARK(VsnprintfIntegers);
 
 const bool registered = addGoal({"format: six-directive message / vsnprintf", "Engine", "Vsnprintf", RatioKind::Time, 0.6}) &&
+                        addGoal({"format: six-directive message / fmt::format_to_n", "Engine", "FmtFormatToN", RatioKind::Time, 0.8}) &&
                         addGoal({"format: its plain text / vsnprintf", "EnginePlainText", "VsnprintfPlainText", RatioKind::Time, 0}) &&
                         addGoal({"format: its integers / vsnprintf", "EngineIntegers", "VsnprintfIntegers", RatioKind::Time, 0});
 

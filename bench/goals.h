@@ -16,6 +16,8 @@ enum class RatioKind {
   Wall,        // ours / peer of the real time per iteration, where the peer is another process
   Throughput,  // peer / ours of the real time per item, so ours / peer of throughput: higher is better
   Reported,    // ours / peer of times another program measured and reported (as manual times)
+  Count,       // ours alone: the benchmark's counter named by `counter`, at most `limit` (0 included;
+               // negative: no goal, shown for information); no peer
 };
 
 struct Goal {
@@ -24,6 +26,7 @@ struct Goal {
   std::string peer;   // benchmark name of the peer side
   RatioKind kind;
   double limit;       // Time: at most this; Throughput: at least this; 0: no goal, shown for information
+  std::string counter = "";  // Count: the counter of `ours` that the row shows
 };
 
 // Registers a pair at static initialisation; returns true so that a file can
@@ -39,4 +42,5 @@ class TimeKeeper : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override;
 
   std::map<std::string, double> realTimes, cpuTimes;  // nanoseconds per iteration, by benchmark name
+  std::map<std::string, double> counters;             // by benchmark name, "/", counter name
 };

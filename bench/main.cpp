@@ -32,6 +32,12 @@ struct Row {
 std::vector<Row> tableRows(const TimeKeeper& times) {
   std::vector<Row> rows;
   for (const Goal& goal : goals()) {
+    if (goal.kind == RatioKind::Count) {
+      const auto count = times.counters.find(goal.ours + "/" + goal.counter);
+      if (count == times.counters.end()) continue;
+      rows.push_back(Row{&goal, count->second, 0, count->second, count->second <= goal.limit});
+      continue;
+    }
     const auto& source = goal.kind == RatioKind::Time ? times.cpuTimes : times.realTimes;
     const auto ours = source.find(goal.ours), peer = source.find(goal.peer);
     if (ours == source.end() || peer == source.end()) continue;  // not selected by --benchmark_filter
@@ -48,8 +54,11 @@ std::vector<Row> tableRows(const TimeKeeper& times) {
   return rows;
 }
 
+// A Count row's goal may be 0; a negative limit is none.
+bool hasGoal(const Goal& goal) { return goal.kind == RatioKind::Count ? goal.limit >= 0 : goal.limit != 0; }
+
 std::string goalText(const Goal& goal) {
-  if (goal.limit == 0) return "-";
+  if (!hasGoal(goal)) return "-";
   char text[32];
   std::snprintf(text, sizeof text, "%s %.2f", goal.kind == RatioKind::Throughput ? ">=" : "<=", goal.limit);
   return text;
@@ -60,10 +69,10 @@ void printTable(const std::vector<Row>& rows) {
               "met");
   for (const Row& row : rows)
     std::printf("%-68s %12.1f %12.1f %7.2f %8s %s\n", row.goal->title.c_str(), row.oursTime, row.peerTime, row.ratio,
-                goalText(*row.goal).c_str(), row.goal->limit == 0 ? "" : row.met ? "yes" : "NO");
+                goalText(*row.goal).c_str(), !hasGoal(*row.goal) ? "" : row.met ? "yes" : "NO");
   std::printf("Ratios are ours / peer: of CPU time per iteration, of real time where the peer is another\n"
               "process, of throughput for the thread rows (marked), of the times the Windows program\n"
-              "measured under Wine for the Wine row.\n");
+              "measured under Wine for the Wine rows; a count row shows its count as ours and as the ratio.\n");
 }
 
 const char* measureText(RatioKind kind) {
@@ -72,11 +81,22 @@ const char* measureText(RatioKind kind) {
     case RatioKind::Wall: return "real time, ours/peer";
     case RatioKind::Throughput: return "throughput, ours/peer";
     case RatioKind::Reported: return "time under Wine, ours/peer";
+    case RatioKind::Count: return "count per message, ours";
   }
   return "";
 }
 
-// Names hold no character that JSON must escape.
+// A text as a JSON string's content: quotes and backslashes escaped (titles
+// hold no control characters).
+std::string jsonText(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    if (c == '"' || c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
 bool writeJson(const std::vector<Row>& rows, const char* path) {
   FILE* file = std::fopen(path, "w");
   if (!file) return false;
@@ -86,10 +106,10 @@ bool writeJson(const std::vector<Row>& rows, const char* path) {
     std::fprintf(file,
                  "    {\"workload\": \"%s\", \"ours\": \"%s\", \"peer\": \"%s\", \"measure\": \"%s\", "
                  "\"ours_ns\": %.2f, \"peer_ns\": %.2f, \"ratio\": %.3f, \"goal\": \"%s\", \"met\": %s}%s\n",
-                 row.goal->title.c_str(), row.goal->ours.c_str(), row.goal->peer.c_str(),
+                 jsonText(row.goal->title).c_str(), jsonText(row.goal->ours).c_str(), jsonText(row.goal->peer).c_str(),
                  measureText(row.goal->kind),
                  row.oursTime, row.peerTime, row.ratio, goalText(*row.goal).c_str(),
-                 row.goal->limit == 0 ? "null" : row.met ? "true" : "false", i + 1 < rows.size() ? "," : "");
+                 !hasGoal(*row.goal) ? "null" : row.met ? "true" : "false", i + 1 < rows.size() ? "," : "");
   }
   std::fprintf(file, "  ]\n}\n");
   return std::fclose(file) == 0;
@@ -112,6 +132,7 @@ void TimeKeeper::ReportRuns(const std::vector<Run>& runs) {
     if (!run.error_occurred && (run.run_type == Run::RT_Iteration || run.aggregate_name == "median")) {
       realTimes[run.run_name.str()] = run.GetAdjustedRealTime();
       cpuTimes[run.run_name.str()] = run.GetAdjustedCPUTime();
+      for (const auto& counter : run.counters) counters[run.run_name.str() + "/" + counter.first] = counter.second;
     }
   ConsoleReporter::ReportRuns(runs);
 }

@@ -83,8 +83,8 @@ BENCHMARK(ProtocolCloseAfter);
 BENCHMARK(FileAppendPerMessage);
 
 const bool registered =
-    addGoal({"protocol: keep-open message / spdlog file sink \"%v\"", "ProtocolKeepOpen", "SpdlogFile", RatioKind::Time, 1.0}) &&
+    addGoal({"protocol: keep-open message / spdlog file sink \"%v\"", "ProtocolKeepOpen", "SpdlogFile", RatioKind::Time, 0.8}) &&
     addGoal({"protocol: close-after message / FILE* open, append, close", "ProtocolCloseAfter", "FileAppendPerMessage",
-             RatioKind::Time, 1.0});
+             RatioKind::Time, 0.9});
 
 }  // namespace

@@ -4,9 +4,14 @@
 #include <filesystem>
 #include <string>
 
+#include <unistd.h>
+
 // The path of a scratch file `name`, removed if it was left by an earlier run.
+// The process id is part of it: other runs of the program on the same
+// machine (other worktrees) use the same temporary directory at the same time.
 inline std::string scratchFile(const char* name) {
-  const std::string path = (std::filesystem::temp_directory_path() / name).string();
+  const std::string path =
+      (std::filesystem::temp_directory_path() / (std::to_string(getpid()) + "-" + name)).string();
   std::filesystem::remove(path);
   return path;
 }

@@ -49,6 +49,6 @@ BENCHMARK(SpdlogLevelOff);
 
 const bool registered =
     addGoal({"stopped message / std::mutex lock+unlock", "StoppedMessage", "MutexLockUnlock", RatioKind::Time, 2.0}) &&
-    addGoal({"stopped message / spdlog, level off", "StoppedMessage", "SpdlogLevelOff", RatioKind::Time, 1.0});
+    addGoal({"stopped message / spdlog, level off", "StoppedMessage", "SpdlogLevelOff", RatioKind::Time, 0.8});
 
 }  // namespace

@@ -18,6 +18,11 @@ void startUpChannel() { initDebugChannel(&debugChannel, &platformChannelDevices)
 void shutDownChannel() { closeDebugChannel(&debugChannel); }
 
 void deliverToChannel(const PreparedMessage& message) {
+  if (message.headerDue && message.header.text && message.body.text) {
+    channelWriteMessage(&debugChannel, message.header.text, message.header.length, message.body.text,
+                        message.body.length);
+    return;
+  }
   if (message.headerDue) putText(message.header);
   putText(message.body);
 }

@@ -7,7 +7,8 @@
 #include "common/message.h"
 
 // The channel as a destination of one message: the header when it is due,
-// then the body, each as one print under the channel's lock.
+// then the body, as two prints under the channel's lock would give them
+// (produced text that fits goes out in one write per target).
 void deliverToChannel(const PreparedMessage& message);
 
 // At library load: the channel's initial values and its lock. At unload: the

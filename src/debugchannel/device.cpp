@@ -175,13 +175,39 @@ void channelPrint(DebugChannel* channel, const char* format, va_list* args) {
   endFormatRun(&sink);
 }
 
+namespace {
+// Produced characters in the pieces a print of them would hand on.
+void putPieces(DebugChannel* channel, const char* text, unsigned count) {
+  for (; count > StagingSize; text += StagingSize, count -= StagingSize) channelPutRun(channel, text, StagingSize);
+  channelPutRun(channel, text, count);
+}
+}  // namespace
+
 void channelWrite(DebugChannel* channel, const char* text, unsigned count) {
+  channelWriteMessage(channel, nullptr, 0, text, count);
+}
+
+void channelWriteMessage(DebugChannel* channel, const char* header, unsigned headerCount, const char* body,
+                         unsigned bodyCount) {
   if (!channel->channelLockReady) initDebugChannel(channel, &platformChannelDevices);
   EnterCriticalSection(&channel->channelLock);
   openChannelDevice(channel);
-  // In the pieces a print of the same characters would hand on.
-  for (; count > StagingSize; text += StagingSize, count -= StagingSize) channelPutRun(channel, text, StagingSize);
-  channelPutRun(channel, text, count);
+  if (headerCount > 0 && headerCount + bodyCount <= StagingSize && !(channel->channelType & CloseAfterPrint)) {
+    // One write per target for the whole message: the device and standard
+    // error receive the same bytes in the same order as from two prints.
+    char joined[StagingSize];
+    std::memcpy(joined, header, headerCount);
+    std::memcpy(joined + headerCount, body, bodyCount);
+    channelPutRun(channel, joined, headerCount + bodyCount);
+  } else {
+    // Closed after every print, the device sees the header as a print of its own.
+    if (headerCount > 0) {
+      putPieces(channel, header, headerCount);
+      channelAfterPrint(channel);
+      openChannelDevice(channel);
+    }
+    putPieces(channel, body, bodyCount);
+  }
   channelAfterPrint(channel);
   LeaveCriticalSection(&channel->channelLock);
 }

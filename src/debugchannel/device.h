@@ -68,3 +68,9 @@ void channelPrint(DebugChannel* channel, const char* format, va_list* args);
 // The same for characters already produced: the device sees what a print
 // that produced them would give it.
 void channelWrite(DebugChannel* channel, const char* text, unsigned count);
+// A produced header and body under one hold of the lock, as two writes of
+// channelWrite would give them: in one write per target when they fit in
+// 1024 characters and the device stays open between prints, else as two
+// prints (the device closed and opened again between them when so configured).
+void channelWriteMessage(DebugChannel* channel, const char* header, unsigned headerCount, const char* body,
+                         unsigned bodyCount);

@@ -186,11 +186,9 @@ inline int emit(OutputContext* context, const char* typeLetters, const char* id,
                 va_list* args, unsigned flags) {
   if (!context->live.load(std::memory_order_relaxed)) return 0;
   if (!format) format = "";
-  // A message whose category letters the switches stop, with no continuation
-  // pending, changes nothing: it returns without the lock. Both values are
-  // atomic; a setter's change racing with it may be seen or not, as if this
-  // message came just before or after it. A pending continuation needs the
-  // lock (the message clears it), and so does the identifier filter.
+  // The message stoppedBeforeLock describes returns without the lock; a
+  // pending continuation needs the lock (the message clears it), and so
+  // does the identifier filter.
   const bool categoryPassed = categoryPasses(context->filter, typeLetters);
   if (!categoryPassed && context->continuation.load(std::memory_order_relaxed) == 0) return 1;
   return runMessage(context, categoryPassed, typeLetters, id, format, args, flags);

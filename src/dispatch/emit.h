@@ -54,6 +54,17 @@ int emitMessage(OutputContext* context, const char* typeLetters, const char* id,
 int emitLibraryText(OutputContext* context, const char* typeLetters, const char* id, const char* text,
                     bool continues);
 
+// True when a message with these category letters would return 1 having
+// done nothing, without the lock: the library is loaded, the switches stop
+// every letter and no continuation is pending (a message clears one). Both
+// values are atomic; a setter's change racing with it may be seen or not, as
+// if the message came just before or after it. Inline, so that an export
+// answers a stopped message before it copies its argument list.
+inline bool stoppedBeforeLock(const OutputContext* context, const char* typeLetters) {
+  return context->live.load(std::memory_order_relaxed) && !categoryPasses(context->filter, typeLetters) &&
+         context->continuation.load(std::memory_order_relaxed) == 0;
+}
+
 // emitMessage with variable arguments, keeping the protocol file open or closing it.
 int printKeepOpen(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...);
 int printAndClose(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...);

@@ -248,4 +248,34 @@ TEST_F(Channel, WrittenTextArrivesAsAPrintOfItWould) {
   }
 }
 
+// A header and body written together reach both targets as the two prints
+// would: the escape filter's state carries from header to body, whether the
+// two go out joined, as two pieces (too long to join) or as two prints with
+// the device closed after each (type bit 8).
+TEST_F(Channel, HeaderAndBodyArriveAsTwoPrintsWould) {
+  const std::string header = "warn<NET>: \x1b[3";  // an escape begun in the header ends in the body
+  const struct {
+    DWORD type;
+    size_t bodyLength;
+  } rows[] = {{3, 0}, {3, 20}, {3, 1024 - 16}, {3, 1024 - 15}, {3, 3000}, {0x103, 20}, {0x103, 1500}};
+  std::string raw;
+  for (const auto& row : rows) {
+    writeConfig({true, 1, true, row.type, Config::GoodPath});
+    writeWholeFile(path("channel.txt"), "");
+    const std::string body = "1m" + std::string(row.bodyLength, 'b') + "\n";
+    const std::string kept = "warn<NET>: " + std::string(row.bodyLength, 'b') + "\n";
+    DebugChannel channel;
+    initDebugChannel(&channel, &devices);
+    print(&channel, "%s", header.c_str());
+    print(&channel, "%s", body.c_str());
+    channelWriteMessage(&channel, header.data(), static_cast<unsigned>(header.size()), body.data(),
+                        static_cast<unsigned>(body.size()));
+    closeDebugChannel(&channel);
+    EXPECT_EQ(readWholeFile(path("channel.txt")), kept + kept) << row.type << " " << row.bodyLength;
+    raw += header + body + header + body;
+    EXPECT_EQ(readWholeFile(path("stderr.txt")), raw) << row.type << " " << row.bodyLength;
+    DeleteFileA(path("channel.txt").c_str());
+  }
+}
+
 }  // namespace
