@@ -58,7 +58,9 @@ char* highPage() {
 TEST(HostFormat, PointersAtTheHostsWidth) {
   char* page = highPage();
   ASSERT_NE(page, nullptr);
-  if (sizeof(void*) == 8) EXPECT_NE(reinterpret_cast<uintptr_t>(page) >> 32, 0u) << "no page above 4 GiB";
+  if (sizeof(void*) == 8) {
+    EXPECT_GT(static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(page)), 0xFFFFFFFFull) << "no page above 4 GiB";
+  }
   std::memcpy(page, "text\0\x01\x02\x03", 8);
   static const uint16_t wide[] = {0x0041, 0x0142, 0};
   EXPECT_EQ(body("%s|%d|%.8P|%n%LD|%c|%#.2s|%.1f|%ws", page, 7, page, page, -1234567LL, 'z', page, 0.25, wide),

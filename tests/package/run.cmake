@@ -44,8 +44,13 @@ file(REMOVE_RECURSE ${STAGE})
 set(prefix ${STAGE}/prefix)
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
 
-set(common include/trovex.h ${LIBDIR}/cmake/trovex/trovexConfig.cmake
-    ${LIBDIR}/cmake/trovex/trovexConfigVersion.cmake share/doc/trovex/channel-file.reg)
+# The CMake package's entry files: on Windows one pair for both architectures.
+set(cmakedir ${LIBDIR}/cmake/trovex)
+if(EMULATOR)
+  set(cmakedir lib/cmake/trovex)
+endif()
+set(common include/trovex.h ${cmakedir}/trovexConfig.cmake ${cmakedir}/trovexConfigVersion.cmake
+    share/doc/trovex/channel-file.reg)
 if(EMULATOR)
   # An architecture's folder: the DLL, both import libraries, the viewer, the
   # debug files of the two programs, and the CMake targets.
