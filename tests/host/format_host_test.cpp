@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -65,6 +66,11 @@ TEST(HostFormat, PointersAtTheHostsWidth) {
   static const uint16_t wide[] = {0x0041, 0x0142, 0};
   EXPECT_EQ(body("%s|%d|%.8P|%n%LD|%c|%#.2s|%.1f|%ws", page, 7, page, page, -1234567LL, 'z', page, 0.25, wide),
             "text|7|74657874 00010203   text....|-1.234.567|z|\"te\"|0.3|AB");
+  // The documented way to print an address whole, in either build.
+  const unsigned long long address = reinterpret_cast<uintptr_t>(page);
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "0x%llx", address);
+  EXPECT_EQ(body("%#Lx", address), expected);
 }
 
 }  // namespace
