@@ -82,19 +82,44 @@ if(NOT WIN32)
 endif()
 
 # Installation with a CMake package: find_package(trovex) gives trovex::trovex.
+# A Windows build installs its DLL, import libraries and programs into a
+# folder of its architecture (x86 or x64) and its CMake targets into the same
+# folder under the package's, so that the 32-bit and the 64-bit build install
+# into one tree; the header, the documentation and the package's entry file
+# are the same for both.
+if(WIN32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(TROVEX_WINDOWS_ARCH x64)
+  else()
+    set(TROVEX_WINDOWS_ARCH x86)
+  endif()
+  set(CMAKE_INSTALL_BINDIR ${TROVEX_WINDOWS_ARCH})
+  set(CMAKE_INSTALL_LIBDIR ${TROVEX_WINDOWS_ARCH})
+endif()
 include(GNUInstallDirs)
+if(WIN32)
+  set(TROVEX_CMAKE_DIR lib/cmake/trovex)
+  set(TROVEX_TARGETS_DIR ${TROVEX_CMAKE_DIR}/${TROVEX_WINDOWS_ARCH})
+  set(TROVEX_PER_ARCHITECTURE ON)
+  # The entry file serves consumers of either pointer size.
+  set(TROVEX_VERSION_ARCH ARCH_INDEPENDENT)
+else()
+  set(TROVEX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/trovex)
+  set(TROVEX_TARGETS_DIR ${TROVEX_CMAKE_DIR})
+  set(TROVEX_PER_ARCHITECTURE OFF)
+  set(TROVEX_VERSION_ARCH "")
+endif()
 include(CMakePackageConfigHelpers)
-set(TROVEX_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/trovex)
 install(TARGETS ${TROVEX_INSTALL_TARGETS} EXPORT trovexTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/trovex.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(EXPORT trovexTargets NAMESPACE trovex:: DESTINATION ${TROVEX_CMAKE_DIR})
+install(EXPORT trovexTargets NAMESPACE trovex:: DESTINATION ${TROVEX_TARGETS_DIR})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/trovexConfig.cmake.in
   ${CMAKE_BINARY_DIR}/trovexConfig.cmake INSTALL_DESTINATION ${TROVEX_CMAKE_DIR})
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/trovexConfigVersion.cmake
-  COMPATIBILITY SameMajorVersion)
+  COMPATIBILITY SameMajorVersion ${TROVEX_VERSION_ARCH})
 install(FILES ${CMAKE_BINARY_DIR}/trovexConfig.cmake ${CMAKE_BINARY_DIR}/trovexConfigVersion.cmake
   DESTINATION ${TROVEX_CMAKE_DIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)

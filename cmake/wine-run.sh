@@ -1,13 +1,16 @@
 #!/bin/sh
 # Runs a Windows program under Wine in a prefix of the build's own, so no
-# registry value or file of another prefix is ever seen.
+# registry value or file of another prefix is ever seen. A new prefix is made
+# for WINEARCH (win32 unless set: the 32-bit build's programs); a prefix that
+# exists keeps the architecture it was made with.
 : "${WINEPREFIX:=$(pwd)/wineprefix}"
 case "$WINEPREFIX" in /*) ;; *) WINEPREFIX=$(pwd)/$WINEPREFIX ;; esac
 export WINEPREFIX
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1
+  WINEARCH="${WINEARCH:-win32}" wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
+unset WINEARCH
 exec wine "$@"

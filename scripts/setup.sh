@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev googletest libbenchmark-dev libspdlog-dev pkgconf
           libcli11-dev jq
-          g++-mingw-w64-i686 wine wine32:i386)
+          g++-mingw-w64-i686 wine wine32:i386
+          g++-mingw-w64-x86-64 wine64)
 
 missing=()
 for package in "${packages[@]}"; do

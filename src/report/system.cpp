@@ -7,11 +7,13 @@
 
 namespace {
 
-// Record sizes the platform checks; fixed by the 32-bit Windows ABI.
-constexpr DWORD MemoryStatusSize = 32;
+// Record sizes the platform checks; fixed by the Windows ABI. The old memory
+// status holds SIZE_T amounts: 32 bytes in a 32-bit process, wider in a
+// 64-bit one, so its size is the compiler's.
+constexpr DWORD MemoryStatusSize32 = 32;
 constexpr DWORD MemoryStatusExSize = 64;
 constexpr DWORD VersionInfoSize = 148;
-static_assert(sizeof(MEMORYSTATUS) == MemoryStatusSize || sizeof(void*) != 4, "MEMORYSTATUS layout");
+static_assert(sizeof(MEMORYSTATUS) == MemoryStatusSize32 || sizeof(void*) != 4, "MEMORYSTATUS layout");
 static_assert(sizeof(MEMORYSTATUSEX) == MemoryStatusExSize, "MEMORYSTATUSEX layout");
 static_assert(sizeof(OSVERSIONINFOA) == VersionInfoSize, "OSVERSIONINFOA layout");
 
@@ -81,7 +83,7 @@ void gatherMemory(MemoryFigures* figures) {
   }
   MEMORYSTATUS status;
   std::memset(&status, 0, sizeof status);
-  status.dwLength = MemoryStatusSize;
+  status.dwLength = sizeof status;
   GlobalMemoryStatus(&status);
   *figures = MemoryFigures{{status.dwTotalPhys, status.dwAvailPhys},
                            {status.dwTotalPageFile, status.dwAvailPageFile},
@@ -169,8 +171,10 @@ void printProcessorLines(const ReportSink* sink, const SYSTEM_INFO& info, uint32
                          ? ArchitectureNames[architecture] : "--unknown--";
   reportPrint(sink, "Architecture  : %s [%d] l=%d, r=%d\n", name, static_cast<int>(info.dwOemId),
               static_cast<int>(info.wProcessorLevel), static_cast<int>(info.wProcessorRevision));
-  reportPrint(sink, "PageSize      : %d\nProcessors    : %d [%#x]\nFeatures      :", static_cast<int>(info.dwPageSize),
-              static_cast<int>(info.dwNumberOfProcessors), static_cast<unsigned>(info.dwActiveProcessorMask));
+  // The mask is pointer-wide: all of it, 64 processors in a 64-bit process.
+  reportPrint(sink, "PageSize      : %d\nProcessors    : %d [%#Lx]\nFeatures      :", static_cast<int>(info.dwPageSize),
+              static_cast<int>(info.dwNumberOfProcessors),
+              static_cast<unsigned long long>(info.dwActiveProcessorMask));
   for (const auto& feature : Features)
     if (features & feature.bit) reportPrint(sink, feature.word);
   reportPrint(sink, "\n");

@@ -1,14 +1,24 @@
-# Checks the DLL's tables: it is a PE32 i386 DLL, its export table lists
-# exactly the names of the .def file, undecorated, and it imports only from
-# system DLLs: kernel32 and advapi32 (the debug channel's registry), and the
-# C runtime msvcrt. It ships stripped, with a debug link to its .debug file.
+# Checks the DLL's tables: it is a PE32 i386 DLL (ARCH x86) or a PE32+
+# x86-64 DLL (ARCH x64), its export table lists exactly the names of the .def
+# file, undecorated, and it imports only from system DLLs: kernel32 and
+# advapi32 (the debug channel's registry), and the C runtime msvcrt. It ships
+# stripped, with a debug link to its .debug file.
 cmake_policy(SET CMP0057 NEW)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
 endif()
-if(NOT dump MATCHES "file format pei-i386")
-  message(FATAL_ERROR "not a PE32 i386 image")
+if(ARCH STREQUAL x64)
+  set(kind "PE32+ x86-64")
+  set(format pei-x86-64)
+  set(magic "020b\t\\(PE32\\+\\)")
+else()
+  set(kind "PE32 i386")
+  set(format pei-i386)
+  set(magic "010b\t\\(PE32\\)")
+endif()
+if(NOT dump MATCHES "file format ${format}\n" OR NOT dump MATCHES "\nMagic\t+${magic}\n")
+  message(FATAL_ERROR "not a ${kind} image")
 endif()
 if(NOT dump MATCHES "Characteristics [0-9a-fx]+[^\n]*\n([^\n]*\n)*[\t ]*DLL")
   message(FATAL_ERROR "not marked as a DLL")

@@ -2,9 +2,18 @@
 // the host's own argument list: natively and from the DLL under Wine.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "trovex.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#endif
 
 namespace {
 
@@ -32,6 +41,36 @@ TEST(HostFormat, IntegersAndFloatsArriveExactly) {
             "0.1|2.68|0.3|       3.14|-0002.3|12.5");
   EXPECT_EQ(body("%f|%.0f|%Lu", 3.14159, 1e23, 18446744073709551615ULL),
             "3.1415899999999999|99999999999999991611392|18446744073709551615");
+}
+
+// A page as high in the address space as the system gives: above 4 GiB in
+// a 64-bit process.
+char* highPage() {
+#if defined(_WIN32)
+  return static_cast<char*>(VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE));
+#else
+  void* page = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return page == MAP_FAILED ? nullptr : static_cast<char*>(page);
+#endif
+}
+
+// Pointers are read at the host's width: text and memory above 4 GiB arrive
+// whole, and the arguments after each pointer stay in step.
+TEST(HostFormat, PointersAtTheHostsWidth) {
+  char* page = highPage();
+  ASSERT_NE(page, nullptr);
+  if (sizeof(void*) == 8) {
+    EXPECT_GT(static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(page)), 0xFFFFFFFFull) << "no page above 4 GiB";
+  }
+  std::memcpy(page, "text\0\x01\x02\x03", 8);
+  static const uint16_t wide[] = {0x0041, 0x0142, 0};
+  EXPECT_EQ(body("%s|%d|%.8P|%n%LD|%c|%#.2s|%.1f|%ws", page, 7, page, page, -1234567LL, 'z', page, 0.25, wide),
+            "text|7|74657874 00010203   text....|-1.234.567|z|\"te\"|0.3|AB");
+  // The documented way to print an address whole, in either build.
+  const unsigned long long address = reinterpret_cast<uintptr_t>(page);
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "0x%llx", address);
+  EXPECT_EQ(body("%#Lx", address), expected);
 }
 
 }  // namespace

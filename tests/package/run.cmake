@@ -2,11 +2,14 @@
 # stage and check its files, build the consumer with find_package(trovex) and
 # run it, then the other ways in (pkg-config natively; on Windows the MSVC
 # import library, linked by an MSVC-compatible linker), and the package that
-# cpack makes.
+# cpack makes. On Windows that is a zip of both architectures, ARCH (x86 or
+# x64, this build's) and the other one's OTHER_BUILD: it is checked, and a
+# consumer of this build's architecture is built from it and run.
 #
 #   cmake -DBUILD=dir -DSOURCE=tests/package -DSTAGE=dir -DLIBDIR=lib -DCC=cc
 #         -DCPACK=cpack [-DPKG_CONFIG=pkg-config]
-#         [-DEMULATOR=wine-run.sh -DTOOLCHAIN=file -DCLANG=clang -DLLD_LINK=lld-link]
+#         [-DEMULATOR=wine-run.sh -DTOOLCHAIN=file -DCLANG=clang -DLLD_LINK=lld-link
+#          -DARCH=x86|x64 -DOTHER_BUILD=dir]
 #         -P run.cmake
 
 function(run)
@@ -25,15 +28,39 @@ function(expect_files root)
   endforeach()
 endfunction()
 
+# The machine field of a PE image's file header, as its two bytes in hex.
+function(expect_machine image bytes)
+  file(READ ${image} offset OFFSET 60 LIMIT 2 HEX)
+  string(SUBSTRING ${offset} 2 2 high)
+  string(SUBSTRING ${offset} 0 2 low)
+  math(EXPR machine_offset "0x${high}${low} + 4")
+  file(READ ${image} machine OFFSET ${machine_offset} LIMIT 2 HEX)
+  if(NOT machine STREQUAL bytes)
+    message(FATAL_ERROR "${image} has the machine bytes ${machine}, not ${bytes}")
+  endif()
+endfunction()
+
 file(REMOVE_RECURSE ${STAGE})
 set(prefix ${STAGE}/prefix)
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
 
-set(common include/trovex.h ${LIBDIR}/cmake/trovex/trovexConfig.cmake
-    ${LIBDIR}/cmake/trovex/trovexConfigVersion.cmake share/doc/trovex/channel-file.reg)
+# The CMake package's entry files: on Windows one pair for both architectures.
+set(cmakedir ${LIBDIR}/cmake/trovex)
 if(EMULATOR)
-  set(installed bin/trovex0x1.dll bin/trovex0x1.dll.debug bin/trovex-view.exe bin/trovex-view.exe.debug
-      ${LIBDIR}/libtrovex0x1.dll.a ${LIBDIR}/trovex0x1.lib ${common})
+  set(cmakedir lib/cmake/trovex)
+endif()
+set(common include/trovex.h ${cmakedir}/trovexConfig.cmake ${cmakedir}/trovexConfigVersion.cmake
+    share/doc/trovex/channel-file.reg)
+if(EMULATOR)
+  # An architecture's folder: the DLL, both import libraries, the viewer, the
+  # debug files of the two programs, and the CMake targets.
+  function(architecture_files variable arch)
+    set(${variable} ${arch}/trovex0x1.dll ${arch}/trovex0x1.dll.debug ${arch}/trovex-view.exe
+        ${arch}/trovex-view.exe.debug ${arch}/libtrovex0x1.dll.a ${arch}/trovex0x1.lib
+        lib/cmake/trovex/${arch}/trovexTargets.cmake PARENT_SCOPE)
+  endfunction()
+  architecture_files(installed ${ARCH})
+  list(APPEND installed ${common})
   set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
 else()
   set(installed bin/trovex-view ${LIBDIR}/libtrovex.so ${LIBDIR}/libtrovex.a ${LIBDIR}/pkgconfig/trovex.pc ${common})
@@ -42,27 +69,37 @@ expect_files(${prefix} ${installed})
 
 # CMake: find_package(trovex), a C project linking trovex::trovex and,
 # natively, trovex::trovex_static.
-run(${CMAKE_COMMAND} -S ${SOURCE} -B ${STAGE}/consumer -DCMAKE_PREFIX_PATH=${prefix} ${toolchain})
-run(${CMAKE_COMMAND} --build ${STAGE}/consumer)
-if(EMULATOR)
-  run(${EMULATOR} ${STAGE}/consumer/consumer.exe)
-else()
-  run(${STAGE}/consumer/consumer)
-  run(${STAGE}/consumer/consumer_static)
-endif()
+function(build_and_run_consumer package dir)
+  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${dir} -DCMAKE_PREFIX_PATH=${package} ${toolchain})
+  run(${CMAKE_COMMAND} --build ${dir})
+  if(EMULATOR)
+    run(${EMULATOR} ${dir}/consumer.exe)
+  else()
+    run(${dir}/consumer)
+    run(${dir}/consumer_static)
+  endif()
+endfunction()
+build_and_run_consumer(${prefix} ${STAGE}/consumer)
 
 if(EMULATOR)
   # MSVC's way: an object of the MSVC target linked against trovex0x1.lib
   # by lld-link, with no C runtime, the DLL beside the program.
   set(dir ${STAGE}/msvc)
   file(MAKE_DIRECTORY ${dir})
+  if(ARCH STREQUAL x64)
+    set(msvc_target x86_64-pc-windows-msvc)
+    set(safeseh "")
+  else()
+    set(msvc_target i686-pc-windows-msvc)
+    set(safeseh /safeseh:no)
+  endif()
   foreach(source consumer msvc_entry)
-    run(${CLANG} --target=i686-pc-windows-msvc -Wall -Wextra -Werror -O1 -I${prefix}/include
+    run(${CLANG} --target=${msvc_target} -Wall -Wextra -Werror -O1 -I${prefix}/include
         -c ${SOURCE}/${source}.c -o ${dir}/${source}.obj)
   endforeach()
-  run(${LLD_LINK} /nologo /entry:start /subsystem:console /nodefaultlib /safeseh:no
+  run(${LLD_LINK} /nologo /entry:start /subsystem:console /nodefaultlib ${safeseh}
       /out:${dir}/consumer.exe ${dir}/consumer.obj ${dir}/msvc_entry.obj ${prefix}/${LIBDIR}/trovex0x1.lib)
-  file(COPY ${prefix}/bin/trovex0x1.dll DESTINATION ${dir})
+  file(COPY ${prefix}/${ARCH}/trovex0x1.dll DESTINATION ${dir})
   run(${EMULATOR} ${dir}/consumer.exe)
 else()
   # pkg-config, with the shared library and, with --static, the archive.
@@ -85,7 +122,21 @@ else()
   endforeach()
 endif()
 
-# cpack: the archive holds the same tree under one top folder.
+# cpack: the archive holds the same tree under one top folder; on Windows,
+# with the other architecture's folder beside this one.
+if(EMULATOR)
+  if(NOT EXISTS ${OTHER_BUILD}/bin/trovex0x1.dll)
+    message("zip skipped: it holds both architectures, and ${OTHER_BUILD} is not built")
+    return()
+  endif()
+  if(ARCH STREQUAL x64)
+    set(other x86)
+  else()
+    set(other x64)
+  endif()
+  architecture_files(other_files ${other})
+  list(APPEND installed ${other_files})
+endif()
 run(${CPACK} --config ${BUILD}/CPackConfig.cmake -B ${STAGE}/cpack)
 file(GLOB archive ${STAGE}/cpack/trovex-*.zip ${STAGE}/cpack/trovex-*.tar.gz)
 if(NOT archive)
@@ -95,4 +146,13 @@ get_filename_component(top ${archive} NAME)
 string(REGEX REPLACE "\\.(zip|tar\\.gz)$" "" top "${top}")
 file(MAKE_DIRECTORY ${STAGE}/unpacked)
 run(${CMAKE_COMMAND} -E chdir ${STAGE}/unpacked ${CMAKE_COMMAND} -E tar xf ${archive})
-expect_files(${STAGE}/unpacked/${top} ${installed})
+set(unpacked ${STAGE}/unpacked/${top})
+expect_files(${unpacked} ${installed})
+
+if(EMULATOR)
+  # Each folder's DLL is of its architecture, and a consumer of this build's
+  # architecture builds from the zip and runs.
+  expect_machine(${unpacked}/x86/trovex0x1.dll 4c01)  # i386, little-endian
+  expect_machine(${unpacked}/x64/trovex0x1.dll 6486)  # x86-64
+  build_and_run_consumer(${unpacked} ${STAGE}/zip-consumer)
+endif()

@@ -135,6 +135,20 @@ TEST(ProcessorLines, FeatureWordsInTheirOrderEachAPieceOfItsOwn) {
   }
 }
 
+TEST(ProcessorLines, TheWholePointerWideProcessorMask) {
+  std::vector<std::pair<DWORD_PTR, std::string>> rows = {{3, "[0x3]"}, {0xFFFFFFFFu, "[0xffffffff]"}};
+  if (sizeof(DWORD_PTR) == 8)  // a 64-bit process: processors 33 to 64 too
+    rows.push_back({static_cast<DWORD_PTR>(0xFFFFFFFF00000001ull), "[0xffffffff00000001]"});
+  for (const auto& row : rows) {
+    SYSTEM_INFO info = systemInfo(9, 0, 6, 1);
+    info.dwActiveProcessorMask = row.first;
+    ReportCollector out;
+    printProcessorLines(&out.sink, info, 0);
+    ASSERT_GE(out.pieces.size(), 2u);
+    EXPECT_EQ(out.pieces[1].text, "PageSize      : 4096\nProcessors    : 2 " + row.second + "\nFeatures      :");
+  }
+}
+
 TEST(LanguageLine, PrimaryLanguageAndSublanguage) {
   const struct {
     LANGID language;
