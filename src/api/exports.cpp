@@ -12,7 +12,6 @@ enum OutputType { ChannelOutput = 1, ProtocolOutput = 2 };
 
 // The export receives the host's list; emission works on a copy it can point at.
 int emitFromHost(const char* type, const char* id, const char* format, va_list args, bool keepOpen) {
-  if (stoppedBeforeLock(&outputContext, type)) return 1;
   va_list copy;
   va_copy(copy, args);
   const int result = emitMessage(&outputContext, type, id, format, &copy, keepOpen);

@@ -4,29 +4,23 @@
 #include <cstring>
 
 namespace {
-CRITICAL_SECTION settingsLock;
+CRITICAL_SECTION section;
 // Atomic: on POSIX a thread may still call a setter while the process exits.
 std::atomic<bool> settingsLockReady;
 }  // namespace
 
 void initSettingsLock() {
-  InitializeCriticalSection(&settingsLock);
+  InitializeCriticalSection(&section);
   settingsLockReady = true;
 }
 
 void deleteSettingsLock() {
   if (!settingsLockReady) return;
   settingsLockReady = false;
-  DeleteCriticalSection(&settingsLock);
+  DeleteCriticalSection(&section);
 }
 
-SettingsHold::SettingsHold() : held_(settingsLockReady) {
-  if (held_) EnterCriticalSection(&settingsLock);
-}
-
-SettingsHold::~SettingsHold() {
-  if (held_) LeaveCriticalSection(&settingsLock);
-}
+CRITICAL_SECTION* settingsLock() { return settingsLockReady ? &section : nullptr; }
 
 void copyCut(char* field, const char* text, unsigned size) {
   unsigned length = 0;

@@ -5,21 +5,12 @@
 
 #include "platform/win32.h"
 
-// Set up at library load, deleted at unload. Before load (or in a program
-// that links the library's objects without loading it) holds do nothing.
+// Set up at library load, deleted at unload. Hold it with SectionHold
+// (common/hold.h): before load, or in a program that links the library's
+// objects without loading it, it is null and a hold does nothing.
 void initSettingsLock();
 void deleteSettingsLock();
-
-class SettingsHold {
- public:
-  SettingsHold();
-  ~SettingsHold();
-  SettingsHold(const SettingsHold&) = delete;
-  SettingsHold& operator=(const SettingsHold&) = delete;
-
- private:
-  bool held_;
-};
+CRITICAL_SECTION* settingsLock();
 
 // Copies a setter's text into its field of `size` bytes, cut to size - 1
 // characters and always terminated; null is empty text.

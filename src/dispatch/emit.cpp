@@ -11,10 +11,6 @@ OutputContext outputContext;
 
 namespace {
 
-// Bits of a message's flags.
-constexpr unsigned KeepOpen = 1;       // the protocol file stays open after the message
-constexpr unsigned ContinuesLine = 2;  // the next message continues this one's line (if this one passes)
-
 // The destinations one message goes to, read once before anything is
 // formatted: a setter's change applies wholly before or after a message.
 struct Destinations {
@@ -146,10 +142,50 @@ void deliver(OutputContext* context, const Destinations& destinations, const cha
   if (flags & ContinuesLine) context->continuation.store(1, std::memory_order_relaxed);
 }
 
-// Everything of a message but the early return of one its category stops.
-// Kept out of line, so that path does not pay for this one's frame.
-[[gnu::noinline]] int runMessage(OutputContext* context, bool categoryPassed, const char* typeLetters,
-                                 const char* id, const char* format, va_list* args, unsigned flags) {
+}  // namespace
+
+void initOutputContext(OutputContext* context, MessageFilter* filter, ProtocolFile* protocol) {
+  InitializeCriticalSection(&context->lock);
+  context->filter = filter;
+  context->protocol = protocol;
+  context->callback = nullptr;
+  context->channelEnabled = true;
+  context->protocolEnabled = true;
+  context->callbackEnabled = true;
+  context->lists.includeIds[0] = '\0';
+  context->lists.excludeIds[0] = '\0';
+  // Not the filter's version: the first message that needs the lists copies them.
+  context->listsVersion = filter->listsVersion.load(std::memory_order_relaxed) - 1;
+  context->atLineStart = 0;
+  context->continuation = 0;
+  context->live.store(true, std::memory_order_release);
+}
+
+void destroyOutputContext(OutputContext* context) {
+  if (!context->live.load(std::memory_order_relaxed)) return;
+  EnterCriticalSection(&context->lock);
+  context->live.store(false, std::memory_order_relaxed);
+  // Text of keep-open messages still buffered reaches the file.
+  closeProtocolStream(context->protocol);
+  LeaveCriticalSection(&context->lock);
+  DeleteCriticalSection(&context->lock);
+}
+
+MessageLockHold::MessageLockHold(OutputContext* context)
+    : context_(context), entered_(context->live.load(std::memory_order_relaxed)), live_(false) {
+  if (!entered_) return;
+  EnterCriticalSection(&context_->lock);
+  // Teardown may have come first while this thread waited.
+  live_ = context_->live.load(std::memory_order_relaxed);
+}
+
+MessageLockHold::~MessageLockHold() {
+  if (entered_) LeaveCriticalSection(&context_->lock);
+}
+
+int emitCheckedMessage(OutputContext* context, bool categoryPassed, const char* typeLetters, const char* id,
+                       const char* format, va_list* args, unsigned flags) {
+  if (!format) format = "";
   bool passes = categoryPassed;
   // The lists are matched under the lock, on emission's copy of them; the
   // arguments are not read until the message has passed.
@@ -180,69 +216,6 @@ void deliver(OutputContext* context, const Destinations& destinations, const cha
   if (!hold.live()) return 0;
   deliver(context, destinations, typeLetters, id, format, body, flags);
   return 1;
-}
-
-inline int emit(OutputContext* context, const char* typeLetters, const char* id, const char* format,
-                va_list* args, unsigned flags) {
-  if (!context->live.load(std::memory_order_relaxed)) return 0;
-  if (!format) format = "";
-  // The message stoppedBeforeLock describes returns without the lock; a
-  // pending continuation needs the lock (the message clears it), and so
-  // does the identifier filter.
-  const bool categoryPassed = categoryPasses(context->filter, typeLetters);
-  if (!categoryPassed && context->continuation.load(std::memory_order_relaxed) == 0) return 1;
-  return runMessage(context, categoryPassed, typeLetters, id, format, args, flags);
-}
-
-}  // namespace
-
-void initOutputContext(OutputContext* context, MessageFilter* filter, ProtocolFile* protocol) {
-  InitializeCriticalSection(&context->lock);
-  context->filter = filter;
-  context->protocol = protocol;
-  context->callback = nullptr;
-  context->channelEnabled = true;
-  context->protocolEnabled = true;
-  context->callbackEnabled = true;
-  context->lists.includeIds[0] = '\0';
-  context->lists.excludeIds[0] = '\0';
-  // Not the filter's version: the first message that needs the lists copies them.
-  context->listsVersion = filter->listsVersion.load(std::memory_order_relaxed) - 1;
-  context->atLineStart = 0;
-  context->continuation = 0;
-  context->live.store(true, std::memory_order_release);
-}
-
-void destroyOutputContext(OutputContext* context) {
-  if (!context->live.load(std::memory_order_relaxed)) return;
-  EnterCriticalSection(&context->lock);
-  context->live.store(false, std::memory_order_relaxed);
-  // Text of keep-open messages still buffered reaches the file.
-  closeProtocolFile(context->protocol);
-  LeaveCriticalSection(&context->lock);
-  DeleteCriticalSection(&context->lock);
-}
-
-MessageLockHold::MessageLockHold(OutputContext* context)
-    : context_(context), entered_(context->live.load(std::memory_order_relaxed)), live_(false) {
-  if (!entered_) return;
-  EnterCriticalSection(&context_->lock);
-  // Teardown may have come first while this thread waited.
-  live_ = context_->live.load(std::memory_order_relaxed);
-}
-
-MessageLockHold::~MessageLockHold() {
-  if (entered_) LeaveCriticalSection(&context_->lock);
-}
-
-int emitMessage(OutputContext* context, const char* typeLetters, const char* id, const char* format, va_list* args,
-                bool keepOpen) {
-  return emit(context, typeLetters, id, format, args, keepOpen ? KeepOpen : 0u);
-}
-
-int emitLibraryText(OutputContext* context, const char* typeLetters, const char* id, const char* text,
-                    bool continues) {
-  return emit(context, typeLetters, id, text, nullptr, KeepOpen | (continues ? ContinuesLine : 0u));
 }
 
 int printKeepOpen(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...) {

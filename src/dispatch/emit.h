@@ -41,28 +41,45 @@ void initOutputContext(OutputContext* context, MessageFilter* filter, ProtocolFi
 // later messages do nothing and return 0.
 void destroyOutputContext(OutputContext* context);
 
+// Bits of a message's flags.
+constexpr unsigned KeepOpen = 1;       // the protocol file stays open after the message
+constexpr unsigned ContinuesLine = 2;  // the next message continues this one's line (if this one passes)
+
+// The part of a message after its category letters were checked once,
+// without the lock (emitWithFlags). Out of line.
+int emitCheckedMessage(OutputContext* context, bool categoryPassed, const char* typeLetters, const char* id,
+                       const char* format, va_list* args, unsigned flags);
+
 // Emits one message. typeLetters and id may be null; a null format is empty
-// text; with a null args the format is delivered as plain text. keepOpen
-// leaves the protocol file open after the message. A message the filter
-// stops reads none of its arguments. Returns 1, or 0 when the context has
-// no lock (before load, after teardown) and nothing was done.
-int emitMessage(OutputContext* context, const char* typeLetters, const char* id, const char* format, va_list* args,
-                bool keepOpen);
+// text; with a null args the format is delivered as plain text. A message
+// the filter stops reads none of its arguments. Returns 1, or 0 when the
+// context has no lock (before load, after teardown) and nothing was done.
+//
+// Inline, so that a message whose category letters the switches stop, with
+// no continuation pending, returns at once: it changes nothing, so it needs
+// no lock. Both values are atomic; a setter's change racing with it may be
+// seen or not, as if the message came just before or after it. A pending
+// continuation needs the lock (the message clears it).
+inline int emitWithFlags(OutputContext* context, const char* typeLetters, const char* id, const char* format,
+                         va_list* args, unsigned flags) {
+  if (!context->live.load(std::memory_order_relaxed)) return 0;
+  const bool categoryPassed = categoryPasses(context->filter, typeLetters);
+  if (!categoryPassed && context->continuation.load(std::memory_order_relaxed) == 0) return 1;
+  return emitCheckedMessage(context, categoryPassed, typeLetters, id, format, args, flags);
+}
+
+// keepOpen leaves the protocol file open after the message.
+inline int emitMessage(OutputContext* context, const char* typeLetters, const char* id, const char* format,
+                       va_list* args, bool keepOpen) {
+  return emitWithFlags(context, typeLetters, id, format, args, keepOpen ? KeepOpen : 0u);
+}
+
 // A text of the library's own (the time stamp), delivered verbatim, keeping
 // the protocol file open. With continues, the next message continues its
 // line, when this one passed the filter.
-int emitLibraryText(OutputContext* context, const char* typeLetters, const char* id, const char* text,
-                    bool continues);
-
-// True when a message with these category letters would return 1 having
-// done nothing, without the lock: the library is loaded, the switches stop
-// every letter and no continuation is pending (a message clears one). Both
-// values are atomic; a setter's change racing with it may be seen or not, as
-// if the message came just before or after it. Inline, so that an export
-// answers a stopped message before it copies its argument list.
-inline bool stoppedBeforeLock(const OutputContext* context, const char* typeLetters) {
-  return context->live.load(std::memory_order_relaxed) && !categoryPasses(context->filter, typeLetters) &&
-         context->continuation.load(std::memory_order_relaxed) == 0;
+inline int emitLibraryText(OutputContext* context, const char* typeLetters, const char* id, const char* text,
+                           bool continues) {
+  return emitWithFlags(context, typeLetters, id, text, nullptr, KeepOpen | (continues ? ContinuesLine : 0u));
 }
 
 // emitMessage with variable arguments, keeping the protocol file open or closing it.

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "common/hold.h"
 #include "common/settings.h"
 
 MessageFilter messageFilter;
@@ -56,7 +57,7 @@ int32_t swapCategorySwitch(MessageFilter* filter, char letter, int32_t state) {
 
 namespace {
 void setList(MessageFilter* filter, char* list, const char* text) {
-  SettingsHold hold;
+  SectionHold hold(settingsLock());
   copyCut(list, text, PatternListSize);
   filter->listsSet.store(filter->lists.includeIds[0] || filter->lists.excludeIds[0], std::memory_order_relaxed);
   // Release: a message that sees the new version under the settings lock
@@ -73,7 +74,7 @@ void setExcludeIds(MessageFilter* filter, const char* text) { setList(filter, fi
 
 void copyListsIfChanged(const MessageFilter* filter, PatternLists* copy, uint32_t* version) {
   if (filter->listsVersion.load(std::memory_order_acquire) == *version) return;
-  SettingsHold hold;
+  SectionHold hold(settingsLock());
   copyList(copy->includeIds, filter->lists.includeIds);
   copyList(copy->excludeIds, filter->lists.excludeIds);
   *version = filter->listsVersion.load(std::memory_order_relaxed);

@@ -1,7 +1,7 @@
 // The handle-slot table and its lock.
 #include "fileio/slots.h"
 
-#include "fileio/hold.h"
+#include "common/hold.h"
 
 namespace {
 

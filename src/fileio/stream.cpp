@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "common/contract.h"
-#include "fileio/hold.h"
+#include "common/hold.h"
 #include "fileio/slots.h"
 #include "fileio/stream.h"
 

@@ -2,6 +2,7 @@
 // name and content.
 #include <cstring>
 
+#include "common/hold.h"
 #include "common/settings.h"
 #include "fileio/fileio.h"
 #include "protocol/protocol.h"
@@ -15,7 +16,7 @@ constexpr uint32_t DefaultKeepSize = 1000000;
 
 // A setter's change: the next message (or read-back, or copy) takes it over.
 void storeRequest(ProtocolFile* file, char* field, const char* text, unsigned size) {
-  SettingsHold hold;
+  SectionHold hold(settingsLock());
   copyCut(field, text, size);
   file->requestVersion.fetch_add(1, std::memory_order_release);
 }
@@ -35,11 +36,6 @@ void initProtocolFile(ProtocolFile* file) {
   file->adoptedVersion = file->requestVersion.load(std::memory_order_relaxed);
 }
 
-void closeProtocolFile(ProtocolFile* file) {
-  // Text of keep-open messages still buffered reaches the file.
-  closeProtocolStream(file);
-}
-
 void setFileName(ProtocolFile* file, const char* name) { storeRequest(file, file->requestedName, name, FileNameSize); }
 
 void setOpenMode(ProtocolFile* file, const char* mode) {
@@ -48,7 +44,7 @@ void setOpenMode(ProtocolFile* file, const char* mode) {
 
 void adoptProtocolRequest(ProtocolFile* file) {
   if (file->requestVersion.load(std::memory_order_acquire) == file->adoptedVersion) return;
-  SettingsHold hold;
+  SectionHold hold(settingsLock());
   std::memcpy(file->fileName, file->requestedName, std::strlen(file->requestedName) + 1);
   std::memcpy(file->openMode, file->requestedMode, std::strlen(file->requestedMode) + 1);
   file->opened = 0;

@@ -38,8 +38,6 @@ extern ProtocolFile protocolFile;
 
 // Defaults: no name, mode "w", limits 5000000 and 1000000, truncation due.
 void initProtocolFile(ProtocolFile* file);
-// Flushes and closes a protocol stream still held (under the message lock).
-void closeProtocolFile(ProtocolFile* file);
 
 // Setters behind the exports, under the settings lock: names are cut to fit,
 // null or "" mode is "w". Each makes the next open a first open of the name.

@@ -139,19 +139,9 @@ TEST(HostThreads, SettersReturnWhileTheCallbackWaitsForTheirThread) {
   Trovex_EnableOutput_ii(2, 1);
 }
 
-// Every call of the messages the callback below sees.
-struct Call {
-  std::string id, data;
-};
-std::vector<Call> calls;
-void TROVEX_CALL record(const char*, const char* id, const char* data, int length) {
-  calls.push_back(Call{id ? id : "", data ? std::string(data, static_cast<size_t>(length)) : ""});
-}
-
 // A callback that calls every export, once, from inside its message.
 int exportsCalled;
-void TROVEX_CALL callEveryExport(const char* label, const char* id, const char* data, int length) {
-  record(label, id, data, length);
+void TROVEX_CALL callEveryExport(const char*, const char*, const char* data, int) {
   if (!data || exportsCalled) return;
   exportsCalled = 1;
   char name[4096];
@@ -178,16 +168,12 @@ void TROVEX_CALL callEveryExport(const char* label, const char* id, const char* 
 // Run in a process of its own (the report it asks for would be the first).
 TEST(HostReentry, ACallbackMayCallEveryExport) {
   exportsCalled = 0;
-  calls.clear();
   Trovex_EnableOutput_ii(1, 0);
   Trovex_Func_i(callEveryExport);
   EXPECT_EQ(Trovex_Printf("e", "OUTER", "outer\n"), 1);
   EXPECT_EQ(exportsCalled, 14) << "each export returned what a host expects";
-  EXPECT_EQ(Trovex_Printf("e", "AFTER", "after\n"), 1);
   Trovex_Filename_s(nullptr);
   Trovex_EnableOutput_ii(1, 1);
-  EXPECT_EQ(calls.front().id, "OUTER");
-  EXPECT_EQ(calls.back().data, "") << "the last message ended";
   std::remove("host-reentry.txt");
   std::remove("host-reentry-copy.txt");
   Trovex_Func_i(nullptr);

@@ -1,10 +1,10 @@
-// Inside the file layer: a critical section held for one scope.
+// A critical section held for one scope.
 #pragma once
 
 #include "platform/win32.h"
 
 // Enters the section on construction and leaves it at the end of the scope;
-// a null section is not held (a stream without a use lock).
+// a null section is not held (a lock not set up, a stream without one).
 class SectionHold {
  public:
   explicit SectionHold(CRITICAL_SECTION* section) : section_(section) {
