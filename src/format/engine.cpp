@@ -1,7 +1,9 @@
-// The run loop, the directive parser and the dispatch on the conversion letter.
+// The directive parser, the run of parsed steps and the dispatch on the
+// conversion letter.
 #include <cstring>
 
 #include "format/conversions.h"
+#include "format/steps.h"
 #include "format/text.h"
 
 const char digitTable[33] = "0123456789abcdef0123456789ABCDEF";
@@ -17,27 +19,28 @@ uint16_t readNumber(const char*& p) {
   return value;
 }
 
-// A "*" takes the next argument and keeps its low 16 bits, so a negative
-// width becomes a large one rather than left alignment.
-uint16_t readStarOrNumber(FormatSink* sink, const char*& p, uint16_t absent) {
+// A "*" marks the number as the next argument, read when the step runs.
+uint16_t readStarOrNumber(const char*& p, uint8_t* stars, uint8_t star, uint16_t absent) {
   if (*p == '*') {
     ++p;
-    return static_cast<uint16_t>(va_arg(sink->args, int));
+    *stars |= star;
+    return 0;
   }
   return isDigit(*p) ? readNumber(p) : absent;
 }
 
-// Reads the items after "%" in their fixed order, each at most once. Returns
-// false when the format ends inside the directive.
-bool parseDirective(FormatSink* sink) {
-  const char* p = sink->format;
+// Reads the items after "%" at p in their fixed order, each at most once.
+// Returns the position after the letter, or that of the terminating zero
+// when the format ends inside the directive (the step is then text only).
+const char* parseDirective(const char* base, const char* p, FormatStep* step) {
   uint8_t flags = 0;
+  uint8_t stars = 0;
   if (*p == '#') flags |= Alternate, ++p;
   if (*p == '-') flags |= LeftAlign, ++p;
   if (*p == '0') flags |= ZeroFill, ++p;
-  sink->width = readStarOrNumber(sink, p, 0);
+  step->width = readStarOrNumber(p, &stars, StarWidth, 0);
   if (*p == '.') ++p;
-  sink->precision = readStarOrNumber(sink, p, NoPrecision);
+  step->precision = readStarOrNumber(p, &stars, StarPrecision, NoPrecision);
   if (*p == 'l') {
     ++p;
   } else if (*p == 'L') {
@@ -45,18 +48,18 @@ bool parseDirective(FormatSink* sink) {
     ++p;
   }
   if (*p == 'w') flags |= WideChars, ++p;
-  sink->flags = flags;
-  sink->format = p;
-  return *p != '\0';
+  step->flags = flags;
+  step->stars = stars;
+  if (*p == '\0') return p;
+  step->letter = static_cast<uint32_t>(p - base);
+  return p + 1;
 }
 
 // Plain text up to this length is scanned a byte at a time; beyond it the C
 // library's vectorised search is faster.
 constexpr unsigned ShortText = 16;
 
-// The next "%" or the terminating zero. Text between directives is mostly
-// short, where a byte loop beats a call; a longer run goes to the C
-// library's vectorised search.
+// The next "%" or the terminating zero.
 const char* plainTextEnd(const char* p) {
   for (unsigned i = 0; i < ShortText; ++i, ++p)
     if (*p == '%' || *p == '\0') return p;
@@ -64,54 +67,74 @@ const char* plainTextEnd(const char* p) {
   return directive ? directive : p + std::strlen(p);
 }
 
+// Steps parsed and run at a time for a format the cache does not keep.
+constexpr unsigned UnkeptSteps = 16;
+
 }  // namespace
 
-void formatToSink(FormatSink* sink) {
-  if (!sink->convert) sink->convert = convertStandard;
-  const char* p = sink->format;
-  if (!p) return;
-  for (;;) {
-    char c = *p;
-    if (c == '\0') break;
-    ChunkCollector* window = sink->window;
-    if (window && window->fill < window->size && c != '%' && !sink->verbatim) {
-      // Short plain text (the common case between directives) is scanned
-      // and stored in one pass while the window has room; longer text, and
-      // what does not fit, goes out as a run below.
-      char* out = window->text + window->fill;
-      const unsigned room = window->size - window->fill;
-      char* const end = out + (room < ShortText ? room : ShortText);
-      while (out < end && c != '%' && c != '\0') {
-        *out++ = c;
-        c = *++p;
-      }
-      window->fill = static_cast<uint16_t>(out - window->text);
-      sink->format = p;
-      if (c == '\0' || c == '%' || window->fill == window->size) continue;
+const char* parseSteps(const char* base, const char* text, FormatStep* steps, unsigned capacity, unsigned* count) {
+  const char* p = text;
+  unsigned n = 0;
+  while (n < capacity) {
+    FormatStep* step = &steps[n++];
+    const char* textEnd = plainTextEnd(p);
+    step->textStart = static_cast<uint32_t>(p - base);
+    step->textLength = static_cast<uint32_t>(textEnd - p);
+    step->letter = NoDirective;
+    if (*textEnd == '\0') {
+      p = textEnd;
+      break;
     }
-    if (sink->putRun && (c != '%' || sink->verbatim)) {
-      // Plain text goes out as one run up to the next directive or the end.
-      const char* start = p;
-      p = sink->verbatim ? p + std::strlen(p) : plainTextEnd(p);
-      sink->format = p;
-      emitRun(sink, start, static_cast<unsigned>(p - start));
-      continue;
-    }
-    if (c != '%' || sink->verbatim) {
-      sink->ch = c;
-      sink->format = ++p;
-      sink->put(sink);
-      continue;
-    }
-    sink->format = p + 1;
-    if (!parseDirective(sink)) return;
+    p = parseDirective(base, textEnd + 1, step);
+    if (*p == '\0') break;
+  }
+  *count = n;
+  return p;
+}
+
+void runSteps(FormatSink* sink, const char* base, const FormatStep* steps, unsigned count) {
+  const bool standard = sink->convert == convertStandard;
+  for (const FormatStep* step = steps; step != steps + count; ++step) {
+    emitRun(sink, base + step->textStart, step->textLength);
+    if (step->letter == NoDirective) continue;
+    // Stars take their arguments in order: width, precision, then the conversion's.
+    sink->flags = step->flags;
+    sink->width = (step->stars & StarWidth) ? static_cast<uint16_t>(va_arg(sink->args, int)) : step->width;
+    sink->precision =
+        (step->stars & StarPrecision) ? static_cast<uint16_t>(va_arg(sink->args, int)) : step->precision;
+    sink->format = base + step->letter;
     // A direct call where it is the standard handler, which can be inlined.
-    if (sink->convert == convertStandard)
+    if (standard)
       convertStandard(sink);
     else
       sink->convert(sink);
-    p = sink->format;
   }
+}
+
+void formatToSink(FormatSink* sink) {
+  if (!sink->convert) sink->convert = convertStandard;
+  const char* format = sink->format;
+  if (!format) return;
+  if (sink->verbatim) {
+    const size_t length = std::strlen(format);
+    emitRun(sink, format, static_cast<unsigned>(length));
+    sink->format = format + length;
+    return;
+  }
+  // A kept format runs from its copy, checked against the host's text.
+  if (const ParsedFormat* parsed = parsedFormat(format)) {
+    runSteps(sink, parsed->text, parsed->steps, parsed->stepCount);
+    sink->format = format + parsed->length;
+    return;
+  }
+  FormatStep steps[UnkeptSteps];
+  const char* p = format;
+  do {
+    unsigned count;
+    const char* next = parseSteps(p, p, steps, UnkeptSteps, &count);
+    runSteps(sink, p, steps, count);
+    p = next;
+  } while (*p != '\0');
   sink->format = p;
 }
 
