@@ -44,4 +44,6 @@ void beginChunkedRun(FormatSink* sink, const char* format, va_list* args, ChunkC
   beginFormatRun(sink, format, args, collectChar, chunks);
   sink->putRun = collectRun;
   sink->window = chunks;
+  sink->cursor = chunks->text + chunks->fill;
+  sink->windowEnd = chunks->text + chunks->size;
 }

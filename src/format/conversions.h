@@ -5,16 +5,19 @@
 
 #include <cstring>
 
+// The slow paths of the three below: the window's fill is brought up to
+// date, the output function takes the text, and the cursor follows the fill.
+void putCharSlowly(FormatSink* sink, char c);
+void putRunSlowly(FormatSink* sink, const char* text, unsigned count);
+
 // Emits one character: into the window while it has room, else through the
 // sink's output function.
 inline void emitChar(FormatSink* sink, char c) {
-  ChunkCollector* window = sink->window;
-  if (window && window->fill < window->size) {
-    window->text[window->fill++] = c;
+  if (sink->cursor != sink->windowEnd) {
+    *sink->cursor++ = c;
     return;
   }
-  sink->ch = c;
-  sink->put(sink);
+  putCharSlowly(sink, c);
 }
 
 // Copies count bytes. The runs between directives and the digits of a
@@ -38,28 +41,31 @@ inline void copyBytes(char* to, const char* from, unsigned count) {
 // count characters at once: into the window when they all fit, else where
 // the output function takes runs, else one by one.
 [[gnu::always_inline]] inline void emitRun(FormatSink* sink, const char* text, unsigned count) {
-  ChunkCollector* window = sink->window;
-  if (window && count <= static_cast<unsigned>(window->size - window->fill)) {
-    copyBytes(window->text + window->fill, text, count);
-    window->fill = static_cast<uint16_t>(window->fill + count);
+  char* const cursor = sink->cursor;
+  if (count <= static_cast<size_t>(sink->windowEnd - cursor)) {
+    copyBytes(cursor, text, count);
+    sink->cursor = cursor + count;
     return;
   }
-  if (sink->putRun) {
-    if (count > 0) sink->putRun(sink, text, count);
-    return;
-  }
-  for (unsigned i = 0; i < count; ++i) emitChar(sink, text[i]);
+  putRunSlowly(sink, text, count);
 }
 
 inline void emitRepeated(FormatSink* sink, char c, unsigned count) {
-  ChunkCollector* window = sink->window;
-  if (window && count <= static_cast<unsigned>(window->size - window->fill)) {
-    std::memset(window->text + window->fill, c, count);
-    window->fill = static_cast<uint16_t>(window->fill + count);
+  char* const cursor = sink->cursor;
+  if (count <= static_cast<size_t>(sink->windowEnd - cursor)) {
+    // A field's fill is mostly a few characters, where a call costs more.
+    if (count <= 8)
+      for (unsigned i = 0; i < count; ++i) cursor[i] = c;
+    else
+      std::memset(cursor, c, count);
+    sink->cursor = cursor + count;
     return;
   }
   while (count-- > 0) emitChar(sink, c);
 }
+
+// The standard conversion of a letter already read from the format.
+void convertLetter(FormatSink* sink, unsigned char letter);
 
 // The digit table: lower-case half first, upper-case half second.
 extern const char digitTable[33];

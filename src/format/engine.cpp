@@ -52,6 +52,7 @@ const char* parseDirective(const char* base, const char* p, FormatStep* step) {
   step->stars = stars;
   if (*p == '\0') return p;
   step->letter = static_cast<uint32_t>(p - base);
+  step->conversion = *p;
   return p + 1;
 }
 
@@ -102,16 +103,59 @@ void runSteps(FormatSink* sink, const char* base, const FormatStep* steps, unsig
     sink->width = (step->stars & StarWidth) ? static_cast<uint16_t>(va_arg(sink->args, int)) : step->width;
     sink->precision =
         (step->stars & StarPrecision) ? static_cast<uint16_t>(va_arg(sink->args, int)) : step->precision;
-    sink->format = base + step->letter;
-    // A direct call where it is the standard handler, which can be inlined.
-    if (standard)
-      convertStandard(sink);
-    else
+    if (standard) {
+      sink->format = base + step->letter + 1;
+      convertLetter(sink, static_cast<unsigned char>(step->conversion));
+    } else {
+      sink->format = base + step->letter;
       sink->convert(sink);
+    }
   }
 }
 
+namespace {
+
+// The window's fill from the engine's cursor, before the output function or
+// the run's owner looks at it.
+inline void syncWindow(FormatSink* sink) {
+  if (ChunkCollector* window = sink->window) window->fill = static_cast<uint16_t>(sink->cursor - window->text);
+}
+
+// The cursor from the window's fill, after the output function changed it.
+inline void followWindow(FormatSink* sink) {
+  if (ChunkCollector* window = sink->window) sink->cursor = window->text + window->fill;
+}
+
+void runFormat(FormatSink* sink);
+
+}  // namespace
+
+void putCharSlowly(FormatSink* sink, char c) {
+  syncWindow(sink);
+  sink->ch = c;
+  sink->put(sink);
+  followWindow(sink);
+}
+
+void putRunSlowly(FormatSink* sink, const char* text, unsigned count) {
+  if (!sink->putRun) {
+    for (unsigned i = 0; i < count; ++i) emitChar(sink, text[i]);
+    return;
+  }
+  if (count == 0) return;
+  syncWindow(sink);
+  sink->putRun(sink, text, count);
+  followWindow(sink);
+}
+
 void formatToSink(FormatSink* sink) {
+  runFormat(sink);
+  syncWindow(sink);
+}
+
+namespace {
+
+void runFormat(FormatSink* sink) {
   if (!sink->convert) sink->convert = convertStandard;
   const char* format = sink->format;
   if (!format) return;
@@ -138,8 +182,11 @@ void formatToSink(FormatSink* sink) {
   sink->format = p;
 }
 
-void convertStandard(FormatSink* sink) {
-  const unsigned char letter = static_cast<unsigned char>(*sink->format++);
+}  // namespace
+
+void convertStandard(FormatSink* sink) { convertLetter(sink, static_cast<unsigned char>(*sink->format++)); }
+
+void convertLetter(FormatSink* sink, unsigned char letter) {
   switch (letter) {
     case '%':
       emitChar(sink, '%');
@@ -209,6 +256,8 @@ void beginFormatRun(FormatSink* sink, const char* format, va_list* args, FormatP
   sink->put = put;
   sink->putRun = nullptr;
   sink->window = nullptr;
+  sink->cursor = nullptr;
+  sink->windowEnd = nullptr;
   sink->state = state;
   sink->verbatim = false;
   if (args)

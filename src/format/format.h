@@ -38,6 +38,8 @@ struct FormatSink {
   FormatPutRun putRun;    // optional: emits a run of plain characters at once; null: put each
   ChunkCollector* window; // optional: the engine stores characters straight into this
                           // collector's array while it has room; put and putRun take the rest
+  char* cursor;           // the window's next free place, its fill kept by the engine
+  char* windowEnd;        // the end of the window's array; cursor == windowEnd: no room (or no window)
   void* state;            // the output function's own; the engine never touches it
   bool verbatim;          // no argument list: the format is copied as plain text
 };

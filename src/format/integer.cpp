@@ -1,6 +1,8 @@
 // Integer conversions: 32-bit or 64-bit arguments as digits of radix 8, 10 or
 // 16, laid out with sign, fill, grouping of thousands and a precision that
 // caps fill and digits together.
+#include <cstring>
+
 #include "format/conversions.h"
 #include "format/numbers.h"
 
@@ -113,17 +115,20 @@ void emitDigits(FormatSink* sink, const char* digits, unsigned count, bool negat
     emitRun(sink, digits, length < budget ? length : budget);
     return;
   }
-  // Grouped in a local buffer first, so the result goes out as one run.
+  // Grouped in a local buffer first, from the last digit back, so the result
+  // goes out as one run.
   char grouped[GroupedBufferSize];
-  char* out = grouped;
-  unsigned group = (count - 1) % 3 + 1;
-  for (unsigned i = 0;;) {
-    for (; group > 0; --group) *out++ = digits[i++];
-    if (i == count) break;
-    *out++ = groupSeparator;
-    group = 3;
+  char* out = grouped + GroupedBufferSize;
+  const char* in = digits + count;
+  while (in - digits > 3) {
+    in -= 3;
+    out -= 3;
+    std::memcpy(out, in, 3);
+    *--out = groupSeparator;
   }
-  emitRun(sink, grouped, static_cast<unsigned>(out - grouped));
+  const unsigned leading = static_cast<unsigned>(in - digits);
+  for (unsigned i = leading; i > 0; --i) *--out = digits[i - 1];
+  emitRun(sink, out, length);
 }
 
 void convertSigned(FormatSink* sink, unsigned radix, bool upperCase, char groupSeparator) {

@@ -39,6 +39,16 @@ struct EscapeTable {
 };
 constexpr EscapeTable escapes;
 
+// The bytes that end a run of escaped text copied as it is: those escaped
+// mode changes, and the terminating zero.
+struct RunEndTable {
+  bool ends[256];
+  constexpr RunEndTable() : ends() {
+    for (int c = 0; c < 256; ++c) ends[c] = c == 0 || escapes.code[c] != 0;
+  }
+};
+constexpr RunEndTable escapedRunEnds;
+
 inline void emitTextChar(FormatSink* sink, unsigned char c, bool escaped) {
   if (escaped) {
     const char code = escapes.code[c];
@@ -69,12 +79,26 @@ unsigned measure(const Unit* text, unsigned limit) {
   }
 }
 
+// The end of the run of unchanged characters from n: four bytes a step,
+// each read only after the one before it was found not to end the text.
+inline unsigned escapedRunEnd(const unsigned char* text, unsigned n, unsigned limit) {
+  const bool* ends = escapedRunEnds.ends;
+  for (; limit - n >= 4; n += 4) {
+    if (ends[text[n]]) return n;
+    if (ends[text[n + 1]]) return n + 1;
+    if (ends[text[n + 2]]) return n + 2;
+    if (ends[text[n + 3]]) return n + 3;
+  }
+  while (n < limit && !ends[text[n]]) ++n;
+  return n;
+}
+
 // Escaped 8-bit text: the characters between those that change go out as runs.
 unsigned emitEscapedRuns(FormatSink* sink, const unsigned char* text, unsigned limit) {
   unsigned n = 0;
   for (;;) {
     const unsigned start = n;
-    while (n < limit && text[n] != 0 && escapes.code[text[n]] == 0) ++n;
+    n = escapedRunEnd(text, n, limit);
     emitRun(sink, reinterpret_cast<const char*>(text + start), n - start);
     if (n == limit || text[n] == 0) return n;
     emitTextChar(sink, text[n++], true);
@@ -124,6 +148,12 @@ void emitUnits(FormatSink* sink, const Unit* text, bool escaped) {
 bool isPrintableChar(unsigned char c) { return characterClasses.bits[c] & Printable; }
 
 void emitText(FormatSink* sink, const void* text, bool escaped) {
+  if (text && sink->width == 0 && !(sink->flags & (Alternate | WideChars))) {
+    // The common directive: 8-bit text, no field, not quoted.
+    const unsigned taken = emitUpTo(sink, static_cast<const unsigned char*>(text), sink->precision, escaped);
+    sink->precision = static_cast<uint16_t>(sink->precision - taken);
+    return;
+  }
   const bool quoted = sink->flags & Alternate;
   if (quoted) emitChar(sink, '"');
   // The null marker is 8-bit text even for "w": read as 16-bit units it would
