@@ -10,11 +10,16 @@
 namespace {
 enum OutputType { ChannelOutput = 1, ProtocolOutput = 2 };
 
-// The export receives the host's list; emission works on a copy it can point at.
+// The export receives the host's list; emission works on a copy it can point
+// at, made only for a message that goes on past the switches.
 int emitFromHost(const char* type, const char* id, const char* format, va_list args, bool keepOpen) {
+  bool categoryPassed;
+  const int answer = answerWithoutLock(&outputContext, type, &categoryPassed);
+  if (answer >= 0) return answer;
   va_list copy;
   va_copy(copy, args);
-  const int result = emitMessage(&outputContext, type, id, format, &copy, keepOpen);
+  const int result =
+      emitCheckedMessage(&outputContext, categoryPassed, type, id, format, &copy, keepOpen ? KeepOpen : 0u);
   va_end(copy);
   return result;
 }

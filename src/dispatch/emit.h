@@ -59,12 +59,21 @@ int emitCheckedMessage(OutputContext* context, bool categoryPassed, const char* 
 // no continuation pending, returns at once: it changes nothing, so it needs
 // no lock. Both values are atomic; a setter's change racing with it may be
 // seen or not, as if the message came just before or after it. A pending
-// continuation needs the lock (the message clears it).
+// continuation needs the lock (the message clears it). answerWithoutLock is
+// that first step alone: the message's result, or -1 when the message goes on
+// to emitCheckedMessage with what the switches said.
+inline int answerWithoutLock(OutputContext* context, const char* typeLetters, bool* categoryPassed) {
+  if (!context->live.load(std::memory_order_relaxed)) return 0;
+  *categoryPassed = categoryPasses(context->filter, typeLetters);
+  if (!*categoryPassed && context->continuation.load(std::memory_order_relaxed) == 0) return 1;
+  return -1;
+}
+
 inline int emitWithFlags(OutputContext* context, const char* typeLetters, const char* id, const char* format,
                          va_list* args, unsigned flags) {
-  if (!context->live.load(std::memory_order_relaxed)) return 0;
-  const bool categoryPassed = categoryPasses(context->filter, typeLetters);
-  if (!categoryPassed && context->continuation.load(std::memory_order_relaxed) == 0) return 1;
+  bool categoryPassed;
+  const int answer = answerWithoutLock(context, typeLetters, &categoryPassed);
+  if (answer >= 0) return answer;
   return emitCheckedMessage(context, categoryPassed, typeLetters, id, format, args, flags);
 }
 
