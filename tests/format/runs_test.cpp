@@ -2,6 +2,12 @@
 // the text that per-character output sees.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "support.h"
 
 namespace {
@@ -56,6 +62,52 @@ TEST(FormatRuns, WithoutArgumentsTheWholeFormatIsOneRun) {
   const RunOutput out = formattedInRuns("50% of %s", nullptr);
   EXPECT_EQ(out.text, "50% of %s");
   EXPECT_EQ(out.runs, 1u);
+}
+
+// Formats are parsed once and kept by address: a kept form is used only while
+// the text at that address is the same, and formats the cache cannot keep
+// (long, many directives, past its room, at a reused address) run the same.
+TEST(FormatCache, EveryFormatRunsAsWrittenWhereverItLives) {
+  std::string many, manyExpected;
+  for (int i = 0; i < 20; ++i) many += "<%s>", manyExpected += "<z>";
+  const std::string longText(300, 'x');
+  const struct {
+    std::string format, expected;
+  } cases[] = {
+      {"a%d|%s", "a7|z"}, {"%s|%d", "z|7"}, {"%5d%%", "    7%"}, {"plain", "plain"}, {"a%", "a"},
+      {many, manyExpected}, {longText + "%d", longText + "7"}, {longText + "%s", longText + "z"},
+  };
+  // Each format in turn in the same buffer, twice: the form kept for the
+  // text before must not be used for the text after.
+  char buffer[512];
+  for (int pass = 0; pass < 2; ++pass)
+    for (const auto& c : cases) {
+      std::strcpy(buffer, c.format.c_str());
+      // Arguments past the format's directives are never read.
+      const std::string out = c.format == many ? formatted(buffer, "z", "z", "z", "z", "z", "z", "z", "z", "z", "z",
+                                                           "z", "z", "z", "z", "z", "z", "z", "z", "z", "z")
+                              : c.format.find("%s") < c.format.find("%d") ? formatted(buffer, "z", 7)
+                                                                          : formatted(buffer, 7, "z");
+      EXPECT_EQ(out, c.expected) << c.format.substr(0, 24);
+    }
+}
+
+// More distinct formats than the cache keeps, run by four threads at once.
+TEST(FormatCache, ThreadsShareKeptFormatsAndThoseBeyondItsRoom) {
+  std::vector<std::string> formats;
+  for (int i = 0; i < 300; ++i) formats.push_back("f" + std::to_string(i) + " %d %s\n");
+  std::atomic<int> wrong{0};
+  auto work = [&] {
+    for (int round = 0; round < 3; ++round)
+      for (size_t i = 0; i < formats.size(); ++i)
+        if (formatted(formats[i].c_str(), static_cast<int>(i), "t") != "f" + std::to_string(i) + " " +
+                                                                            std::to_string(i) + " t\n")
+          ++wrong;
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) threads.emplace_back(work);
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace
