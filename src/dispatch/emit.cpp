@@ -58,28 +58,12 @@ MessageText prepareBody(PreparedBody* prepared, const char* format, va_list* arg
   return MessageText{prepared->text, prepared->chunks.fill, format, args};
 }
 
-// The header as HeaderAtLineStart or HeaderAfterOpenLine produces it ("%s"
-// takes at most 65535 characters), put together directly; 0 when it does not
-// fit in HeaderSize bytes, and the destinations format it instead.
+// The header as HeaderAfterOpenLine produces it ("%s" takes at most 65535
+// characters), drafted before the lock: HeaderAtLineStart's form is the same
+// text after its first character, the newline. The form a message uses must
+// fit in HeaderSize bytes, or the destinations format it instead.
 constexpr unsigned HeaderSize = 256;
 constexpr size_t TextDirectiveLimit = 65535;
-
-unsigned buildHeader(char* out, bool atLineStart, const char* label, const char* id) {
-  const size_t labelLength = strnlen(label, TextDirectiveLimit);
-  const size_t idLength = strnlen(id, TextDirectiveLimit);
-  const size_t closeLength = sizeof HeaderIdClose - 1;
-  const size_t length = (atLineStart ? 0 : 1) + labelLength + 1 + idLength + closeLength;
-  if (length > HeaderSize) return 0;
-  char* p = out;
-  if (!atLineStart) *p++ = '\n';
-  std::memcpy(p, label, labelLength);
-  p += labelLength;
-  *p++ = HeaderIdOpen;
-  std::memcpy(p, id, idLength);
-  p += idLength;
-  std::memcpy(p, HeaderIdClose, closeLength);
-  return static_cast<unsigned>(length);
-}
 
 // The highest level among the letters wins: 'e' 3, 'w' 2, 'i' 1.
 unsigned categoryLevel(const char* typeLetters) {
@@ -91,6 +75,46 @@ unsigned categoryLevel(const char* typeLetters) {
     else if (*p == 'i' && level < 1) level = 1;
   }
   return level;
+}
+
+struct HeaderDraft {
+  bool due;                   // the message has category letters and an id, so a header unless it continues a line
+  unsigned level;
+  const char* label;
+  const char* idText;         // the id, or "" for none
+  char text[HeaderSize + 1];  // "\nlabel<id>: "
+  unsigned length;            // of text; 0 when not drafted or too long for either form
+};
+
+void draftHeader(HeaderDraft* draft, const char* typeLetters, const char* id) {
+  draft->level = categoryLevel(typeLetters);
+  draft->label = CategoryLabels[draft->level];
+  draft->idText = id ? id : "";
+  draft->length = 0;
+  draft->due = typeLetters && id;
+  if (!draft->due) return;
+  const size_t labelLength = strnlen(draft->label, TextDirectiveLimit);
+  const size_t idLength = strnlen(id, TextDirectiveLimit);
+  const size_t closeLength = sizeof HeaderIdClose - 1;
+  const size_t length = 1 + labelLength + 1 + idLength + closeLength;
+  if (length > sizeof draft->text) return;
+  char* p = draft->text;
+  *p++ = '\n';
+  std::memcpy(p, draft->label, labelLength);
+  p += labelLength;
+  *p++ = HeaderIdOpen;
+  std::memcpy(p, id, idLength);
+  p += idLength;
+  std::memcpy(p, HeaderIdClose, closeLength);
+  draft->length = static_cast<unsigned>(length);
+}
+
+// The header of the form the line state asks for, as drafted text when it fits.
+MessageText headerText(const HeaderDraft& draft, bool atLineStart) {
+  const unsigned skip = atLineStart ? 1 : 0;
+  if (draft.length == 0 || draft.length - skip > HeaderSize)
+    return MessageText{nullptr, 0, atLineStart ? HeaderAtLineStart : HeaderAfterOpenLine, nullptr};
+  return MessageText{draft.text + skip, draft.length - skip, nullptr, nullptr};
 }
 
 bool endsWithNewline(const char* format) {
@@ -111,34 +135,26 @@ void runDestinations(OutputContext* context, const Destinations& destinations, c
   va_end(headerArgs);
 }
 
-// One message that passed the filter, under the lock: the header decided
-// once, the destinations, the line state.
-void deliver(OutputContext* context, const Destinations& destinations, const char* typeLetters, const char* id,
-             const char* format, const MessageText& body, unsigned flags) {
+// One message that passed the filter, under the lock: the header's form
+// decided once, the destinations, the line state.
+void deliver(OutputContext* context, const Destinations& destinations, const HeaderDraft& draft, bool endsLine,
+             const MessageText& body, unsigned flags) {
   const ProtocolTurn turn = destinations.protocol ? beginProtocolTurn(context->protocol) : ProtocolTurn{};
   // Taken, not read: a message the callback emits does not continue the line too.
   const bool continuing = context->continuation.exchange(0, std::memory_order_relaxed) != 0;
   const bool atLineStart = context->atLineStart;
-  const unsigned level = categoryLevel(typeLetters);
-  const char* label = CategoryLabels[level];
-  const char* idText = id ? id : "";
 
   PreparedMessage message{};
-  message.headerDue = typeLetters && id && !continuing;
-  message.label = continuing ? nullptr : label;
-  message.id = continuing ? nullptr : idText;
+  message.headerDue = draft.due && !continuing;
+  message.label = continuing ? nullptr : draft.label;
+  message.id = continuing ? nullptr : draft.idText;
   message.body = body;
-  message.isError = level == ErrorLevel;
-  char headerText[HeaderSize];
-  if (message.headerDue) {
-    const unsigned length = buildHeader(headerText, atLineStart, label, idText);
-    message.header = length > 0 ? MessageText{headerText, length, nullptr, nullptr}
-                                : MessageText{nullptr, 0, atLineStart ? HeaderAtLineStart : HeaderAfterOpenLine, nullptr};
-  }
-  runDestinations(context, destinations, turn, (flags & KeepOpen) != 0, &message, label, idText);
+  message.isError = draft.level == ErrorLevel;
+  if (message.headerDue) message.header = headerText(draft, atLineStart);
+  runDestinations(context, destinations, turn, (flags & KeepOpen) != 0, &message, draft.label, draft.idText);
 
   // The format is examined, not the produced text.
-  context->atLineStart = !continuing && endsWithNewline(format);
+  context->atLineStart = !continuing && endsLine;
   if (flags & ContinuesLine) context->continuation.store(1, std::memory_order_relaxed);
 }
 
@@ -208,13 +224,17 @@ int emitCheckedMessage(OutputContext* context, bool categoryPassed, const char* 
 
   const Destinations destinations = readDestinations(context);
   // Produced outside the lock, so that other threads' messages need not wait
-  // for it; with no destination on nothing is formatted.
+  // for it; with no destination on nothing is formatted. So is the header,
+  // but for its first character, which the line state decides.
   PreparedBody prepared;
   const MessageText body = destinations.any() ? prepareBody(&prepared, format, args)
                                               : MessageText{nullptr, 0, format, args};
+  HeaderDraft draft;
+  draftHeader(&draft, typeLetters, id);
+  const bool endsLine = endsWithNewline(format);
   MessageLockHold hold(context);
   if (!hold.live()) return 0;
-  deliver(context, destinations, typeLetters, id, format, body, flags);
+  deliver(context, destinations, draft, endsLine, body, flags);
   return 1;
 }
 

@@ -47,4 +47,22 @@ TEST_F(PreparedText, LongTextsAndIdsArriveWholeInBothDestinations) {
   }
 }
 
+// A header at the start of a line has no newline in front, so it may be one
+// character longer than one after an open line before it is formatted instead.
+TEST_F(PreparedText, HeadersOnBothSidesOfTheLengthThatFits) {
+  for (size_t idLength : {246u, 247u, 248u, 249u}) {
+    SCOPED_TRACE("id of " + std::to_string(idLength));
+    TestOutput out;
+    const std::string name = path("header-" + std::to_string(idLength));
+    setOpenMode(&out.protocol, "a");
+    setFileName(&out.protocol, name.c_str());
+    const std::string id = letters(idLength);
+    printAndClose(&out.context, "w", id.c_str(), "open");
+    printAndClose(&out.context, "w", id.c_str(), "ends\n");
+    printAndClose(&out.context, "w", id.c_str(), "x");
+    const std::string header = "warn<" + id + ">: ";
+    EXPECT_EQ(readWholeFile(name), "\n" + header + "open\n" + header + "ends\n" + header + "x");
+  }
+}
+
 }  // namespace
