@@ -14,9 +14,12 @@
 // Emission's state. The settings (switches, callback) are atomic: setters
 // store them without any lock, and a message reads each once. Everything
 // else is written by messages only, under the message lock.
+// The lock has a cache line of its own: every message writes it, and threads
+// read the settings beside it without the lock, which would otherwise miss
+// in their caches at every other thread's message.
 struct OutputContext {
-  CRITICAL_SECTION lock;   // the message lock; its owner may enter again (a callback's messages)
-  std::atomic<bool> live;  // the lock exists: set at init, cleared by teardown under the lock
+  alignas(64) CRITICAL_SECTION lock;  // the message lock; its owner may enter again (a callback's messages)
+  alignas(64) std::atomic<bool> live;  // the lock exists: set at init, cleared by teardown under the lock
   MessageFilter* filter;   // the filter messages pass, handed in at init
   ProtocolFile* protocol;  // the protocol file destination, handed in at init
 
@@ -25,7 +28,7 @@ struct OutputContext {
   std::atomic<bool> protocolEnabled;      // protocol file destination on
   std::atomic<bool> callbackEnabled;      // callback destination on
 
-  PatternLists lists;                 // the filter's lists as messages last took them over
+  alignas(64) PatternLists lists;     // the filter's lists as messages last took them over
   uint32_t listsVersion;              // the filter's listsVersion that `lists` reflects
   uint8_t atLineStart;                // the last delivered message's format ended with a newline
   std::atomic<uint8_t> continuation;  // the next message continues the current line; atomic so
