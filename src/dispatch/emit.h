@@ -14,11 +14,16 @@
 // Emission's state. The settings (switches, callback) are atomic: setters
 // store them without any lock, and a message reads each once. Everything
 // else is written by messages only, under the message lock.
-// The lock has a cache line of its own: every message writes it, and threads
-// read the settings beside it without the lock, which would otherwise miss
-// in their caches at every other thread's message.
+// The lock has a cache line of its own with the line state: every message
+// writes them, and threads read the settings after them without the lock,
+// which would otherwise miss in their caches at every other thread's message.
 struct OutputContext {
   alignas(64) CRITICAL_SECTION lock;  // the message lock; its owner may enter again (a callback's messages)
+  // The line state, written by every message under the lock, shares its line.
+  uint8_t atLineStart;                // the last delivered message's format ended with a newline
+  std::atomic<uint8_t> continuation;  // the next message continues the current line; atomic so
+                                      // that a message its category stops may read it unlocked
+
   alignas(64) std::atomic<bool> live;  // the lock exists: set at init, cleared by teardown under the lock
   MessageFilter* filter;   // the filter messages pass, handed in at init
   ProtocolFile* protocol;  // the protocol file destination, handed in at init
@@ -30,9 +35,6 @@ struct OutputContext {
 
   alignas(64) PatternLists lists;     // the filter's lists as messages last took them over
   uint32_t listsVersion;              // the filter's listsVersion that `lists` reflects
-  uint8_t atLineStart;                // the last delivered message's format ended with a newline
-  std::atomic<uint8_t> continuation;  // the next message continues the current line; atomic so
-                                      // that a message its category stops may read it unlocked
 };
 
 // The process-wide context, over messageFilter and protocolFile.

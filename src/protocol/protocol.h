@@ -15,22 +15,26 @@ constexpr unsigned OpenModeSize = 32;    // bytes of openMode
 // Everything but the setters' fields is read and written under the message
 // lock only (by messages, the read-back and the copy). The setters write
 // `requested*` under the settings lock; a message takes them over at its start.
+// Every message reads or writes the fields up to the names, under the lock:
+// they come first and together, so a message from another thread moves one
+// cache line rather than one per field.
 struct ProtocolFile {
+  Stream* stream;                   // the open protocol stream, or null
+  uint32_t streamWriters;           // messages in progress (the lock's owner and the callback's
+                                    // messages within) that will still write `stream`
+  std::atomic<uint32_t> requestVersion;  // changes with every setter call
+  uint32_t adoptedVersion;             // the request that fileName and openMode reflect
+  uint32_t sizeLimit;               // bytes at which truncation is considered
+  uint32_t keepSize;                // bytes of tail that truncation aims to keep
+  uint8_t opened;                   // fileName has been opened once
+  uint8_t truncatePending;          // the once-per-load size check is still due
+
   char fileName[FileNameSize];      // the name in use; after the first open its full path; empty: none
   char resolvedPath[FileNameSize];  // work buffer for directory candidates
   char openMode[OpenModeSize];      // mode of the first open of a newly named file
-  uint32_t sizeLimit;               // bytes at which truncation is considered
-  uint32_t keepSize;                // bytes of tail that truncation aims to keep
-  Stream* stream;                   // the open protocol stream, or null
-  uint8_t opened;                   // fileName has been opened once
-  uint8_t truncatePending;          // the once-per-load size check is still due
-  uint32_t streamWriters;           // messages in progress (the lock's owner and the callback's
-                                    // messages within) that will still write `stream`
 
   char requestedName[FileNameSize];    // as the host last set it
   char requestedMode[OpenModeSize];    // as the host last set it ("w" for null or "")
-  std::atomic<uint32_t> requestVersion;  // changes with every setter call
-  uint32_t adoptedVersion;             // the request that fileName and openMode reflect
 };
 
 // The process-wide protocol file.
