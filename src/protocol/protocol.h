@@ -22,6 +22,7 @@ struct ProtocolFile {
   uint32_t sizeLimit;               // bytes at which truncation is considered
   uint32_t keepSize;                // bytes of tail that truncation aims to keep
   Stream* stream;                   // the open protocol stream, or null
+  Stream* spareRecord;              // a closed stream record kept for the next reopen, or null
   uint8_t opened;                   // fileName has been opened once
   uint8_t truncatePending;          // the once-per-load size check is still due
   uint32_t streamWriters;           // messages in progress (the lock's owner and the callback's
@@ -64,8 +65,12 @@ void deliverToProtocol(ProtocolFile* file, const ProtocolTurn& turn, const Prepa
 // The protocol stream, opened on demand; null when there is no file name or
 // it cannot be opened.
 Stream* openProtocolStream(ProtocolFile* file);
-// Closes the protocol stream if one is open.
+// Closes the protocol stream if one is open, and frees the record kept for
+// reopening.
 void closeProtocolStream(ProtocolFile* file);
+// Closes the protocol stream after a message: its record is kept for the
+// next message's reopen.
+void putProtocolStreamAside(ProtocolFile* file);
 
 // Settles the location of the current name when a setter has cleared it: a
 // stream held for the name before is closed, and the file is opened and
