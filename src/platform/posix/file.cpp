@@ -49,22 +49,23 @@ bool deletionBlocked(dev_t device, ino_t inode) {
 // POSIX lets root write anything: read-only is checked here, not left to open().
 bool isReadOnly(const struct stat& status) { return !S_ISDIR(status.st_mode) && !(status.st_mode & S_IWUSR); }
 
-// The object of one closed file, kept for the next open: a file opened and
-// closed per message would otherwise cost an allocation and a free each.
-std::atomic<HandleObject*> spareFileObject{nullptr};
+// One File object in static storage, used whenever it is free: a file
+// opened and closed per message then costs no allocation and free. (Static
+// rather than a kept heap block, which an unload would leak.)
+HandleObject reusableFileObject;
+std::atomic<bool> reusableFileObjectTaken{false};
 
 // A File object for fd, all else zero; null when memory is lacking.
 HandleObject* newFileObject(int fd) {
-  HandleObject* object = spareFileObject.exchange(nullptr, std::memory_order_acquire);
-  if (!object) return new (std::nothrow) HandleObject{HandleKind::File, fd, {}};
-  *object = HandleObject{HandleKind::File, fd, {}};
-  return object;
+  if (reusableFileObjectTaken.exchange(true, std::memory_order_acquire))
+    return new (std::nothrow) HandleObject{HandleKind::File, fd, {}};
+  reusableFileObject = HandleObject{HandleKind::File, fd, {}};
+  return &reusableFileObject;
 }
 
 void freeFileObject(HandleObject* object) {
-  HandleObject* none = nullptr;
-  if (!spareFileObject.compare_exchange_strong(none, object, std::memory_order_release, std::memory_order_relaxed))
-    delete object;
+  if (object == &reusableFileObject) reusableFileObjectTaken.store(false, std::memory_order_release);
+  else delete object;
 }
 
 HANDLE failOpen(DWORD error) {
