@@ -34,8 +34,8 @@ constexpr int SlotCount = 256;               // slots 3 to 255 hold files opened
 // flushed by another thread that reads from a console (output before input):
 // both take its use lock, which fully buffered streams neither have nor need.
 struct Stream {
-  Stream* next;         // open-stream list: the following entry, or null
-  Stream* prev;         // open-stream list: the preceding entry or the list head
+  Stream* next;         // list of open line-buffered streams: the following entry, or null
+  Stream* prev;         // that list: the preceding entry or the list head; null: not in it
   uint8_t* cur;         // next buffer position to read from or write to
   int32_t readAvail;    // bytes left in the buffer for reading
   int32_t writeAvail;   // room counter for putting bytes (see the put rule in stream.cpp)
@@ -61,6 +61,18 @@ Stream* openStandardStream(int slot, const char* mode);
 // Flushes and closes a stream and frees it; 0, or -1 if the final flush
 // failed. The handle is released and the memory freed in both cases.
 int closeStream(Stream* stream);
+
+// A record kept between the close of one file and the open of the next
+// saves the heap two allocations and two frees per open (a file opened and
+// closed per message). closeStreamFile is closeStream without the free: the
+// record stays, closed, for reopenStream or freeStreamRecord.
+int closeStreamFile(Stream* stream);
+// openStream in a closed record, which starts as a new one would (position,
+// error state and buffer cleared). With a null record it is openStream. On
+// failure the record stays closed and the caller's.
+Stream* reopenStream(Stream* record, const char* name, const char* mode);
+// Frees a closed record.
+void freeStreamRecord(Stream* record);
 // Writes the buffered output; 0, or -1 (the stream is then Failed for good).
 int flushStream(Stream* stream);
 

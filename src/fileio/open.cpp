@@ -1,5 +1,7 @@
 // Opening and closing streams: mode strings, the stream record and its
 // buffer, and linking into the open-stream list.
+#include <cstring>
+
 #include "fileio/slots.h"
 #include "fileio/stream.h"
 
@@ -46,9 +48,19 @@ void recordInvalidArgument() {
   errorNumber = ErrorInvalidArgument;
 }
 
-// Opens a stream on the file `name`, or with a null name on the standard
-// slot `standardSlot`. mode may be null for a standard slot only.
-Stream* openOn(const char* name, int standardSlot, const char* modeText) {
+// Makes a record a fresh, unopened stream over its buffer: every other
+// field zero, as a record new from the heap, whatever a previous file left
+// in it (position, error bits, buffered bytes, links).
+void resetRecord(Stream* stream) {
+  uint8_t* const buffer = stream->buffer;
+  std::memset(stream, 0, sizeof *stream);
+  stream->buffer = buffer;
+  stream->bufferSize = StreamBufferSize;
+  stream->flags = OwnsBuffer;
+}
+
+// A new record with its buffer, or null with the error state set.
+Stream* newRecord() {
   HANDLE heap = GetProcessHeap();
   Stream* stream = static_cast<Stream*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, sizeof(Stream)));
   if (!stream) {
@@ -61,8 +73,18 @@ Stream* openOn(const char* name, int standardSlot, const char* modeText) {
     HeapFree(heap, 0, stream);
     return nullptr;
   }
-  stream->bufferSize = StreamBufferSize;
-  stream->flags = OwnsBuffer;
+  resetRecord(stream);
+  return stream;
+}
+
+// Opens a stream on the file `name`, or with a null name on the standard
+// slot `standardSlot`, in `record` (a closed record, reset here) or, with a
+// null record, in a new one. mode may be null for a standard slot only. On
+// failure a given record stays closed and the caller's; a new one is freed.
+Stream* openOn(Stream* record, const char* name, int standardSlot, const char* modeText) {
+  Stream* stream = record ? record : newRecord();
+  if (!stream) return nullptr;
+  if (record) resetRecord(record);
 
   OpenMode mode{};
   bool opened = modeText ? parseMode(modeText, &mode) : !name;
@@ -86,12 +108,10 @@ Stream* openOn(const char* name, int standardSlot, const char* modeText) {
     }
   }
   if (!opened) {
-    HeapFree(heap, 0, stream->buffer);
-    HeapFree(heap, 0, stream);
+    if (!record) freeStreamRecord(stream);
     return nullptr;
   }
 
-  stream->flags = OwnsBuffer;
   HANDLE handle = slotHandle(slot);
   if (handle && GetFileType(handle) == FILE_TYPE_CHAR) stream->flags |= LineBuffered;
   stream->slot = static_cast<int16_t>(slot);
@@ -106,26 +126,37 @@ bool streamModeAccepted(const char* mode) {
   return mode && parseMode(mode, &parsed);
 }
 
-Stream* openStream(const char* name, const char* mode) {
+Stream* openStream(const char* name, const char* mode) { return reopenStream(nullptr, name, mode); }
+
+Stream* reopenStream(Stream* record, const char* name, const char* mode) {
   if (!name || !mode) {
     recordInvalidArgument();
     return nullptr;
   }
-  return openOn(name, -1, mode);
+  return openOn(record, name, -1, mode);
 }
 
 Stream* openStandardStream(int slot, const char* mode) {
   if (slot < 0 || slot >= StandardSlots) return nullptr;
-  return openOn(nullptr, slot, mode);
+  return openOn(nullptr, nullptr, slot, mode);
 }
 
-int closeStream(Stream* stream) {
+int closeStreamFile(Stream* stream) {
   // Out of the list first, so that no other thread's flush of line-buffered
   // streams meets it half released.
   const int flushed = unlinkStream(stream);
   releaseSlot(stream->slot);
-  HANDLE heap = GetProcessHeap();
-  if (stream->flags & OwnsBuffer) HeapFree(heap, 0, stream->buffer);
-  HeapFree(heap, 0, stream);
   return flushed == 0 ? 0 : -1;
+}
+
+void freeStreamRecord(Stream* record) {
+  HANDLE heap = GetProcessHeap();
+  if (record->flags & OwnsBuffer) HeapFree(heap, 0, record->buffer);
+  HeapFree(heap, 0, record);
+}
+
+int closeStream(Stream* stream) {
+  const int flushed = closeStreamFile(stream);
+  freeStreamRecord(stream);
+  return flushed;
 }

@@ -1,46 +1,38 @@
-// The handle-slot table and its lock.
+// The handle-slot table. Slots are claimed and freed with atomic operations
+// rather than under a lock: a file opened and closed per message would
+// otherwise take a lock three times for its slot.
 #include "fileio/slots.h"
 
-#include "common/hold.h"
+#include <atomic>
 
 namespace {
 
-HANDLE handleSlots[SlotCount];  // null: free
+std::atomic<HANDLE> handleSlots[SlotCount];  // null: free
 
-// A named slot taken while its file is being opened, so that the lock need
-// not be held across CreateFileA. CreateFileA's own failure value is never
-// stored, so it cannot be mistaken for a handle.
+// A named slot taken while its file is being opened, so that no lock is held
+// across CreateFileA. CreateFileA's own failure value is never stored, so it
+// cannot be mistaken for a handle.
 const HANDLE ReservedSlot = INVALID_HANDLE_VALUE;
-
-// The lock over the slot table, set up at library load and deleted at
-// unload (a function-local static would need a guarded initialisation, which
-// costs the DLL a handle per load). It is held only to read or change slots,
-// never across a system call.
-CRITICAL_SECTION slotLock;
 
 }  // namespace
 
-void initSlotTable() { InitializeCriticalSection(&slotLock); }
-void shutDownSlotTable() { DeleteCriticalSection(&slotLock); }
-
-HANDLE slotHandle(int slot) { return slot >= 0 && slot < SlotCount ? handleSlots[slot] : nullptr; }
+HANDLE slotHandle(int slot) {
+  return slot >= 0 && slot < SlotCount ? handleSlots[slot].load(std::memory_order_acquire) : nullptr;
+}
 
 void setStandardSlots(HANDLE input, HANDLE output, HANDLE error) {
-  SectionHold hold(&slotLock);
-  handleSlots[0] = input;
-  handleSlots[1] = output;
-  handleSlots[2] = error;
+  handleSlots[0].store(input, std::memory_order_release);
+  handleSlots[1].store(output, std::memory_order_release);
+  handleSlots[2].store(error, std::memory_order_release);
 }
 
 int openSlot(const char* name, const SlotOpen& open) {
   int slot = -1;
-  {
-    SectionHold hold(&slotLock);
-    for (int i = StandardSlots; i < SlotCount && slot < 0; ++i)
-      if (!handleSlots[i]) {
-        handleSlots[i] = ReservedSlot;
-        slot = i;
-      }
+  for (int i = StandardSlots; i < SlotCount && slot < 0; ++i) {
+    HANDLE unclaimed = nullptr;
+    if (!handleSlots[i].load(std::memory_order_relaxed) &&
+        handleSlots[i].compare_exchange_strong(unclaimed, ReservedSlot, std::memory_order_acquire, std::memory_order_relaxed))
+      slot = i;
   }
   if (slot < 0) {
     errorNumber = ErrorNoMemory;
@@ -53,14 +45,12 @@ int openSlot(const char* name, const SlotOpen& open) {
   HANDLE handle = CreateFileA(name, open.access, open.shareMode, &security, open.disposition, open.attributes, nullptr);
   if (handle == INVALID_HANDLE_VALUE) handle = nullptr;
   if (!handle) recordLastError();
-  SectionHold hold(&slotLock);
-  handleSlots[slot] = handle;
+  handleSlots[slot].store(handle, std::memory_order_release);  // a failed open frees the slot
   return handle ? slot : -1;
 }
 
 void releaseSlot(int slot) {
   if (slot < StandardSlots || slot >= SlotCount) return;
-  if (!CloseHandle(handleSlots[slot])) recordLastError();
-  SectionHold hold(&slotLock);
-  handleSlots[slot] = nullptr;
+  if (!CloseHandle(handleSlots[slot].load(std::memory_order_relaxed))) recordLastError();
+  handleSlots[slot].store(nullptr, std::memory_order_release);
 }

@@ -1,6 +1,7 @@
-// Inside the file layer: the handle-slot table and its lock, since files may
-// be opened and closed on several threads at once (a host thread copying the
-// protocol file while others emit). Streams refer to their files by slot.
+// Inside the file layer: the handle-slot table, whose slots are claimed and
+// freed atomically, since files may be opened and closed on several threads
+// at once (a host thread copying the protocol file while others emit).
+// Streams refer to their files by slot.
 #pragma once
 
 #include "fileio/fileio.h"
@@ -13,10 +14,6 @@ struct SlotOpen {
   DWORD disposition;  // CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS
   DWORD attributes;   // attributes passed for a new file
 };
-
-// Sets up and deletes the table's lock, at library load and unload.
-void initSlotTable();
-void shutDownSlotTable();
 
 // The handle in a slot, or null for a free one. A stream reads its own slot,
 // which nobody else writes while the stream is open.

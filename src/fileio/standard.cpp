@@ -12,15 +12,9 @@ HANDLE standardHandle(DWORD which) {
 }
 }  // namespace
 
-void initFileLayer() {
-  initSlotTable();
-  initStreamList();
-}
+void initFileLayer() { initStreamList(); }
 
-void shutDownFileLayer() {
-  shutDownStreamList();
-  shutDownSlotTable();
-}
+void shutDownFileLayer() { shutDownStreamList(); }
 
 int openStandardStreams() {
   closeStandardStreams();

@@ -268,10 +268,12 @@ void initStreamList() { InitializeCriticalSection(&listLock); }
 void shutDownStreamList() { DeleteCriticalSection(&listLock); }
 
 void linkStream(Stream* stream) {
-  if (stream->flags & LineBuffered) {
-    InitializeCriticalSection(&stream->useLockStorage);
-    stream->useLock = &stream->useLockStorage;
-  }
+  // Only the flush before a console read walks the list, and it takes only
+  // line-buffered streams: others stay out of it, and open and close
+  // without its lock.
+  if (!(stream->flags & LineBuffered)) return;
+  InitializeCriticalSection(&stream->useLockStorage);
+  stream->useLock = &stream->useLockStorage;
   SectionHold hold(&listLock);
   stream->prev = &listHead;
   stream->next = listHead.next;
@@ -281,6 +283,7 @@ void linkStream(Stream* stream) {
 
 int unlinkStream(Stream* stream) {
   const int flushed = flushStream(stream);
+  if (!stream->prev) return flushed;  // never linked
   {
     SectionHold hold(&listLock);
     stream->prev->next = stream->next;

@@ -28,6 +28,7 @@ void initProtocolFile(ProtocolFile* file) {
   file->sizeLimit = DefaultSizeLimit;
   file->keepSize = DefaultKeepSize;
   file->stream = nullptr;
+  file->spareRecord = nullptr;
   file->opened = 0;
   file->truncatePending = 1;
   file->streamWriters = 0;

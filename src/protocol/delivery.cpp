@@ -27,7 +27,7 @@ void deliverToProtocol(ProtocolFile* file, const ProtocolTurn& turn, const Prepa
   // A message that the host's callback emitted leaves open the stream of the
   // message around it, which writes its own text after the callback; a
   // stream that no such message holds it closes like any other message.
-  if (!keepOpen && file->streamWriters == 0) closeProtocolStream(file);
+  if (!keepOpen && file->streamWriters == 0) putProtocolStreamAside(file);
   // An error reaches the file at once, so a host that crashes right after it
   // still leaves it there; the stream stays open.
   else if (message.isError) flushStream(turn.stream);

@@ -71,7 +71,8 @@ Stream* openProtocolStream(ProtocolFile* file) {
       truncateProtocolFile(file, file->fileName);
       file->truncatePending = 0;
     }
-    file->stream = openStream(file->fileName, AppendMode);
+    file->stream = reopenStream(file->spareRecord, file->fileName, AppendMode);
+    if (file->stream) file->spareRecord = nullptr;
   } else {
     file->stream = openNewName(file);
   }
@@ -84,6 +85,18 @@ void closeProtocolStream(ProtocolFile* file) {
     closeStream(file->stream);
     file->stream = nullptr;
   }
+  if (file->spareRecord) {
+    freeStreamRecord(file->spareRecord);
+    file->spareRecord = nullptr;
+  }
+}
+
+void putProtocolStreamAside(ProtocolFile* file) {
+  if (!file->stream) return;
+  closeStreamFile(file->stream);
+  if (file->spareRecord) freeStreamRecord(file->spareRecord);
+  file->spareRecord = file->stream;
+  file->stream = nullptr;
 }
 
 void settleProtocolFile(ProtocolFile* file) {

@@ -15,11 +15,11 @@ constexpr unsigned OpenModeSize = 32;    // bytes of openMode
 // Everything but the setters' fields is read and written under the message
 // lock only (by messages, the read-back and the copy). The setters write
 // `requested*` under the settings lock; a message takes them over at its start.
-// Every message reads or writes the fields up to the names, under the lock:
-// they come first and together, so a message from another thread moves one
-// cache line rather than one per field.
+// The fields every message reads or writes come first and together, so a
+// message after another thread's moves one cache line rather than several.
 struct ProtocolFile {
   Stream* stream;                   // the open protocol stream, or null
+  Stream* spareRecord;              // a closed stream record kept for the next reopen, or null
   uint32_t streamWriters;           // messages in progress (the lock's owner and the callback's
                                     // messages within) that will still write `stream`
   std::atomic<uint32_t> requestVersion;  // changes with every setter call
@@ -68,8 +68,12 @@ void deliverToProtocol(ProtocolFile* file, const ProtocolTurn& turn, const Prepa
 // The protocol stream, opened on demand; null when there is no file name or
 // it cannot be opened.
 Stream* openProtocolStream(ProtocolFile* file);
-// Closes the protocol stream if one is open.
+// Closes the protocol stream if one is open, and frees the record kept for
+// reopening.
 void closeProtocolStream(ProtocolFile* file);
+// Closes the protocol stream after a message: its record is kept for the
+// next message's reopen.
+void putProtocolStreamAside(ProtocolFile* file);
 
 // Settles the location of the current name when a setter has cleared it: a
 // stream held for the name before is closed, and the file is opened and

@@ -58,6 +58,36 @@ TEST_F(Modes, WriteEmptiesAppendKeepsAndAddsAtTheEnd) {
   EXPECT_EQ(readWholeFile(missing), "first");
 }
 
+// A record reopened after a close starts as a new one, whatever the file
+// before left in it, and a failed reopen leaves it to its owner.
+TEST_F(Modes, AReusedRecordStartsCleanAndAppends) {
+  const std::string before = path("before.txt"), log = path("log.txt");
+  writeWholeFile(before, "input");
+  const struct {
+    const char* row;
+    void (*leave)(Stream*);
+  } rows[] = {
+      {"input read ahead", [](Stream* s) { char c; readStream(&c, 1, 1, s); }},
+      {"at the end", [](Stream* s) { char c[8]; readStream(c, 1, 8, s), readStream(c, 1, 1, s); }},
+      {"output held after a failed flush", [](Stream* s) { writeStream("x", 1, 1, s), flushStream(s); }},
+  };
+  for (const auto& row : rows) {
+    writeWholeFile(log, "old ");
+    Stream* record = openStream(before.c_str(), "r");
+    ASSERT_NE(record, nullptr) << row.row;
+    row.leave(record);
+    closeStreamFile(record);
+    EXPECT_EQ(reopenStream(record, path("no-such-dir/x.txt").c_str(), "a"), nullptr) << row.row;
+    ASSERT_EQ(reopenStream(record, log.c_str(), "a+"), record) << row.row;
+    char c;
+    EXPECT_EQ(readStream(&c, 1, 1, record), 0u) << row.row << ": at the end, nothing left from before";
+    EXPECT_EQ(writeStream("new", 1, 3, record), 3u) << row.row;
+    EXPECT_EQ(closeStreamFile(record), 0) << row.row;
+    EXPECT_EQ(readWholeFile(log), "old new") << row.row;
+    freeStreamRecord(record);
+  }
+}
+
 TEST_F(Modes, ReadOfAMissingFileFailsWithErrorNumber2) {
   errorNumber = 0;
   EXPECT_EQ(openStream(path("missing.txt").c_str(), "r"), nullptr);

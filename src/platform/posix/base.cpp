@@ -79,7 +79,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
       return TRUE;
     case HandleKind::File:
       closeFileObject(object);
-      break;
+      return TRUE;
     case HandleKind::Find:
       // A search handle is closed with FindClose only.
       SetLastError(ERROR_INVALID_HANDLE);

@@ -1,6 +1,7 @@
 // Handles on files: opening with CreateFile's dispositions, access and share
 // modes, reading, writing, moving the file pointer, file type, size and time,
 // and deleting a file, which depends on who has it open.
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <ctime>
@@ -47,6 +48,25 @@ bool deletionBlocked(dev_t device, ino_t inode) {
 // Windows keeps even its administrator from writing a read-only file, while
 // POSIX lets root write anything: read-only is checked here, not left to open().
 bool isReadOnly(const struct stat& status) { return !S_ISDIR(status.st_mode) && !(status.st_mode & S_IWUSR); }
+
+// One File object in static storage, used whenever it is free: a file
+// opened and closed per message then costs no allocation and free. (Static
+// rather than a kept heap block, which an unload would leak.)
+HandleObject reusableFileObject;
+std::atomic<bool> reusableFileObjectTaken{false};
+
+// A File object for fd, all else zero; null when memory is lacking.
+HandleObject* newFileObject(int fd) {
+  if (reusableFileObjectTaken.exchange(true, std::memory_order_acquire))
+    return new (std::nothrow) HandleObject{HandleKind::File, fd, {}};
+  reusableFileObject = HandleObject{HandleKind::File, fd, {}};
+  return &reusableFileObject;
+}
+
+void freeFileObject(HandleObject* object) {
+  if (object == &reusableFileObject) reusableFileObjectTaken.store(false, std::memory_order_release);
+  else delete object;
+}
 
 HANDLE failOpen(DWORD error) {
   SetLastError(error);
@@ -138,10 +158,10 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY
   if (fd < 0) return failOpen(errno == ENOENT ? missingNameError(name) : win32ErrorFromErrno(errno));
 
   struct stat status;
-  HandleObject* object = new (std::nothrow) HandleObject{HandleKind::File, fd, {}};
+  HandleObject* object = newFileObject(fd);
   if (fstat(fd, &status) != 0 || !object) {
     const DWORD error = object ? win32ErrorFromErrno(errno) : ERROR_NOT_ENOUGH_MEMORY;
-    delete object;
+    freeFileObject(object);
     close(fd);
     return failOpen(error);
   }
@@ -150,7 +170,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY
   // not empty it, where POSIX lets root do both (a file this call created
   // read-only is writable through this handle, as on Windows).
   if (S_ISDIR(status.st_mode) || (existed && ((access & GENERIC_WRITE) || truncate) && isReadOnly(status))) {
-    delete object;
+    freeFileObject(object);
     close(fd);
     return failOpen(ERROR_ACCESS_DENIED);
   }
@@ -164,14 +184,14 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY
   // Checked before truncating, so a refused open leaves the file as it was.
   if (sharingConflict(status.st_dev, status.st_ino, access, shareMode)) {
     pthread_mutex_unlock(&openFilesLock);
-    delete object;
+    freeFileObject(object);
     close(fd);
     return failOpen(ERROR_SHARING_VIOLATION);
   }
   if (truncate && S_ISREG(status.st_mode) && ftruncate(fd, 0) != 0) {
     pthread_mutex_unlock(&openFilesLock);
     const DWORD error = win32ErrorFromErrno(errno);
-    delete object;
+    freeFileObject(object);
     close(fd);
     return failOpen(error);
   }
@@ -193,6 +213,7 @@ void closeFileObject(HandleObject* object) {
     }
   pthread_mutex_unlock(&openFilesLock);
   close(object->fd);
+  freeFileObject(object);
 }
 
 BOOL WINAPI ReadFile(HANDLE handle, LPVOID data, DWORD size, LPDWORD read, LPOVERLAPPED) {

@@ -26,7 +26,8 @@ struct HandleObject {
 HandleObject* handleObject(HANDLE handle, HandleKind kind);
 HandleObject* fileLikeObject(HANDLE handle);  // Std or File
 
-// Closes a File object's descriptor and forgets it as an open file (file.cpp).
+// Closes a File object's descriptor, forgets it as an open file and frees
+// the object (file.cpp).
 void closeFileObject(HandleObject* object);
 
 // The Win32 error code for a POSIX errno value.
