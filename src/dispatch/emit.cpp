@@ -11,6 +11,10 @@ OutputContext outputContext;
 
 namespace {
 
+// Tries a thread makes to take a held message lock before it sleeps: the lock
+// is held for the delivery alone, mostly shorter than a sleep and a wake-up.
+constexpr DWORD MessageLockSpins = 300;
+
 // The destinations one message goes to, read once before anything is
 // formatted: a setter's change applies wholly before or after a message.
 struct Destinations {
@@ -161,7 +165,7 @@ void deliver(OutputContext* context, const Destinations& destinations, const Hea
 }  // namespace
 
 void initOutputContext(OutputContext* context, MessageFilter* filter, ProtocolFile* protocol) {
-  InitializeCriticalSection(&context->lock);
+  InitializeCriticalSectionAndSpinCount(&context->lock, MessageLockSpins);
   context->filter = filter;
   context->protocol = protocol;
   context->callback = nullptr;

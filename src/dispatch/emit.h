@@ -14,13 +14,14 @@
 // Emission's state. The settings (switches, callback) are atomic: setters
 // store them without any lock, and a message reads each once. Everything
 // else is written by messages only, under the message lock.
-// The lock has a cache line of its own with the line state: every message
-// writes them, and threads read the settings after them without the lock,
-// which would otherwise miss in their caches at every other thread's message.
+// The lock has a cache line of its own: every message writes it, and threads
+// read the settings after it without the lock, which would otherwise miss in
+// their caches at every other thread's message.
 struct OutputContext {
   alignas(64) CRITICAL_SECTION lock;  // the message lock; its owner may enter again (a callback's messages)
-  // The line state, written by every message under the lock, shares its line.
-  uint8_t atLineStart;                // the last delivered message's format ended with a newline
+  // The line state, written by every message under the lock, apart from the
+  // lock, whose line waiting threads read.
+  alignas(64) uint8_t atLineStart;    // the last delivered message's format ended with a newline
   std::atomic<uint8_t> continuation;  // the next message continues the current line; atomic so
                                       // that a message its category stops may read it unlocked
 

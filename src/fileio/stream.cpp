@@ -283,20 +283,19 @@ void linkStream(Stream* stream) {
 
 int unlinkStream(Stream* stream) {
   const int flushed = flushStream(stream);
-  if (!stream->prev) return flushed;  // never linked
+  // Never linked: no use lock. Not prev, which other threads' links write.
+  if (!stream->useLock) return flushed;
   {
     SectionHold hold(&listLock);
     stream->prev->next = stream->next;
     if (stream->next) stream->next->prev = stream->prev;
     stream->next = stream->prev = nullptr;
   }
-  if (stream->useLock) {
-    // Out of the list, the stream can be taken by no further flush; one that
-    // took it before holds its use lock until it is done with it.
-    EnterCriticalSection(stream->useLock);
-    LeaveCriticalSection(stream->useLock);
-    DeleteCriticalSection(stream->useLock);
-    stream->useLock = nullptr;
-  }
+  // Out of the list, the stream can be taken by no further flush; one that
+  // took it before holds its use lock until it is done with it.
+  EnterCriticalSection(stream->useLock);
+  LeaveCriticalSection(stream->useLock);
+  DeleteCriticalSection(stream->useLock);
+  stream->useLock = nullptr;
   return flushed;
 }

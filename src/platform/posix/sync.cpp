@@ -12,10 +12,55 @@ void initRecursiveMutex(pthread_mutex_t* mutex) {
 }
 }  // namespace
 
-void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section) { initRecursiveMutex(&section->mutex); }
-void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_lock(&section->mutex); }
-BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION section) { return pthread_mutex_trylock(&section->mutex) == 0; }
-void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_unlock(&section->mutex); }
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section) {
+  InitializeCriticalSectionAndSpinCount(section, 0);
+}
+
+BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION section, DWORD spinCount) {
+  initRecursiveMutex(&section->mutex);
+  section->spinCount = spinCount;
+  __atomic_store_n(&section->held, 0, __ATOMIC_RELAXED);
+  section->depth = 0;
+  return TRUE;
+}
+
+namespace {
+void entered(LPCRITICAL_SECTION section) {
+  if (section->depth++ == 0) __atomic_store_n(&section->held, 1, __ATOMIC_RELAXED);
+}
+}  // namespace
+
+// The owner enters again at once. Another thread watches `held` with plain
+// reads, which leave the lock's line with its owner, for up to spinCount
+// turns, tries the mutex when it looks free, and sleeps on it after that.
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) {
+  if (pthread_mutex_trylock(&section->mutex) != 0) {
+    DWORD spins = section->spinCount;
+    for (;;) {
+      if (spins-- == 0) {
+        pthread_mutex_lock(&section->mutex);
+        break;
+      }
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+      if (!__atomic_load_n(&section->held, __ATOMIC_RELAXED) && pthread_mutex_trylock(&section->mutex) == 0) break;
+    }
+  }
+  entered(section);
+}
+
+BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION section) {
+  if (pthread_mutex_trylock(&section->mutex) != 0) return FALSE;
+  entered(section);
+  return TRUE;
+}
+
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) {
+  if (--section->depth == 0) __atomic_store_n(&section->held, 0, __ATOMIC_RELAXED);
+  pthread_mutex_unlock(&section->mutex);
+}
+
 // The POSIX mutex is left usable: it holds no resource to release, and unlike
 // a Windows process at exit, a POSIX process still runs its other threads
 // while the library unloads, so one may be on its way into the lock.
