@@ -32,7 +32,7 @@ static_assert(TableSize == 256, "homeSlot takes 8 bits");
 const ParsedFormat* keep(const char* format, std::atomic<const ParsedFormat*>& slot) {
   const size_t length = strnlen(format, ParsedFormat::MaxText + 1);
   if (length > ParsedFormat::MaxText) return nullptr;
-  ParsedFormat parsed;
+  ParsedFormat parsed{};  // zeros past the text too, for holdsKeptText
   std::memcpy(parsed.text, format, length + 1);
   const char* end = parseSteps(parsed.text, parsed.text, parsed.steps, ParsedFormat::MaxSteps, &parsed.stepCount);
   if (*end != '\0') return nullptr;
@@ -48,6 +48,38 @@ const ParsedFormat* keep(const char* format, std::atomic<const ParsedFormat*>& s
   return entry;
 }
 
+// The host's format holds the kept text: compared a word at a time. The
+// host's words are read aligned, so no read crosses into a page the text does
+// not reach, though one may read past its terminating zero within its last
+// word (hence no address checks here); the kept text has room for a word
+// past its zero.
+using Word = uintptr_t;
+static_assert(sizeof(ParsedFormat{}.text) >= ParsedFormat::MaxText + 1 + sizeof(Word), "room to read a word past the zero");
+
+inline bool hasZeroByte(Word word) {
+  constexpr Word ones = ~Word{0} / 0xFF;
+  return ((word - ones) & ~word & (ones << 7)) != 0;
+}
+
+[[gnu::no_sanitize_address]] bool holdsKeptText(const char* host, const char* kept) {
+  for (; reinterpret_cast<uintptr_t>(host) % sizeof(Word) != 0; ++host, ++kept) {
+    if (*host != *kept) return false;
+    if (*host == '\0') return true;
+  }
+  for (;; host += sizeof(Word), kept += sizeof(Word)) {
+    Word hostWord, keptWord;
+    std::memcpy(&hostWord, host, sizeof hostWord);
+    std::memcpy(&keptWord, kept, sizeof keptWord);
+    if (hostWord != keptWord) break;
+    if (hasZeroByte(hostWord)) return true;
+  }
+  // The words differ: the texts are the same if a zero comes first.
+  for (;; ++host, ++kept) {
+    if (*host != *kept) return false;
+    if (*host == '\0') return true;
+  }
+}
+
 }  // namespace
 
 const ParsedFormat* parsedFormat(const char* format) {
@@ -56,7 +88,7 @@ const ParsedFormat* parsedFormat(const char* format) {
     std::atomic<const ParsedFormat*>& slot = table[(home + i) % TableSize];
     const ParsedFormat* entry = slot.load(std::memory_order_acquire);
     if (!entry) return keep(format, slot);
-    if (entry->address == format) return std::strcmp(entry->text, format) == 0 ? entry : nullptr;
+    if (entry->address == format) return holdsKeptText(format, entry->text) ? entry : nullptr;
   }
   return nullptr;
 }

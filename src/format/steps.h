@@ -44,7 +44,8 @@ struct ParsedFormat {
   unsigned length;            // of text
   unsigned stepCount;
   FormatStep steps[MaxSteps];
-  char text[MaxText + 1];     // a copy of the format: a later run checks it and runs from it
+  char text[MaxText + 1 + sizeof(void*)];  // a copy of the format: a later run checks it and runs
+                                           // from it; a word of room past its zero for the check
 };
 
 // The parsed form of this format: found in the cache when the format at this

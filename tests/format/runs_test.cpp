@@ -74,14 +74,16 @@ TEST(FormatCache, EveryFormatRunsAsWrittenWhereverItLives) {
   const struct {
     std::string format, expected;
   } cases[] = {
-      {"a%d|%s", "a7|z"}, {"%s|%d", "z|7"}, {"%5d%%", "    7%"}, {"plain", "plain"}, {"a%", "a"},
+      {"a%d|%s", "a7|z"}, {"%s|%d", "z|7"}, {"%s|%d!", "z|7!"}, {"%s|%d", "z|7"}, {"%s|%i", "z|7"},
+      {"%5d%%", "    7%"}, {"plain", "plain"}, {"a%", "a"},
       {many, manyExpected}, {longText + "%d", longText + "7"}, {longText + "%s", longText + "z"},
   };
-  // Each format in turn in the same buffer, twice: the form kept for the
-  // text before must not be used for the text after.
-  char buffer[512];
-  for (int pass = 0; pass < 2; ++pass)
+  // Each format in turn in the same buffer, twice, and at three alignments:
+  // the form kept for the text before must not be used for the text after.
+  char storage[520];
+  for (size_t offset : {0u, 1u, 3u})
     for (const auto& c : cases) {
+      char* const buffer = storage + offset;
       std::strcpy(buffer, c.format.c_str());
       // Arguments past the format's directives are never read.
       const std::string out = c.format == many ? formatted(buffer, "z", "z", "z", "z", "z", "z", "z", "z", "z", "z",
