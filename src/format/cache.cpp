@@ -48,35 +48,48 @@ const ParsedFormat* keep(const char* format, std::atomic<const ParsedFormat*>& s
   return entry;
 }
 
-// The host's format holds the kept text: compared a word at a time. The
-// host's words are read aligned, so no read crosses into a page the text does
-// not reach, though one may read past its terminating zero within its last
-// word (hence no address checks here); the kept text has room for a word
-// past its zero.
+// The host's format holds the kept text: compared a word at a time. No read
+// of the host's text crosses into a page the text does not reach: the first
+// word is read where it stays in the text's first page, the rest aligned. A
+// read may pass the text's terminating zero within a word (hence no address
+// checks here); the kept text has a word of zeros past its own.
 using Word = uintptr_t;
 static_assert(sizeof(ParsedFormat{}.text) >= ParsedFormat::MaxText + 1 + sizeof(Word), "room to read a word past the zero");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first byte of a word is its lowest");
+constexpr uintptr_t PageSize = 4096;
 
-inline bool hasZeroByte(Word word) {
+// 1: the texts are the same (the host's zero comes before any difference);
+// 0: they differ; -1: the words are the same and hold no zero. The lowest
+// bit the zero test sets is exact; higher ones may not be.
+inline int compareWords(Word host, Word kept) {
   constexpr Word ones = ~Word{0} / 0xFF;
-  return ((word - ones) & ~word & (ones << 7)) != 0;
+  const Word zeros = (host - ones) & ~host & (ones << 7);
+  const Word differences = host ^ kept;
+  if (differences == 0) return zeros == 0 ? -1 : 1;
+  if (zeros == 0) return 0;
+  return __builtin_ctzll(zeros) < __builtin_ctzll(differences) ? 1 : 0;
 }
 
 [[gnu::no_sanitize_address]] bool holdsKeptText(const char* host, const char* kept) {
-  for (; reinterpret_cast<uintptr_t>(host) % sizeof(Word) != 0; ++host, ++kept) {
-    if (*host != *kept) return false;
-    if (*host == '\0') return true;
-  }
-  for (;; host += sizeof(Word), kept += sizeof(Word)) {
-    Word hostWord, keptWord;
+  Word hostWord, keptWord;
+  size_t at = 0;
+  if (reinterpret_cast<uintptr_t>(host) % PageSize <= PageSize - sizeof(Word)) {
     std::memcpy(&hostWord, host, sizeof hostWord);
     std::memcpy(&keptWord, kept, sizeof keptWord);
-    if (hostWord != keptWord) break;
-    if (hasZeroByte(hostWord)) return true;
+    const int result = compareWords(hostWord, keptWord);
+    if (result >= 0) return result != 0;
+    at = sizeof(Word) - reinterpret_cast<uintptr_t>(host) % sizeof(Word);
+  } else {
+    for (; reinterpret_cast<uintptr_t>(host + at) % sizeof(Word) != 0; ++at) {
+      if (host[at] != kept[at]) return false;
+      if (host[at] == '\0') return true;
+    }
   }
-  // The words differ: the texts are the same if a zero comes first.
-  for (;; ++host, ++kept) {
-    if (*host != *kept) return false;
-    if (*host == '\0') return true;
+  for (;; at += sizeof(Word)) {
+    std::memcpy(&hostWord, host + at, sizeof hostWord);
+    std::memcpy(&keptWord, kept + at, sizeof keptWord);
+    const int result = compareWords(hostWord, keptWord);
+    if (result >= 0) return result != 0;
   }
 }
 
