@@ -8,6 +8,12 @@
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#endif
+
 #include "support.h"
 
 namespace {
@@ -92,6 +98,37 @@ TEST(FormatCache, EveryFormatRunsAsWrittenWhereverItLives) {
                                                                           : formatted(buffer, 7, "z");
       EXPECT_EQ(out, c.expected) << c.format.substr(0, 24);
     }
+}
+
+// A format that ends at the end of a readable page, before one that is not:
+// checking it against a kept copy reads nothing past that page.
+TEST(FormatCache, AFormatAtTheEndOfAPageIsReadNoFurther) {
+  const size_t page = 4096;
+#ifdef _WIN32
+  char* pages = static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  DWORD previous;
+  ASSERT_TRUE(pages && VirtualProtect(pages + page, page, PAGE_NOACCESS, &previous));
+#else
+  char* pages = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(mprotect(pages + page, page, PROT_NONE), 0);
+#endif
+  const struct {
+    const char *format, *expected;
+  } cases[] = {{"%d", "7"},     {"x%d", "x7"}, {"ab%d", "ab7"}, {"abc%d", "abc7"}, {"abcdefgh%d", "abcdefgh7"},
+               {"%d%d", "77"}, {"abcdefghijk%d", "abcdefghijk7"}};
+  for (const auto& c : cases) {
+    const size_t size = std::strlen(c.format) + 1;
+    char* const at = pages + page - size;
+    std::memcpy(at, c.format, size);
+    // Kept at the first run, checked against the copy at the second.
+    for (int run = 0; run < 2; ++run) EXPECT_EQ(formatted(at, 7, 7), c.expected) << c.format;
+  }
+#ifdef _WIN32
+  VirtualFree(pages, 0, MEM_RELEASE);
+#else
+  munmap(pages, 2 * page);
+#endif
 }
 
 // More distinct formats than the cache keeps, run by four threads at once.
