@@ -148,13 +148,14 @@ void deliver(OutputContext* context, const Destinations& destinations, const Hea
   const bool continuing = context->continuation.exchange(0, std::memory_order_relaxed) != 0;
   const bool atLineStart = context->atLineStart;
 
-  PreparedMessage message{};
-  message.headerDue = draft.due && !continuing;
-  message.label = continuing ? nullptr : draft.label;
-  message.id = continuing ? nullptr : draft.idText;
-  message.body = body;
-  message.isError = draft.level == ErrorLevel;
-  if (message.headerDue) message.header = headerText(draft, atLineStart);
+  // Every field given: a cleared record would be a block store first.
+  const bool headerDue = draft.due && !continuing;
+  PreparedMessage message{headerDue,
+                          headerDue ? headerText(draft, atLineStart) : MessageText{nullptr, 0, nullptr, nullptr},
+                          continuing ? nullptr : draft.label,
+                          continuing ? nullptr : draft.idText,
+                          body,
+                          draft.level == ErrorLevel};
   runDestinations(context, destinations, turn, (flags & KeepOpen) != 0, &message, draft.label, draft.idText);
 
   // The format is examined, not the produced text.
