@@ -71,6 +71,45 @@ const char* plainTextEnd(const char* p) {
 // Steps parsed and run at a time for a format the cache does not keep.
 constexpr unsigned UnkeptSteps = 16;
 
+// The window's fill from the engine's cursor, before the output function or
+// the run's owner looks at it.
+inline void syncWindow(FormatSink* sink) {
+  if (ChunkCollector* window = sink->window) window->fill = static_cast<uint16_t>(sink->cursor - window->text);
+}
+
+// The cursor from the window's fill, after the output function changed it.
+inline void followWindow(FormatSink* sink) {
+  if (ChunkCollector* window = sink->window) sink->cursor = window->text + window->fill;
+}
+
+// Runs a whole format: a kept one from its steps, any other parsed as it goes.
+void runFormat(FormatSink* sink) {
+  if (!sink->convert) sink->convert = convertStandard;
+  const char* format = sink->format;
+  if (!format) return;
+  if (sink->verbatim) {
+    const size_t length = std::strlen(format);
+    emitRun(sink, format, static_cast<unsigned>(length));
+    sink->format = format + length;
+    return;
+  }
+  // A kept format runs from its copy, checked against the host's text.
+  if (const ParsedFormat* parsed = parsedFormat(format)) {
+    runSteps(sink, parsed->text, parsed->steps, parsed->stepCount);
+    sink->format = format + parsed->length;
+    return;
+  }
+  FormatStep steps[UnkeptSteps];
+  const char* p = format;
+  do {
+    unsigned count;
+    const char* next = parseSteps(p, p, steps, UnkeptSteps, &count);
+    runSteps(sink, p, steps, count);
+    p = next;
+  } while (*p != '\0');
+  sink->format = p;
+}
+
 }  // namespace
 
 const char* parseSteps(const char* base, const char* text, FormatStep* steps, unsigned capacity, unsigned* count) {
@@ -113,22 +152,6 @@ void runSteps(FormatSink* sink, const char* base, const FormatStep* steps, unsig
   }
 }
 
-namespace {
-
-// The window's fill from the engine's cursor, before the output function or
-// the run's owner looks at it.
-inline void syncWindow(FormatSink* sink) {
-  if (ChunkCollector* window = sink->window) window->fill = static_cast<uint16_t>(sink->cursor - window->text);
-}
-
-// The cursor from the window's fill, after the output function changed it.
-inline void followWindow(FormatSink* sink) {
-  if (ChunkCollector* window = sink->window) sink->cursor = window->text + window->fill;
-}
-
-void runFormat(FormatSink* sink);
-
-}  // namespace
 
 void putCharSlowly(FormatSink* sink, char c) {
   syncWindow(sink);
@@ -152,37 +175,6 @@ void formatToSink(FormatSink* sink) {
   runFormat(sink);
   syncWindow(sink);
 }
-
-namespace {
-
-void runFormat(FormatSink* sink) {
-  if (!sink->convert) sink->convert = convertStandard;
-  const char* format = sink->format;
-  if (!format) return;
-  if (sink->verbatim) {
-    const size_t length = std::strlen(format);
-    emitRun(sink, format, static_cast<unsigned>(length));
-    sink->format = format + length;
-    return;
-  }
-  // A kept format runs from its copy, checked against the host's text.
-  if (const ParsedFormat* parsed = parsedFormat(format)) {
-    runSteps(sink, parsed->text, parsed->steps, parsed->stepCount);
-    sink->format = format + parsed->length;
-    return;
-  }
-  FormatStep steps[UnkeptSteps];
-  const char* p = format;
-  do {
-    unsigned count;
-    const char* next = parseSteps(p, p, steps, UnkeptSteps, &count);
-    runSteps(sink, p, steps, count);
-    p = next;
-  } while (*p != '\0');
-  sink->format = p;
-}
-
-}  // namespace
 
 void convertStandard(FormatSink* sink) { convertLetter(sink, static_cast<unsigned char>(*sink->format++)); }
 

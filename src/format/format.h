@@ -1,6 +1,7 @@
 // The format engine: runs a printf-like format against an argument list and
 // hands every produced character, one at a time, to an output function. It
-// keeps no state between runs, takes no lock and allocates nothing.
+// takes no lock and allocates nothing; between runs it keeps only the parsed
+// forms of the formats it has seen, in a fixed-size cache (format/steps.h).
 #pragma once
 
 #include <cstdarg>
