@@ -30,13 +30,15 @@ static_assert(TableSize == 256, "homeSlot takes 8 bits");
 // has room. Two threads may race for the slot; the loser runs from its own
 // entry this once.
 const ParsedFormat* keep(const char* format, std::atomic<const ParsedFormat*>& slot) {
+  // A full pool is seen before any work, so a cache that is full costs a
+  // format it cannot keep no parse of its own.
+  if (poolUsed.load(std::memory_order_relaxed) >= PoolSize) return nullptr;
   const size_t length = strnlen(format, ParsedFormat::MaxText + 1);
   if (length > ParsedFormat::MaxText) return nullptr;
   ParsedFormat parsed{};  // zeros past the text too, for holdsKeptText
   std::memcpy(parsed.text, format, length + 1);
   const char* end = parseSteps(parsed.text, parsed.text, parsed.steps, ParsedFormat::MaxSteps, &parsed.stepCount);
   if (*end != '\0') return nullptr;
-  if (poolUsed.load(std::memory_order_relaxed) >= PoolSize) return nullptr;
   const unsigned index = poolUsed.fetch_add(1, std::memory_order_relaxed);
   if (index >= PoolSize) return nullptr;
   ParsedFormat* entry = &pool[index];
