@@ -144,8 +144,11 @@ void runDestinations(OutputContext* context, const Destinations& destinations, c
 void deliver(OutputContext* context, const Destinations& destinations, const HeaderDraft& draft, bool endsLine,
              const MessageText& body, unsigned flags) {
   const ProtocolTurn turn = destinations.protocol ? beginProtocolTurn(context->protocol) : ProtocolTurn{};
-  // Taken, not read: a message the callback emits does not continue the line too.
-  const bool continuing = context->continuation.exchange(0, std::memory_order_relaxed) != 0;
+  // Taken, not read: a message the callback emits does not continue the line
+  // too. Every write is under the lock, so a load and a store do it without
+  // a locked exchange, and the store only when there is one.
+  const bool continuing = context->continuation.load(std::memory_order_relaxed) != 0;
+  if (continuing) context->continuation.store(0, std::memory_order_relaxed);
   const bool atLineStart = context->atLineStart;
 
   // Every field given: a cleared record would be a block store first.
