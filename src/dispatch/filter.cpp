@@ -34,7 +34,6 @@ void initMessageFilter(MessageFilter* filter) {
   filter->warnState = 1;
   filter->errorState = 1;
   filter->initState = 1;
-  filter->categoriesOn = ErrorBit | WarnBit | InitBit;
   setIncludeIds(filter, nullptr);
   setExcludeIds(filter, nullptr);
 }
@@ -47,27 +46,13 @@ bool listsPass(const PatternLists* lists, const char* id) {
   return true;
 }
 
-namespace {
-// The switches as one mask, from their states.
-uint8_t switchedOn(const MessageFilter* filter) {
-  return static_cast<uint8_t>((filter->errorState.load(std::memory_order_relaxed) ? ErrorBit : 0) |
-                              (filter->warnState.load(std::memory_order_relaxed) ? WarnBit : 0) |
-                              (filter->initState.load(std::memory_order_relaxed) ? InitBit : 0));
-}
-}  // namespace
-
 int32_t swapCategorySwitch(MessageFilter* filter, char letter, int32_t state) {
   std::atomic<int32_t>* field = letter == 'e' ? &filter->errorState
                  : letter == 'w' ? &filter->warnState
                  : letter == 'i' ? &filter->initState
                                  : nullptr;
   if (!field) return 0;
-  // Under the settings lock, so that two setters racing on one switch leave
-  // the mask as the states they leave.
-  SectionHold hold(settingsLock());
-  const int32_t previous = field->exchange(state);
-  filter->categoriesOn.store(switchedOn(filter), std::memory_order_relaxed);
-  return previous;
+  return field->exchange(state);
 }
 
 namespace {

@@ -21,7 +21,6 @@ struct MessageFilter {
   std::atomic<int32_t> warnState;   // 'w' switch; nonzero is on, stored as given
   std::atomic<int32_t> errorState;  // 'e' switch
   std::atomic<int32_t> initState;   // 'i' switch
-  std::atomic<uint8_t> categoriesOn;  // categoryBits of the switches that are on, kept by swapCategorySwitch
   PatternLists lists;
   std::atomic<uint32_t> listsVersion;  // changes with every store into lists
   std::atomic<bool> listsSet;          // either list is not empty
@@ -37,28 +36,18 @@ extern const unsigned char foldTable[256];
 // The state right after loading: every switch on, both lists empty.
 void initMessageFilter(MessageFilter* filter);
 
-// The bit of a category letter in MessageFilter::categoriesOn: 'e', 'w' and
-// 'i' have one each, every other byte none.
-constexpr uint8_t ErrorBit = 1, WarnBit = 2, InitBit = 4;
-struct CategoryBitTable {
-  uint8_t bits[256];
-  constexpr CategoryBitTable() : bits() {
-    bits[int{'e'}] = ErrorBit;
-    bits[int{'w'}] = WarnBit;
-    bits[int{'i'}] = InitBit;
-  }
-};
-inline constexpr CategoryBitTable categoryBits;
-
 // Null letters pass; otherwise some letter must name a switched-on category.
 // Inline: every message asks it first, a stopped one nothing else.
 inline bool categoryPasses(const MessageFilter* filter, const char* typeLetters) {
   if (!typeLetters) return true;
-  // Relaxed: the switches publish nothing else, and a message that races
-  // with a setter may see either value.
-  const uint8_t on = filter->categoriesOn.load(std::memory_order_relaxed);
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(typeLetters); *p; ++p)
-    if (categoryBits.bits[*p] & on) return true;
+  for (const char* p = typeLetters; *p; ++p) {
+    // Relaxed: a switch publishes nothing else, and a message that races
+    // with its setter may see either value.
+    if ((*p == 'e' && filter->errorState.load(std::memory_order_relaxed)) ||
+        (*p == 'w' && filter->warnState.load(std::memory_order_relaxed)) ||
+        (*p == 'i' && filter->initState.load(std::memory_order_relaxed)))
+      return true;
+  }
   return false;
 }
 

@@ -64,9 +64,6 @@ inline void emitRepeated(FormatSink* sink, char c, unsigned count) {
   while (count-- > 0) emitChar(sink, c);
 }
 
-// The standard conversion of a letter already read from the format.
-void convertLetter(FormatSink* sink, unsigned char letter);
-
 // The digit table: lower-case half first, upper-case half second.
 extern const char digitTable[33];
 

@@ -52,7 +52,6 @@ const char* parseDirective(const char* base, const char* p, FormatStep* step) {
   step->stars = stars;
   if (*p == '\0') return p;
   step->letter = static_cast<uint32_t>(p - base);
-  step->conversion = *p;
   return p + 1;
 }
 
@@ -142,13 +141,12 @@ void runSteps(FormatSink* sink, const char* base, const FormatStep* steps, unsig
     sink->width = (step->stars & StarWidth) ? static_cast<uint16_t>(va_arg(sink->args, int)) : step->width;
     sink->precision =
         (step->stars & StarPrecision) ? static_cast<uint16_t>(va_arg(sink->args, int)) : step->precision;
-    if (standard) {
-      sink->format = base + step->letter + 1;
-      convertLetter(sink, static_cast<unsigned char>(step->conversion));
-    } else {
-      sink->format = base + step->letter;
+    sink->format = base + step->letter;
+    // A direct call where it is the standard handler, which can be inlined.
+    if (standard)
+      convertStandard(sink);
+    else
       sink->convert(sink);
-    }
   }
 }
 
@@ -176,9 +174,8 @@ void formatToSink(FormatSink* sink) {
   syncWindow(sink);
 }
 
-void convertStandard(FormatSink* sink) { convertLetter(sink, static_cast<unsigned char>(*sink->format++)); }
-
-void convertLetter(FormatSink* sink, unsigned char letter) {
+void convertStandard(FormatSink* sink) {
+  const unsigned char letter = static_cast<unsigned char>(*sink->format++);
   switch (letter) {
     case '%':
       emitChar(sink, '%');

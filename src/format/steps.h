@@ -22,7 +22,6 @@ struct FormatStep {
   uint16_t precision;   // as written (NoPrecision when absent); likewise StarPrecision
   uint8_t flags;        // FormatFlag bits
   uint8_t stars;        // StarFlag bits
-  char conversion;      // the letter itself, so the standard handler need not read it
 };
 
 constexpr uint32_t NoDirective = 0xFFFFFFFFu;
