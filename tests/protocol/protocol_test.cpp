@@ -335,15 +335,6 @@ TEST_F(Protocol, AHeldStreamWhoseWriteFailedIsReplacedByTheNextMessage) {
   EXPECT_EQ(readWholeFile(inCwd("held.txt")), "\nwarn<P>: first\nwarn<P>: kept\nwarn<P>: closed\n");
 }
 
-TEST_F(Protocol, AClosedStreamWhoseWriteFailedIsReopenedClean) {
-  setFileName(file, "closed.txt");
-  message("first\n");
-  sim::failCall("WriteFile", 0, 1, ERROR_DISK_FULL);
-  message("lost\n");  // the flush at its close fails
-  message("kept\n");
-  EXPECT_EQ(readWholeFile(inCwd("closed.txt")), "\nwarn<P>: first\nwarn<P>: kept\n");
-}
-
 TEST_F(Protocol, EveryOpenFailingLeavesTheNameUnsettledAndTriesAgain) {
   setFileName(file, "retry.txt");
   sim::failCall("CreateFileA", 0, 3, ERROR_ACCESS_DENIED);  // both attempts and the name as given
