@@ -115,37 +115,32 @@ TEST(ProcessorLines, ArchitectureNamesAndTheWholeFirstWord) {
   }
 }
 
-TEST(ProcessorLines, FeatureWordsInTheirOrderEachAPieceOfItsOwn) {
+// The processor mask prints whole at the process's pointer width.
+TEST(ProcessorLines, FeatureWordsInTheirOrderEachAPieceOfItsOwnAndTheWholeMask) {
+  const bool wide = sizeof(DWORD_PTR) == 8;  // a 64-bit process: processors 33 to 64 too
   const struct {
-    uint32_t mask;
+    uint32_t features;
+    DWORD_PTR processors;
+    const char* processorsText;
     std::vector<std::string> words;
   } rows[] = {
-      {0, {}},
-      {FeatureMmx | FeatureSse | FeatureSse2 | Feature3dNow | FeaturePae, {" MMX", " SSE", " SSE2", " 3Dnow", " PAE"}},
-      {FeaturePae | FeatureSse2, {" SSE2", " PAE"}},
+      {0, 3, "[0x3]", {}},
+      {FeatureMmx | FeatureSse | FeatureSse2 | Feature3dNow | FeaturePae, 0xFFFFFFFFu, "[0xffffffff]",
+       {" MMX", " SSE", " SSE2", " 3Dnow", " PAE"}},
+      {FeaturePae | FeatureSse2, static_cast<DWORD_PTR>(wide ? 0xFFFFFFFF00000001ull : 0x80000001u),
+       wide ? "[0xffffffff00000001]" : "[0x80000001]", {" SSE2", " PAE"}},
   };
   for (const auto& row : rows) {
+    SYSTEM_INFO info = systemInfo(9, 0, 6, 1);
+    info.dwActiveProcessorMask = row.processors;
     ReportCollector out;
-    printProcessorLines(&out.sink, systemInfo(9, 0, 6, 1), row.mask);
+    printProcessorLines(&out.sink, info, row.features);
     std::vector<std::string> expected = {"Architecture  : AMD64 [9] l=6, r=1\n",
-                                         "PageSize      : 4096\nProcessors    : 2 [0x3]\nFeatures      :"};
+                                         std::string("PageSize      : 4096\nProcessors    : 2 ") + row.processorsText +
+                                             "\nFeatures      :"};
     expected.insert(expected.end(), row.words.begin(), row.words.end());
     expected.push_back("\n");
-    EXPECT_EQ(out.texts(), expected) << row.mask;
-  }
-}
-
-TEST(ProcessorLines, TheWholePointerWideProcessorMask) {
-  std::vector<std::pair<DWORD_PTR, std::string>> rows = {{3, "[0x3]"}, {0xFFFFFFFFu, "[0xffffffff]"}};
-  if (sizeof(DWORD_PTR) == 8)  // a 64-bit process: processors 33 to 64 too
-    rows.push_back({static_cast<DWORD_PTR>(0xFFFFFFFF00000001ull), "[0xffffffff00000001]"});
-  for (const auto& row : rows) {
-    SYSTEM_INFO info = systemInfo(9, 0, 6, 1);
-    info.dwActiveProcessorMask = row.first;
-    ReportCollector out;
-    printProcessorLines(&out.sink, info, 0);
-    ASSERT_GE(out.pieces.size(), 2u);
-    EXPECT_EQ(out.pieces[1].text, "PageSize      : 4096\nProcessors    : 2 " + row.second + "\nFeatures      :");
+    EXPECT_EQ(out.texts(), expected) << row.features;
   }
 }
 
