@@ -4,22 +4,38 @@
 
 #include "dispatch/emit.h"
 #include "dispatch/filter.h"
+#include "format/format.h"
 #include "protocol/protocol.h"
 #include "report/report.h"
 
 namespace {
 enum OutputType { ChannelOutput = 1, ProtocolOutput = 2 };
 
+// A host may pass a null list. Where va_list is a pointer (or an array, which
+// a parameter receives as a pointer) it can be null; where it is a record it
+// cannot.
+template <typename T>
+bool isNullList(T* list) {
+  return list == nullptr;
+}
+template <typename T>
+bool isNullList(const T&) {
+  return false;
+}
+
 // The export receives the host's list; emission works on a copy it can point
-// at, made only for a message that goes on past the switches.
+// at, made only for a message that goes on past the switches. A null list is
+// never read: its message takes zeros.
 int emitFromHost(const char* type, const char* id, const char* format, va_list args, bool keepOpen) {
   bool categoryPassed;
   const int answer = answerWithoutLock(&outputContext, type, &categoryPassed);
   if (answer >= 0) return answer;
+  const unsigned flags = keepOpen ? KeepOpen : 0u;
+  if (isNullList(args)) return emitCheckedMessage(&outputContext, categoryPassed, type, id, format, ZeroArgs, flags);
   va_list copy;
   va_copy(copy, args);
   const int result =
-      emitCheckedMessage(&outputContext, categoryPassed, type, id, format, &copy, keepOpen ? KeepOpen : 0u);
+      emitCheckedMessage(&outputContext, categoryPassed, type, id, format, &copy, flags);
   va_end(copy);
   return result;
 }

@@ -7,11 +7,12 @@
 #include <atomic>
 #include <cstring>
 
+#include "common/contract.h"
 #include "format/steps.h"
 
 namespace {
 
-constexpr unsigned PoolSize = 128;
+constexpr unsigned PoolSize = ParsedFormat::PoolSize;
 constexpr unsigned TableSize = 256;  // a power of two
 constexpr unsigned Probes = 4;       // slots tried after a format's first
 
@@ -39,6 +40,12 @@ const ParsedFormat* keep(const char* format, std::atomic<const ParsedFormat*>& s
   std::memcpy(parsed.text, format, length + 1);
   const char* end = parseSteps(parsed.text, parsed.text, parsed.steps, ParsedFormat::MaxSteps, &parsed.stepCount);
   if (*end != '\0') return nullptr;
+  TROVEX_ASSERT(parsed.stepCount <= ParsedFormat::MaxSteps);
+  for (unsigned i = 0; i < parsed.stepCount; ++i) {
+    const FormatStep& step = parsed.steps[i];
+    TROVEX_ASSERT(step.textStart + step.textLength <= length);
+    TROVEX_ASSERT(step.letter == NoDirective || step.letter < length);
+  }
   const unsigned index = poolUsed.fetch_add(1, std::memory_order_relaxed);
   if (index >= PoolSize) return nullptr;
   ParsedFormat* entry = &pool[index];
@@ -97,12 +104,20 @@ inline int compareWords(Word host, Word kept) {
 
 }  // namespace
 
+unsigned keptFormatCount() {
+  const unsigned used = poolUsed.load(std::memory_order_relaxed);
+  return used < PoolSize ? used : PoolSize;
+}
+
 const ParsedFormat* parsedFormat(const char* format) {
   const unsigned home = homeSlot(format);
   for (unsigned i = 0; i <= Probes; ++i) {
     std::atomic<const ParsedFormat*>& slot = table[(home + i) % TableSize];
     const ParsedFormat* entry = slot.load(std::memory_order_acquire);
     if (!entry) return keep(format, slot);
+    // Published whole: every field was written before the entry was.
+    TROVEX_ASSERT(entry->address && entry->length <= ParsedFormat::MaxText && entry->text[entry->length] == '\0' &&
+                  entry->stepCount <= ParsedFormat::MaxSteps);
     if (entry->address == format) return holdsKeptText(format, entry->text) ? entry : nullptr;
   }
   return nullptr;

@@ -5,6 +5,13 @@
 
 #include <cstring>
 
+// The next argument of type T; 0 or a null pointer for a run over ZeroArgs.
+template <typename T>
+inline T takeArg(FormatSink* sink) {
+  if (__builtin_expect(sink->zeroArgs, 0)) return T{};
+  return va_arg(sink->args, T);
+}
+
 // The slow paths of the three below: the window's fill is brought up to
 // date, the output function takes the text, and the cursor follows the fill.
 void putCharSlowly(FormatSink* sink, char c);

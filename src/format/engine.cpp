@@ -9,6 +9,11 @@
 const char digitTable[33] = "0123456789abcdef0123456789ABCDEF";
 
 namespace {
+va_list unreadList;
+}  // namespace
+va_list* const ZeroArgs = &unreadList;
+
+namespace {
 
 inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -138,9 +143,9 @@ void runSteps(FormatSink* sink, const char* base, const FormatStep* steps, unsig
     if (step->letter == NoDirective) continue;
     // Stars take their arguments in order: width, precision, then the conversion's.
     sink->flags = step->flags;
-    sink->width = (step->stars & StarWidth) ? static_cast<uint16_t>(va_arg(sink->args, int)) : step->width;
+    sink->width = (step->stars & StarWidth) ? static_cast<uint16_t>(takeArg<int>(sink)) : step->width;
     sink->precision =
-        (step->stars & StarPrecision) ? static_cast<uint16_t>(va_arg(sink->args, int)) : step->precision;
+        (step->stars & StarPrecision) ? static_cast<uint16_t>(takeArg<int>(sink)) : step->precision;
     sink->format = base + step->letter;
     // A direct call where it is the standard handler, which can be inlined.
     if (standard)
@@ -181,18 +186,18 @@ void convertStandard(FormatSink* sink) {
       emitChar(sink, '%');
       break;
     case 'c':
-      emitChar(sink, static_cast<char>(va_arg(sink->args, int)));
+      emitChar(sink, static_cast<char>(takeArg<int>(sink)));
       break;
     case 'C': {
-      const unsigned char c = static_cast<unsigned char>(va_arg(sink->args, int));
+      const unsigned char c = static_cast<unsigned char>(takeArg<int>(sink));
       emitChar(sink, isPrintableChar(c) ? static_cast<char>(c) : '.');
       break;
     }
     case 's':
-      emitText(sink, va_arg(sink->args, const void*), false);
+      emitText(sink, takeArg<const void*>(sink), false);
       break;
     case 'S':
-      emitText(sink, va_arg(sink->args, const void*), true);
+      emitText(sink, takeArg<const void*>(sink), true);
       break;
     case 'd': case 'i':
       convertSigned(sink, 10, false, 0);
@@ -218,14 +223,14 @@ void convertStandard(FormatSink* sink) {
       convertFloat(sink);
       break;
     case 'p':
-      dumpMemory(sink, va_arg(sink->args, const void*), false);
+      dumpMemory(sink, takeArg<const void*>(sink), false);
       break;
     case 'P':
-      dumpMemory(sink, va_arg(sink->args, const void*), true);
+      dumpMemory(sink, takeArg<const void*>(sink), true);
       break;
     case 'n':
       // The pointer is consumed; nothing is ever stored through it.
-      (void)va_arg(sink->args, void*);
+      (void)takeArg<void*>(sink);
       break;
     default:
       // Unknown letters produce nothing and take no argument.
@@ -248,13 +253,11 @@ void beginFormatRun(FormatSink* sink, const char* format, va_list* args, FormatP
   sink->cursor = nullptr;
   sink->windowEnd = nullptr;
   sink->state = state;
-  sink->verbatim = false;
-  if (args)
-    va_copy(sink->args, *args);
-  else
-    sink->verbatim = true;
+  sink->verbatim = !args;
+  sink->zeroArgs = args == ZeroArgs;
+  if (args && !sink->zeroArgs) va_copy(sink->args, *args);
 }
 
 void endFormatRun(FormatSink* sink) {
-  if (!sink->verbatim) va_end(sink->args);
+  if (!sink->verbatim && !sink->zeroArgs) va_end(sink->args);
 }

@@ -126,7 +126,7 @@ bool floatToDigits(FloatDigits* d, double m) {
 }
 
 void convertFloat(FormatSink* sink) {
-  const double x = va_arg(sink->args, double);
+  const double x = takeArg<double>(sink);
   // Negative zero and NaN compare as not below zero: they print no sign.
   const bool negative = x < 0;
   FloatDigits d;

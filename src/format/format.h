@@ -43,7 +43,12 @@ struct FormatSink {
   char* windowEnd;        // the end of the window's array; cursor == windowEnd: no room (or no window)
   void* state;            // the output function's own; the engine never touches it
   bool verbatim;          // no argument list: the format is copied as plain text
+  bool zeroArgs;          // the host passed a null list: every argument taken is 0 or a null pointer
 };
+
+// The argument list of a host that passed none: never read, only compared.
+// A run given it takes 0 or a null pointer for every argument.
+extern va_list* const ZeroArgs;
 
 // Runs the whole format at sink->format, emitting through sink->put.
 void formatToSink(FormatSink* sink);
@@ -54,7 +59,8 @@ void convertStandard(FormatSink* sink);
 
 // Starts a run: clears the sink, sets its format, output function and state,
 // and copies *args into it. With a null args there is no argument list and
-// the format is copied as plain text. A null format is empty text.
+// the format is copied as plain text; with ZeroArgs every argument is zero.
+// A null format is empty text.
 void beginFormatRun(FormatSink* sink, const char* format, va_list* args, FormatPut put, void* state);
 
 // Ends a run that beginFormatRun started (releases the argument copy).

@@ -135,11 +135,11 @@ void convertSigned(FormatSink* sink, unsigned radix, bool upperCase, char groupS
   // The magnitude is taken in the unsigned type of the same width, so that
   // the most negative value converts in full.
   if (sink->flags & Int64Arg) {
-    const long long value = va_arg(sink->args, long long);
+    const long long value = takeArg<long long>(sink);
     const unsigned long long bits = static_cast<unsigned long long>(value);
     convertMagnitude<uint64_t>(sink, value < 0 ? 0 - bits : bits, value < 0, radix, upperCase, groupSeparator);
   } else {
-    const int value = va_arg(sink->args, int);
+    const int value = takeArg<int>(sink);
     const unsigned bits = static_cast<unsigned>(value);
     convertMagnitude<uint32_t>(sink, value < 0 ? 0 - bits : bits, value < 0, radix, upperCase, groupSeparator);
   }
@@ -147,8 +147,8 @@ void convertSigned(FormatSink* sink, unsigned radix, bool upperCase, char groupS
 
 void convertUnsigned(FormatSink* sink, unsigned radix, bool upperCase, char groupSeparator) {
   if (sink->flags & Int64Arg)
-    convertMagnitude<uint64_t>(sink, va_arg(sink->args, unsigned long long), false, radix, upperCase,
+    convertMagnitude<uint64_t>(sink, takeArg<unsigned long long>(sink), false, radix, upperCase,
                                groupSeparator);
   else
-    convertMagnitude<uint32_t>(sink, va_arg(sink->args, unsigned), false, radix, upperCase, groupSeparator);
+    convertMagnitude<uint32_t>(sink, takeArg<unsigned>(sink), false, radix, upperCase, groupSeparator);
 }

@@ -39,6 +39,7 @@ void runSteps(FormatSink* sink, const char* base, const FormatStep* steps, unsig
 struct ParsedFormat {
   static constexpr unsigned MaxText = 191;
   static constexpr unsigned MaxSteps = 12;
+  static constexpr unsigned PoolSize = 128;  // formats kept for the life of the process
   const char* address;        // the host's format this was parsed from
   unsigned length;            // of text
   unsigned stepCount;
@@ -52,3 +53,6 @@ struct ParsedFormat {
 // room. Null when the format is too long or has too many directives to keep,
 // or the cache has no room for it; the caller then parses as it goes.
 const ParsedFormat* parsedFormat(const char* format);
+
+// Formats kept so far: 0 in a new process, at most ParsedFormat::PoolSize.
+unsigned keptFormatCount();

@@ -2,8 +2,12 @@
 // the text that per-character output sees.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -11,6 +15,7 @@
 #include <sys/mman.h>
 #endif
 
+#include "format/steps.h"
 #include "support.h"
 
 namespace {
@@ -67,9 +72,127 @@ TEST(FormatRuns, WithoutArgumentsTheWholeFormatIsOneRun) {
   EXPECT_EQ(out.runs, 1u);
 }
 
-// Formats are parsed once and kept by address: a kept form is used only while
-// the text at that address is the same, and formats the cache cannot keep
-// (long, many directives, past its room, at a reused address) run the same.
+// The cache of parsed formats, from the empty pool of a process of its own
+// (ctest runs FormatCache.* apart). Its tests run in the order written here:
+// the last one fills the pool.
+
+// Two pages, the second unreadable: the texts placed at the end of the first.
+class GuardedPages {
+ public:
+  static constexpr size_t Page = 4096;
+  GuardedPages() {
+#ifdef _WIN32
+    pages_ = static_cast<char*>(VirtualAlloc(nullptr, 2 * Page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    DWORD previous;
+    if (pages_ && !VirtualProtect(pages_ + Page, Page, PAGE_NOACCESS, &previous)) pages_ = nullptr;
+#else
+    void* pages = mmap(nullptr, 2 * Page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    pages_ = pages == MAP_FAILED || mprotect(static_cast<char*>(pages) + Page, Page, PROT_NONE) != 0
+                 ? nullptr
+                 : static_cast<char*>(pages);
+#endif
+  }
+  ~GuardedPages() {
+#ifdef _WIN32
+    if (pages_) VirtualFree(pages_, 0, MEM_RELEASE);
+#else
+    if (pages_) munmap(pages_, 2 * Page);
+#endif
+  }
+  char* end() const { return pages_ ? pages_ + Page : nullptr; }
+
+ private:
+  char* pages_;
+};
+
+TEST(FormatCache, StartsFromAnEmptyPool) { EXPECT_EQ(keptFormatCount(), 0u) << "ctest runs FormatCache.* alone"; }
+
+// A kept format whose first byte is 1 to 8 bytes before an unreadable page:
+// checking a text there against its kept copy reads nothing past the page,
+// whether the text is the kept one or shorter.
+TEST(FormatCache, KeptFormatsJustBeforeAnUnreadablePage) {
+  const GuardedPages pages;
+  ASSERT_TRUE(pages.end());
+  // Texts of 0 to 7 characters; the shorter ones leave readable bytes after their zero.
+  const char* const texts[] = {"", "a", "%d", "a%d", "ab%d", "abc%d", "abcd%d", "abcde%d"};
+  const char* const expected[] = {"", "a", "7", "a7", "ab7", "abc7", "abcd7", "abcde7"};
+  for (size_t span = 1; span <= 8; ++span) {
+    char* const at = pages.end() - span;
+    std::memcpy(at, texts[span - 1], span);
+    const ParsedFormat* kept = parsedFormat(at);
+    ASSERT_NE(kept, nullptr) << span;
+    EXPECT_EQ(parsedFormat(at), kept) << span;
+    EXPECT_EQ(formatted(at, 7), expected[span - 1]) << span;
+    for (size_t shorter = 0; shorter + 1 < span; ++shorter) {
+      std::memset(at, 'z', span);
+      std::memcpy(at, texts[shorter], shorter + 1);
+      EXPECT_EQ(parsedFormat(at), nullptr) << span << " " << shorter;
+      EXPECT_EQ(formatted(at, 7), expected[shorter]) << span << " " << shorter;
+    }
+  }
+}
+
+// The text at a kept address differs from the kept one in a single byte, at
+// every position and alignment (so in the first, second or third word), or
+// right at the kept text's zero: it runs as written. Bytes past the zero
+// are not the text, so a difference there keeps the kept form.
+TEST(FormatCache, AKeptAddressThatNowHoldsOtherText) {
+  const std::string kept = "abcdefg%d|ijklmn%s|qrstuv";  // 26 characters: three words and more
+  alignas(8) char storage[4][64];
+  for (size_t offset = 0; offset < 4; ++offset) {
+    char* const at = storage[offset] + offset * 3 % 8;  // alignments 0, 3, 6, 1
+    std::memset(storage[offset], 0, sizeof storage[offset]);
+    std::memcpy(at, kept.c_str(), kept.size() + 1);
+    const ParsedFormat* entry = parsedFormat(at);
+    ASSERT_NE(entry, nullptr) << offset;
+    // The directives stay, so the arguments still match.
+    const auto expectedOf = [](std::string text) {
+      text.replace(text.find("%d"), 2, "7");
+      text.replace(text.find("%s"), 2, "s");
+      return text;
+    };
+    for (size_t i = 0; i < kept.size(); ++i) {
+      if (kept[i] == '%' || (i > 0 && kept[i - 1] == '%')) continue;
+      std::string other = kept;
+      other[i] = 'Q';
+      std::memcpy(at, other.c_str(), other.size() + 1);
+      EXPECT_EQ(parsedFormat(at), nullptr) << offset << " " << i;
+      EXPECT_EQ(formatted(at, 7, "s"), expectedOf(other));
+    }
+    for (const std::string& other : {kept + "x", kept.substr(0, kept.size() - 1)}) {
+      std::memcpy(at, other.c_str(), other.size() + 1);
+      EXPECT_EQ(parsedFormat(at), nullptr) << other;
+      EXPECT_EQ(formatted(at, 7, "s"), expectedOf(other));
+    }
+    std::memcpy(at, kept.c_str(), kept.size() + 1);
+    std::memset(at + kept.size() + 1, 'x', 16);
+    EXPECT_EQ(parsedFormat(at), entry) << offset;
+    EXPECT_EQ(formatted(at, 7, "s"), "abcdefg7|ijklmns|qrstuv");
+  }
+}
+
+// The bounds of what is kept: 191 characters and 12 steps.
+TEST(FormatCache, FormatsTooLongOrWithTooManyDirectivesRunUnkept) {
+  std::string twelve, twelveExpected;
+  for (int i = 0; i < 12; ++i) twelve += "%d", twelveExpected += "7";
+  const struct {
+    std::string format;
+    bool kept;
+  } rows[] = {
+      {std::string(189, 'x') + "%d", true},  {std::string(190, 'x') + "%d", false},
+      {twelve, true},                        {"x" + twelve, true},  // the first step's text goes with its directive
+      {twelve + "x", false},                 {twelve + "%d", false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(parsedFormat(row.format.c_str()) != nullptr, row.kept) << row.format.size();
+    std::string expected = row.format;
+    for (size_t at; (at = expected.find("%d")) != std::string::npos;) expected.replace(at, 2, "7");
+    EXPECT_EQ(formatted(row.format.c_str(), 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7), expected);
+  }
+}
+
+// Each format in turn in the same buffer, at three alignments: the form kept
+// for the text before must not be used for the text after.
 TEST(FormatCache, EveryFormatRunsAsWrittenWhereverItLives) {
   std::string many, manyExpected;
   for (int i = 0; i < 20; ++i) many += "<%%>", manyExpected += "<%>";
@@ -81,8 +204,6 @@ TEST(FormatCache, EveryFormatRunsAsWrittenWhereverItLives) {
       {"%5d%%", "    7%"}, {"plain", "plain"}, {"a%", "a"},
       {many, manyExpected}, {longText + "%d", longText + "7"}, {longText + "%s", longText + "z"},
   };
-  // Each format in turn in the same buffer, at three alignments:
-  // the form kept for the text before must not be used for the text after.
   char storage[520];
   for (size_t offset : {0u, 1u, 3u})
     for (const auto& c : cases) {
@@ -93,35 +214,32 @@ TEST(FormatCache, EveryFormatRunsAsWrittenWhereverItLives) {
     }
 }
 
-// A format that ends at the end of a readable page, before one that is not:
-// checking it against a kept copy reads nothing past that page.
-TEST(FormatCache, AFormatAtTheEndOfAPageIsReadNoFurther) {
-  const size_t page = 4096;
-#ifdef _WIN32
-  char* pages = static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-  DWORD previous;
-  ASSERT_TRUE(pages && VirtualProtect(pages + page, page, PAGE_NOACCESS, &previous));
-#else
-  char* pages = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-  ASSERT_NE(pages, MAP_FAILED);
-  ASSERT_EQ(mprotect(pages + page, page, PROT_NONE), 0);
-#endif
-  const struct {
-    const char *format, *expected;
-  } cases[] = {{"%d", "7"},     {"x%d", "x7"}, {"ab%d", "ab7"}, {"abc%d", "abc7"}, {"abcdefgh%d", "abcdefgh7"},
-               {"%d%d", "77"}, {"abcdefghijk%d", "abcdefghijk7"}};
-  for (const auto& c : cases) {
-    const size_t size = std::strlen(c.format) + 1;
-    char* const at = pages + page - size;
-    std::memcpy(at, c.format, size);
-    // Kept at the first run, checked against the copy at the second.
-    for (int run = 0; run < 2; ++run) EXPECT_EQ(formatted(at, 7, 7), c.expected) << c.format;
-  }
-#ifdef _WIN32
-  VirtualFree(pages, 0, MEM_RELEASE);
-#else
-  munmap(pages, 2 * page);
-#endif
+// Four threads keep formats at addresses of their own until the pool is
+// full: exactly PoolSize are kept, each runs as its own text, and a format
+// that comes after runs unkept. Runs last: the pool stays full.
+TEST(FormatCache, FourThreadsFillThePool) {
+  constexpr unsigned Threads = 4, PerThread = 512;
+  const unsigned keptBefore = keptFormatCount();
+  static char texts[Threads][PerThread][8];
+  std::atomic<unsigned> kept{0};
+  std::atomic<bool> wrong{false};
+  std::vector<std::thread> threads;
+  for (unsigned t = 0; t < Threads; ++t)
+    threads.emplace_back([&, t] {
+      for (unsigned i = 0; i < PerThread; ++i) {
+        char* const text = texts[t][i];
+        std::snprintf(text, sizeof texts[t][i], "%u%%d", t * PerThread + i);
+        if (parsedFormat(text)) kept.fetch_add(1);
+        if (formatted(text, 7) != std::to_string(t * PerThread + i) + "7") wrong = true;
+      }
+    });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(kept.load(), ParsedFormat::PoolSize - keptBefore);
+  EXPECT_EQ(keptFormatCount(), ParsedFormat::PoolSize);
+  EXPECT_FALSE(wrong.load());
+  char later[] = "later %d";
+  EXPECT_EQ(parsedFormat(later), nullptr);
+  EXPECT_EQ(formatted(later, 7), "later 7");
 }
 
 }  // namespace

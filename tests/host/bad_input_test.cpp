@@ -50,12 +50,15 @@ void TROVEX_CALL receive(const char* label, const char* id, const char* data, in
   }
 }
 
-// Emits with both exports, with null pointers for every argument a directive may take.
+// Emits with both exports, with null pointers for every argument a directive
+// may take, and once more with no argument list at all.
+constexpr long EmitsEach = 3;
 void emitBoth(const char* type, const char* id, const char* format) {
 #define NULLS10 nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr
   EXPECT_NE(Trovex_Printf(type, id, format, NULLS10, NULLS10, NULLS10, NULLS10), 0);
   EXPECT_NE(Trovex_CPrintf(type, id, format, NULLS10, NULLS10, NULLS10, NULLS10), 0);
 #undef NULLS10
+  EXPECT_NE(Trovex_VCPrintf_ssss(type, id, format, nullptr), 0);
 }
 
 class BadInput : public testing::Test {
@@ -177,30 +180,45 @@ TEST_F(BadInput, MessagesWithHostileArgumentsStayWhole) {
       // Without category letters a message always passes; other letters
       // are ignored, so a type without e, w or i stops it.
       const bool passes = !type || std::strpbrk(type, "ewi");
-      EXPECT_EQ(received.ends, passes ? 2 : 0);
+      EXPECT_EQ(received.ends, passes ? EmitsEach : 0);
       if (passes && id && *id) {
         EXPECT_EQ(received.idLength, std::strlen(id)) << "the callback gets the whole id";
       }
-      messages += 2;
+      messages += EmitsEach;
     }
   for (const char* format : Texts) {
     received = Received{};
     emitBoth("w", "ID", format);
-    EXPECT_EQ(received.ends, 2);
+    EXPECT_EQ(received.ends, EmitsEach);
     if (format && !std::strchr(format, '%')) {
-      EXPECT_EQ(received.text, std::string(format) + format);
+      EXPECT_EQ(received.text, std::string(format) + format + format);
     }
-    messages += 2;
+    messages += EmitsEach;
   }
   for (const char* format : HostileFormats) {
     received = Received{};
     emitBoth("e", "ID", format);
-    EXPECT_EQ(received.ends, 2) << format;
-    messages += 2;
+    EXPECT_EQ(received.ends, EmitsEach) << format;
+    messages += EmitsEach;
   }
   Trovex_Printf(nullptr, nullptr, "");
   EXPECT_GT(fs::file_size(protocol), 0u);
   std::printf("%ld messages with bad arguments\n", messages);
+}
+
+// A host that passes no argument list: none is read, every argument is zero
+// or a null pointer.
+TEST_F(BadInput, ANullArgumentListIsNeverRead) {
+  const struct {
+    const char* format;
+    const char* text;
+  } rows[] = {{"plain\n", "plain\n"},
+              {"%d|%s|%x|%.1f|%Lu|%*.*d|%p|%n", "0|**NULL**|0|0|0||**NULL**|"}};
+  for (const auto& row : rows) {
+    received = Received{};
+    EXPECT_EQ(Trovex_VPrintf_ssss("w", "ID", row.format, nullptr), 1) << row.format;
+    EXPECT_EQ(received.text, row.text);
+  }
 }
 
 TEST_F(BadInput, LargestWidthsAndPrecisions) {
