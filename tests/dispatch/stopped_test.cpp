@@ -35,6 +35,7 @@ TEST_F(StoppedMessages, OnlyACategoryStopWithNothingPendingSkipsTheLock) {
       {"stopped by category", "w", nullptr, 0, false},
       {"stopped by category, continuation pending", "w", nullptr, 1, true},
       {"stopped by identifier", "i", "ID", 0, true},
+      {"stopped by identifier, continuation pending", "i", "ID", 1, true},
       {"passing", "i", nullptr, 0, true},
   };
   for (const auto& row : rows) {
