@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "fileio/scratch.h"
 #include "platform/win32.h"
@@ -587,10 +588,62 @@ TEST(ConformanceSync, CriticalSectionReentryAndAWaitingThread) {
   EXPECT_TRUE(entered);
   DeleteCriticalSection(&section);
 
+  EXPECT_EQ(section.RecursionCount, 0);
+
   // Initialised again after a delete, as a reload of the library does.
   InitializeCriticalSection(&section);
   EnterCriticalSection(&section);
   LeaveCriticalSection(&section);
+  DeleteCriticalSection(&section);
+}
+
+// A second thread's try while the section is held fails and takes nothing;
+// once the owner has left, it succeeds.
+TEST(ConformanceSync, TryEnterWhileAnotherThreadHoldsTheSection) {
+  CRITICAL_SECTION section;
+  InitializeCriticalSection(&section);
+  EnterCriticalSection(&section);
+  EXPECT_EQ(TryEnterCriticalSection(&section), TRUE) << "the owner enters again";
+  std::thread([&] { EXPECT_EQ(TryEnterCriticalSection(&section), FALSE); }).join();
+  EXPECT_EQ(section.RecursionCount, 2);
+  LeaveCriticalSection(&section);
+  LeaveCriticalSection(&section);
+  std::thread([&] {
+    EXPECT_EQ(TryEnterCriticalSection(&section), TRUE);
+    EXPECT_EQ(section.RecursionCount, 1);
+    LeaveCriticalSection(&section);
+  }).join();
+  DeleteCriticalSection(&section);
+}
+
+// Four threads contend for a section that spins before it sleeps: a counter
+// incremented without atomics inside it comes out exact, each thread enters
+// again inside, and each finds the count of entries as it left it, which
+// the owner before it wrote before it let go.
+TEST(ConformanceSync, ASpinningSectionUnderFourThreads) {
+  constexpr int Threads = 4, Rounds = 20000;
+  CRITICAL_SECTION section;
+  ASSERT_TRUE(InitializeCriticalSectionAndSpinCount(&section, 300));
+  long counter = 0;
+  std::atomic<int> wrongCounts{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < Threads; ++t)
+    threads.emplace_back([&] {
+      for (int round = 0; round < Rounds; ++round) {
+        EnterCriticalSection(&section);
+        if (section.RecursionCount != 1) ++wrongCounts;
+        EnterCriticalSection(&section);
+        if (section.RecursionCount != 2) ++wrongCounts;
+        const long seen = counter;
+        counter = seen + 1;
+        LeaveCriticalSection(&section);
+        LeaveCriticalSection(&section);
+      }
+    });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(counter, long{Threads} * Rounds);
+  EXPECT_EQ(wrongCounts.load(), 0);
+  EXPECT_EQ(section.RecursionCount, 0);
   DeleteCriticalSection(&section);
 }
 

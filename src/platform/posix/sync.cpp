@@ -1,5 +1,6 @@
 // Critical sections as recursive POSIX mutexes: the owning thread may enter
 // again, and only the owner may leave, as on Windows.
+#include "common/contract.h"
 #include "platform/posix/handles.h"
 
 namespace {
@@ -20,13 +21,13 @@ BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION section, DW
   initRecursiveMutex(&section->mutex);
   section->spinCount = spinCount;
   __atomic_store_n(&section->held, 0, __ATOMIC_RELAXED);
-  section->depth = 0;
+  section->RecursionCount = 0;
   return TRUE;
 }
 
 namespace {
 void entered(LPCRITICAL_SECTION section) {
-  if (section->depth++ == 0) __atomic_store_n(&section->held, 1, __ATOMIC_RELAXED);
+  if (section->RecursionCount++ == 0) __atomic_store_n(&section->held, 1, __ATOMIC_RELAXED);
 }
 }  // namespace
 
@@ -56,8 +57,11 @@ BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION section) {
   return TRUE;
 }
 
+// The bookkeeping comes first: once the mutex is released another thread may
+// enter and write it.
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) {
-  if (--section->depth == 0) __atomic_store_n(&section->held, 0, __ATOMIC_RELAXED);
+  TROVEX_ASSERT(section->RecursionCount > 0);
+  if (--section->RecursionCount == 0) __atomic_store_n(&section->held, 0, __ATOMIC_RELAXED);
   pthread_mutex_unlock(&section->mutex);
 }
 

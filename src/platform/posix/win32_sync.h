@@ -11,7 +11,8 @@ struct CRITICAL_SECTION {
   DWORD spinCount;          // looks at `held` before a waiting thread sleeps
   int held;                 // some thread is inside (atomic access): waiters read it, so they spin
                             // on a shared line; plain int, so the record stays a C struct as on Windows
-  DWORD depth;              // the owner's entries; only the owner touches it
+  LONG RecursionCount;      // the owner's entries (Windows' name); only the owner touches it, and it
+                            // is written before the mutex is released, so the next owner sees it at 0
 };
 typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
 
