@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/contract.h"
 #include "common/texts.h"
 #include "debugchannel/channel.h"
 #include "dispatch/callback.h"
@@ -59,6 +60,7 @@ MessageText prepareBody(PreparedBody* prepared, const char* format, va_list* arg
   formatToSink(&sink);
   endFormatRun(&sink);
   if (prepared->tooLong) return MessageText{nullptr, 0, format, args};
+  TROVEX_ASSERT(prepared->chunks.fill <= PreparedSize);
   return MessageText{prepared->text, prepared->chunks.fill, format, args};
 }
 
@@ -110,6 +112,7 @@ void draftHeader(HeaderDraft* draft, const char* typeLetters, const char* id) {
   std::memcpy(p, id, idLength);
   p += idLength;
   std::memcpy(p, HeaderIdClose, closeLength);
+  TROVEX_ASSERT(p + closeLength == draft->text + length);
   draft->length = static_cast<unsigned>(length);
 }
 
@@ -118,6 +121,8 @@ MessageText headerText(const HeaderDraft& draft, bool atLineStart) {
   const unsigned skip = atLineStart ? 1 : 0;
   if (draft.length == 0 || draft.length - skip > HeaderSize)
     return MessageText{nullptr, 0, atLineStart ? HeaderAtLineStart : HeaderAfterOpenLine, nullptr};
+  // A drafted header holds at least its newline, its label's brackets and ": ".
+  TROVEX_ASSERT(draft.length > skip + 2 && draft.text[0] == '\n');
   return MessageText{draft.text + skip, draft.length - skip, nullptr, nullptr};
 }
 
@@ -128,7 +133,7 @@ bool endsWithNewline(const char* format) {
 
 // The destinations in their order. Variadic: a header too long to build is
 // formatted by each destination from this call's own arguments, label and id.
-void runDestinations(OutputContext* context, const Destinations& destinations, const ProtocolTurn& turn,
+void runDestinations(OutputContext* context, const Destinations& destinations, ProtocolTurn& turn,
                      bool keepOpen, PreparedMessage* message, ...) {
   va_list headerArgs;
   va_start(headerArgs, message);
@@ -143,7 +148,7 @@ void runDestinations(OutputContext* context, const Destinations& destinations, c
 // decided once, the destinations, the line state.
 void deliver(OutputContext* context, const Destinations& destinations, const HeaderDraft& draft, bool endsLine,
              const MessageText& body, unsigned flags) {
-  const ProtocolTurn turn = destinations.protocol ? beginProtocolTurn(context->protocol) : ProtocolTurn{};
+  ProtocolTurn turn(destinations.protocol ? context->protocol : nullptr);
   // Taken, not read: a message the callback emits does not continue the line
   // too. Every write is under the lock, so a load and a store do it without
   // a locked exchange, and the store only when there is one.

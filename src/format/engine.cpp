@@ -2,6 +2,7 @@
 // conversion letter.
 #include <cstring>
 
+#include "common/contract.h"
 #include "format/conversions.h"
 #include "format/steps.h"
 #include "format/text.h"
@@ -74,6 +75,7 @@ const char* plainTextEnd(const char* p) {
 
 // Steps parsed and run at a time for a format the cache does not keep.
 constexpr unsigned UnkeptSteps = 16;
+static_assert(UnkeptSteps >= ParsedFormat::MaxSteps, "runSteps takes either");
 
 // The window's fill from the engine's cursor, before the output function or
 // the run's owner looks at it.
@@ -137,8 +139,11 @@ const char* parseSteps(const char* base, const char* text, FormatStep* steps, un
 }
 
 void runSteps(FormatSink* sink, const char* base, const FormatStep* steps, unsigned count) {
+  TROVEX_ASSERT(count <= UnkeptSteps);
   const bool standard = sink->convert == convertStandard;
   for (const FormatStep* step = steps; step != steps + count; ++step) {
+    // A directive's letter follows its plain text.
+    TROVEX_ASSERT(step->letter == NoDirective || step->letter > step->textStart + step->textLength);
     emitRun(sink, base + step->textStart, step->textLength);
     if (step->letter == NoDirective) continue;
     // Stars take their arguments in order: width, precision, then the conversion's.

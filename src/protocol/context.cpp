@@ -71,7 +71,7 @@ int copyProtocolFile(ProtocolFile* file, const char* destination, int append) {
   // A stream held open shares reading only and holds unwritten text: it is
   // closed first, so the copy can open the file and holds every message.
   // (Not while a message of this thread, whose callback calls in, writes it.)
-  if (file->streamWriters == 0) closeProtocolStream(file);
+  if (streamMayClose(file)) closeProtocolStream(file);
   settleProtocolFile(file);
   if (!currentDirectory(file->resolvedPath, FileNameSize)) return 0;
   if (compareNames(file->fileName, destination) == 0) return 1;

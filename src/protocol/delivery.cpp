@@ -1,5 +1,6 @@
 // The protocol file as a destination of messages: when its stream is opened
 // for a message, what the message writes, and when the stream is closed again.
+#include "common/contract.h"
 #include "fileio/fileio.h"
 #include "protocol/protocol.h"
 
@@ -12,23 +13,33 @@ void writeText(Stream* stream, const MessageText& text) {
 
 }  // namespace
 
-ProtocolTurn beginProtocolTurn(ProtocolFile* file) {
+ProtocolTurn::ProtocolTurn(ProtocolFile* file) : file_(nullptr), stream_(nullptr) {
+  if (!file) return;
   adoptProtocolRequest(file);
-  Stream* const stream = openProtocolStream(file);
-  if (stream) ++file->streamWriters;
-  return ProtocolTurn{stream};
+  stream_ = openProtocolStream(file);
+  if (!stream_) return;
+  file_ = file;
+  ++file->streamWriters;
 }
 
-void deliverToProtocol(ProtocolFile* file, const ProtocolTurn& turn, const PreparedMessage& message, bool keepOpen) {
-  if (!turn.stream) return;
-  --file->streamWriters;
-  if (message.headerDue) writeText(turn.stream, message.header);
-  writeText(turn.stream, message.body);
+void ProtocolTurn::end() {
+  if (!file_) return;
+  TROVEX_ASSERT(file_->streamWriters > 0);
+  --file_->streamWriters;
+  file_ = nullptr;
+}
+
+void deliverToProtocol(ProtocolFile* file, ProtocolTurn& turn, const PreparedMessage& message, bool keepOpen) {
+  Stream* const stream = turn.stream();
+  if (!stream) return;
+  turn.end();
+  if (message.headerDue) writeText(stream, message.header);
+  writeText(stream, message.body);
   // A message that the host's callback emitted leaves open the stream of the
   // message around it, which writes its own text after the callback; a
   // stream that no such message holds it closes like any other message.
-  if (!keepOpen && file->streamWriters == 0) putProtocolStreamAside(file);
+  if (!keepOpen && streamMayClose(file)) putProtocolStreamAside(file);
   // An error reaches the file at once, so a host that crashes right after it
   // still leaves it there; the stream stays open.
-  else if (message.isError) flushStream(turn.stream);
+  else if (message.isError) flushStream(stream);
 }

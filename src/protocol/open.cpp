@@ -62,7 +62,7 @@ Stream* openProtocolStream(ProtocolFile* file) {
     // closed: it is replaced, so that one failed write does not silence the
     // file for every later message. Not under a message of this thread that
     // is still writing it (its callback calls in).
-    if (!(file->stream->flags & Failed) || file->streamWriters > 0) return file->stream;
+    if (!(file->stream->flags & Failed) || !streamMayClose(file)) return file->stream;
     closeProtocolStream(file);
   }
   if (!file->fileName[0]) return nullptr;
@@ -102,7 +102,7 @@ void putProtocolStreamAside(ProtocolFile* file) {
 void settleProtocolFile(ProtocolFile* file) {
   // A callback calling in while its message writes the held stream must not
   // have that stream closed under the message.
-  if (file->opened || (file->stream && file->streamWriters > 0)) return;
+  if (file->opened || (file->stream && !streamMayClose(file))) return;
   // A setter cleared `opened`, so a stream still held belongs to the name
   // before it; the new name is settled only once that stream is closed.
   closeProtocolStream(file);

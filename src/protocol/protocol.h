@@ -50,20 +50,36 @@ void setOpenMode(ProtocolFile* file, const char* mode);
 // Takes over the name and mode the setters stored last, if they changed.
 void adoptProtocolRequest(ProtocolFile* file);
 
-// What one message holds of the protocol file between the start of the
-// message and its delivery: the host's callback runs in between and may
-// emit messages of its own on the same thread.
-struct ProtocolTurn {
-  Stream* stream;  // the stream for this message, or null: no file for it
+// What one message holds of the protocol file between its start and its
+// delivery: the host's callback runs in between and may emit messages of its
+// own on the same thread, which must not close the stream this message will
+// still write. A turn counts itself among the stream's writers from its start
+// until it ends, at its delivery or, failing that, at the end of its scope.
+class ProtocolTurn {
+ public:
+  // Takes over the host's settings and obtains the stream, opening the file
+  // if needed. A null file: no turn (the destination is off).
+  explicit ProtocolTurn(ProtocolFile* file);
+  ~ProtocolTurn() { end(); }
+  ProtocolTurn(const ProtocolTurn&) = delete;
+  ProtocolTurn& operator=(const ProtocolTurn&) = delete;
+  Stream* stream() const { return stream_; }
+  // Gives the turn's place among the writers back; once.
+  void end();
+
+ private:
+  ProtocolFile* file_;  // while counted among the writers; null after end
+  Stream* stream_;      // the stream for this message, or null: no file for it
 };
 
-// Takes over the host's settings and obtains the stream, opening the file
-// if needed; every call is followed by one deliverToProtocol.
-ProtocolTurn beginProtocolTurn(ProtocolFile* file);
-// Writes header and body to the turn's stream. Then the stream is closed
-// unless the message keeps it open or a message around this one will still
-// write it; a stream left open gets an error message flushed to the file at once.
-void deliverToProtocol(ProtocolFile* file, const ProtocolTurn& turn, const PreparedMessage& message, bool keepOpen);
+// The held stream may close now: no message in progress will still write it.
+inline bool streamMayClose(const ProtocolFile* file) { return file->streamWriters == 0; }
+
+// Ends the turn, then writes header and body to its stream. Then the stream
+// is closed unless the message keeps it open or a message around this one
+// will still write it; a stream left open gets an error message flushed to
+// the file at once.
+void deliverToProtocol(ProtocolFile* file, ProtocolTurn& turn, const PreparedMessage& message, bool keepOpen);
 
 // The protocol stream, opened on demand; null when there is no file name or
 // it cannot be opened.
