@@ -78,15 +78,8 @@ void openChannelFile(DebugChannel* channel, uint32_t device) {
 // character. Not a behavioural size: any size keeps the output the same.
 constexpr uint16_t StagingSize = 1024;
 
-struct Staging {
-  ChunkCollector chunks;  // owned by this record
-  DebugChannel* channel;
-  char text[StagingSize];
-};
-
-void passOn(ChunkCollector* chunks) {
-  Staging* staging = static_cast<Staging*>(chunks->owner);
-  channelPutRun(staging->channel, staging->text, StagingSize);
+void putPiece(void* channel, const char* text, unsigned count) {
+  channelPutRun(static_cast<DebugChannel*>(channel), text, count);
 }
 
 }  // namespace
@@ -161,27 +154,13 @@ void channelAfterPrint(DebugChannel* channel) {
 void channelPrint(DebugChannel* channel, const char* format, va_list* args) {
   // Normally set up at load; a print before that sets the channel up itself.
   if (!channel->channelLockReady) initDebugChannel(channel, &platformChannelDevices);
-  Staging staging;
-  staging.chunks = ChunkCollector{staging.text, StagingSize, 0, passOn, &staging};
-  staging.channel = channel;
-  FormatSink sink;
-  beginChunkedRun(&sink, format, args, &staging.chunks);
+  char piece[StagingSize];
   EnterCriticalSection(&channel->channelLock);
   openChannelDevice(channel);
-  formatToSink(&sink);
-  channelPutRun(channel, staging.text, staging.chunks.fill);
+  formatInPieces(format, args, piece, StagingSize, putPiece, channel);
   channelAfterPrint(channel);
   LeaveCriticalSection(&channel->channelLock);
-  endFormatRun(&sink);
 }
-
-namespace {
-// Produced characters in the pieces a print of them would hand on.
-void putPieces(DebugChannel* channel, const char* text, unsigned count) {
-  for (; count > StagingSize; text += StagingSize, count -= StagingSize) channelPutRun(channel, text, StagingSize);
-  channelPutRun(channel, text, count);
-}
-}  // namespace
 
 void channelWrite(DebugChannel* channel, const char* text, unsigned count) {
   channelWriteMessage(channel, nullptr, 0, text, count);
@@ -202,11 +181,11 @@ void channelWriteMessage(DebugChannel* channel, const char* header, unsigned hea
   } else {
     // Closed after every print, the device sees the header as a print of its own.
     if (headerCount > 0) {
-      putPieces(channel, header, headerCount);
+      handOutInPieces(header, headerCount, StagingSize, putPiece, channel);
       channelAfterPrint(channel);
       openChannelDevice(channel);
     }
-    putPieces(channel, body, bodyCount);
+    handOutInPieces(body, bodyCount, StagingSize, putPiece, channel);
   }
   channelAfterPrint(channel);
   LeaveCriticalSection(&channel->channelLock);

@@ -10,35 +10,24 @@ namespace {
 constexpr uint16_t StagingSize = 256;
 
 struct Staging {
-  ChunkCollector chunks;  // owned by this record
   Stream* stream;
-  uint16_t total;         // characters passed on so far, modulo 65536
-  char text[StagingSize];
+  uint16_t total;  // characters passed on so far, modulo 65536
 };
 
-// Passes a full staging array on to the stream. The characters count as
-// produced whether or not the stream takes them, so its count is not needed.
-void passOn(ChunkCollector* chunks) {
-  Staging* staging = static_cast<Staging*>(chunks->owner);
-  writeStream(staging->text, 1, StagingSize, staging->stream);
-  staging->total = static_cast<uint16_t>(staging->total + StagingSize);
+// The characters count as produced whether or not the stream takes them, so
+// its count is not needed.
+void passOn(void* owner, const char* text, unsigned count) {
+  Staging* staging = static_cast<Staging*>(owner);
+  writeStream(text, 1, count, staging->stream);
+  staging->total = static_cast<uint16_t>(staging->total + count);
 }
 
 }  // namespace
 
 uint16_t vprintStream(Stream* stream, const char* format, va_list* args) {
-  Staging staging;
-  staging.chunks = ChunkCollector{staging.text, StagingSize, 0, passOn, &staging};
-  staging.stream = stream;
-  staging.total = 0;
-  FormatSink sink;
-  beginChunkedRun(&sink, format, args, &staging.chunks);
-  formatToSink(&sink);
-  endFormatRun(&sink);
-  if (staging.chunks.fill > 0) {
-    writeStream(staging.text, 1, staging.chunks.fill, stream);
-    staging.total = static_cast<uint16_t>(staging.total + staging.chunks.fill);
-  }
+  Staging staging{stream, 0};
+  char piece[StagingSize];
+  formatInPieces(format, args, piece, StagingSize, passOn, &staging);
   return staging.total;
 }
 

@@ -1,5 +1,5 @@
-// The chunk-collecting output function shared by destinations that pass text
-// on in pieces (the host's callback, formatted printing into a stream).
+// The chunk-collecting output function, and the pieces in which destinations
+// hand text out (the host's callback, the debug channel, a stream's print).
 #include <cstring>
 
 #include "common/contract.h"
@@ -46,4 +46,32 @@ void beginChunkedRun(FormatSink* sink, const char* format, va_list* args, ChunkC
   sink->window = chunks;
   sink->cursor = chunks->text + chunks->fill;
   sink->windowEnd = chunks->text + chunks->size;
+}
+
+namespace {
+struct PieceRun {
+  ChunkCollector chunks;  // owned by this record
+  PiecePut put;
+  void* owner;
+};
+
+void passFullPiece(ChunkCollector* chunks) {
+  const PieceRun* run = static_cast<const PieceRun*>(chunks->owner);
+  run->put(run->owner, chunks->text, chunks->size);
+}
+}  // namespace
+
+void formatInPieces(const char* format, va_list* args, char* pieceArray, uint16_t size, PiecePut put, void* owner) {
+  PieceRun run{ChunkCollector{pieceArray, size, 0, passFullPiece, nullptr}, put, owner};
+  run.chunks.owner = &run;
+  FormatSink sink;
+  beginChunkedRun(&sink, format, args, &run.chunks);
+  formatToSink(&sink);
+  endFormatRun(&sink);
+  if (run.chunks.fill > 0) put(owner, pieceArray, run.chunks.fill);
+}
+
+void handOutInPieces(const char* text, unsigned count, unsigned size, PiecePut put, void* owner) {
+  for (; count > size; text += size, count -= size) put(owner, text, size);
+  if (count > 0) put(owner, text, count);
 }

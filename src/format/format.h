@@ -83,3 +83,15 @@ struct ChunkCollector {
 // that fit go straight into its array, and only a character that meets a
 // full array goes through the output function, which passes the piece on.
 void beginChunkedRun(FormatSink* sink, const char* format, va_list* args, ChunkCollector* chunks);
+
+// Where text goes out in pieces: count is 1 to the piece size.
+using PiecePut = void (*)(void* owner, const char* text, unsigned count);
+
+// Runs the format over args (as beginFormatRun takes them) and hands what it
+// produces to put in pieces of `size` characters, collected in the caller's
+// array of that size; the last piece holds the rest. A full piece goes out
+// only when more follows, so text of exactly `size` characters is one piece.
+void formatInPieces(const char* format, va_list* args, char* pieceArray, uint16_t size, PiecePut put, void* owner);
+
+// Text already produced, in the pieces formatInPieces would hand out.
+void handOutInPieces(const char* text, unsigned count, unsigned size, PiecePut put, void* owner);
