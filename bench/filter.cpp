@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "../tests/dispatch/reference_matcher.h"
-#include "dispatch/filter.h"
+#include "../tests/filter/reference_matcher.h"
+#include "filter/filter.h"
 #include "goals.h"
 
 namespace {

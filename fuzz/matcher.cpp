@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../tests/dispatch/reference_matcher.h"
-#include "dispatch/filter.h"
+#include "../tests/filter/reference_matcher.h"
+#include "filter/filter.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "trovex.h"
 
 #include "dispatch/emit.h"
-#include "dispatch/filter.h"
+#include "filter/filter.h"
 #include "format/format.h"
 #include "protocol/protocol.h"
 #include "report/report.h"

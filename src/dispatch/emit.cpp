@@ -5,7 +5,7 @@
 #include "common/contract.h"
 #include "common/texts.h"
 #include "debugchannel/channel.h"
-#include "dispatch/callback.h"
+#include "callback/callback.h"
 #include "format/format.h"
 
 OutputContext outputContext;

@@ -6,7 +6,7 @@
 #include <cstdarg>
 #include <cstdint>
 
-#include "dispatch/filter.h"
+#include "filter/filter.h"
 #include "platform/win32.h"
 #include "protocol/protocol.h"
 #include "trovex.h"

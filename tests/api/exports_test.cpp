@@ -7,7 +7,7 @@
 
 #include "api/module.h"
 #include "callback_recorder.h"
-#include "dispatch/filter.h"
+#include "filter/filter.h"
 #include "protocol/protocol.h"
 #include "trovex.h"
 

@@ -8,9 +8,9 @@
 
 #include "message_path.h"
 #include "fileio/scratch.h"
-#include "dispatch/callback.h"
+#include "callback/callback.h"
 #include "dispatch/emit.h"
-#include "dispatch/filter.h"
+#include "filter/filter.h"
 #include "debugchannel/device.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "dispatch/emit.h"
-#include "dispatch/filter.h"
+#include "filter/filter.h"
 #include "fileio/scratch.h"
 #include "protocol/protocol.h"
 #include "view.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "dispatch/filter.h"
+#include "filter/filter.h"
 #include "line.h"
 
 struct FilterSettings {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "dispatch/filter.h"
+#include "filter/filter.h"
 #include "reference_matcher.h"
 
 #if !defined(_WIN32)

@@ -1,6 +1,6 @@
 // The message filter: category switches, and include and exclude lists of
 // identifier patterns split at unescaped ";".
-#include "dispatch/filter.h"
+#include "filter/filter.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // The host's callback as a destination: the header call, the text in chunks
 // of at most 96 bytes, the end call.
-#include "dispatch/callback.h"
+#include "callback/callback.h"
 
 #include "format/format.h"
 

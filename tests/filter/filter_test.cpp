@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "message_path.h"
-#include "dispatch/filter.h"
+#include "filter/filter.h"
 #include "protocol/protocol.h"
 #include "reference_matcher.h"
 

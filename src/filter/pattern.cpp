@@ -4,7 +4,7 @@
 // only shift the same fixed-width part further right, where the last star
 // could have put it anyway. One return point, no recursion, and time bounded
 // by the product of the two lengths, however many stars there are.
-#include "dispatch/filter.h"
+#include "filter/filter.h"
 
 namespace {
 
