@@ -4,6 +4,7 @@
 
 #include "callback_recorder.h"
 #include "dispatch/emit.h"
+#include "printing.h"
 
 // A filter, a protocol file and an emission context over them, with the
 // recording callback, every destination but the debug channel on, and the
@@ -49,5 +50,5 @@ class SavedSettings {
   int32_t switches_[3];
   PatternLists lists_;
   MessageCallback callback_;
-  bool channel_, protocol_, callbackEnabled_;
+  bool channel_, protocol_;
 };

@@ -53,11 +53,9 @@ SavedSettings::SavedSettings()
       lists_(messageFilter.lists),
       callback_(outputContext.callback.load()),
       channel_(outputContext.channelEnabled.load()),
-      protocol_(outputContext.protocolEnabled.load()),
-      callbackEnabled_(outputContext.callbackEnabled.load()) {
+      protocol_(outputContext.protocolEnabled.load()) {
   setChannelEnabled(&outputContext, false);
   setProtocolEnabled(&outputContext, false);
-  outputContext.callbackEnabled = true;
   setCallback(&outputContext, recordCallback);
   recordedCalls.clear();
 }
@@ -71,5 +69,4 @@ SavedSettings::~SavedSettings() {
   setCallback(&outputContext, callback_);
   setChannelEnabled(&outputContext, channel_);
   setProtocolEnabled(&outputContext, protocol_);
-  outputContext.callbackEnabled = callbackEnabled_;
 }

@@ -28,9 +28,7 @@ struct Destinations {
 Destinations readDestinations(const OutputContext* context) {
   return Destinations{context->channelEnabled.load(std::memory_order_relaxed),
                       context->protocolEnabled.load(std::memory_order_relaxed),
-                      context->callbackEnabled.load(std::memory_order_relaxed)
-                          ? context->callback.load(std::memory_order_relaxed)
-                          : nullptr};
+                      context->callback.load(std::memory_order_relaxed)};
 }
 
 // A message's body, produced once on the emitting thread's stack before the
@@ -180,7 +178,6 @@ void initOutputContext(OutputContext* context, MessageFilter* filter, ProtocolFi
   context->callback = nullptr;
   context->channelEnabled = true;
   context->protocolEnabled = true;
-  context->callbackEnabled = true;
   context->lists.includeIds[0] = '\0';
   context->lists.excludeIds[0] = '\0';
   // Not the filter's version: the first message that needs the lists copies them.
@@ -249,22 +246,6 @@ int emitCheckedMessage(OutputContext* context, bool categoryPassed, const char* 
   if (!hold.live()) return 0;
   deliver(context, destinations, draft, endsLine, body, flags);
   return 1;
-}
-
-int printKeepOpen(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int result = emitMessage(context, typeLetters, id, format, &args, true);
-  va_end(args);
-  return result;
-}
-
-int printAndClose(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int result = emitMessage(context, typeLetters, id, format, &args, false);
-  va_end(args);
-  return result;
 }
 
 void setCallback(OutputContext* context, MessageCallback callback) {

@@ -32,7 +32,6 @@ struct OutputContext {
   std::atomic<MessageCallback> callback;  // the host's text receiver, or null
   std::atomic<bool> channelEnabled;       // debug channel destination on
   std::atomic<bool> protocolEnabled;      // protocol file destination on
-  std::atomic<bool> callbackEnabled;      // callback destination on
 
   alignas(64) PatternLists lists;     // the filter's lists as messages last took them over
   uint32_t listsVersion;              // the filter's listsVersion that `lists` reflects
@@ -96,10 +95,6 @@ inline int emitLibraryText(OutputContext* context, const char* typeLetters, cons
                            bool continues) {
   return emitWithFlags(context, typeLetters, id, text, nullptr, KeepOpen | (continues ? ContinuesLine : 0u));
 }
-
-// emitMessage with variable arguments, keeping the protocol file open or closing it.
-int printKeepOpen(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...);
-int printAndClose(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...);
 
 // Settings behind the exports; they never wait for a message.
 void setCallback(OutputContext* context, MessageCallback callback);

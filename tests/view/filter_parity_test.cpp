@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dispatch/emit.h"
+#include "printing.h"
 #include "filter/filter.h"
 #include "fileio/scratch.h"
 #include "protocol/protocol.h"

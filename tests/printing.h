@@ -1,0 +1,23 @@
+// Messages with variable arguments into a context of a test's or a
+// benchmark's own, keeping the protocol file open or closing it.
+#pragma once
+
+#include <cstdarg>
+
+#include "dispatch/emit.h"
+
+inline int printKeepOpen(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = emitMessage(context, typeLetters, id, format, &args, true);
+  va_end(args);
+  return result;
+}
+
+inline int printAndClose(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = emitMessage(context, typeLetters, id, format, &args, false);
+  va_end(args);
+  return result;
+}
