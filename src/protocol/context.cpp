@@ -12,7 +12,6 @@ ProtocolFile protocolFile;
 namespace {
 const char DefaultOpenMode[] = "w";
 constexpr uint32_t DefaultSizeLimit = 5000000;
-constexpr uint32_t DefaultKeepSize = 1000000;
 
 // A setter's change: the next message (or read-back, or copy) takes it over.
 void storeRequest(ProtocolFile* file, char* field, const char* text, unsigned size) {

@@ -11,6 +11,8 @@ struct Stream;
 
 constexpr unsigned FileNameSize = 2048;  // bytes of a file name field
 constexpr unsigned OpenModeSize = 32;    // bytes of openMode
+// Bytes of tail a cut aims to keep; the viewer finds the cut point with it too.
+constexpr uint32_t DefaultKeepSize = 1000000;
 
 // Everything but the setters' fields is read and written under the message
 // lock only (by messages, the read-back and the copy). The setters write

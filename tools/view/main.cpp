@@ -94,13 +94,6 @@ std::string shown(const std::string& text) {
   return encoded;
 }
 
-// The library's keepSize, which decides where it cuts its file.
-uint32_t libraryKeepSize() {
-  ProtocolFile file{};
-  initProtocolFile(&file);
-  return file.keepSize;
-}
-
 // Waits for the poll interval, in short steps so that an interrupt ends it.
 void pause(unsigned milliseconds) {
   for (unsigned waited = 0; waited < milliseconds && !interrupted; waited += 20)
@@ -108,7 +101,7 @@ void pause(unsigned milliseconds) {
 }
 
 int viewFile(const Options& options, Viewer* viewer) {
-  Follower follower(options.file, libraryKeepSize());
+  Follower follower(options.file, DefaultKeepSize);
   std::string chunk, error;
   if (!follower.start(&chunk, &error)) {
     notice("cannot open " + options.file + ": " + error);
