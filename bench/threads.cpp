@@ -61,7 +61,7 @@ struct Store {
 };
 Store callbackStore, spdlogStore;
 
-// Runs under the context's mutex, so the store needs no lock of its own.
+// Runs under the message lock, so the store needs no lock of its own.
 void TROVEX_CALL storeText(const char* label, const char* id, const char* data, int length) {
   if (label) callbackStore.add(label, std::strlen(label));
   if (id) callbackStore.add(id, std::strlen(id));

@@ -1,5 +1,5 @@
 // Message emission: labels, header calls, chunking, line-start tracking and
-// the mutex, observed through the callback destination.
+// the message lock, observed through the callback destination.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -176,7 +176,7 @@ TEST_F(Emission, MessageFromInsideTheCallbackIsDeliveredWithoutDeadlock) {
   EXPECT_EQ(recordedCalls[2].id, "INNER");
 }
 
-TEST_F(Emission, ResultIsTheOutcomeOfReleasingTheMutex) {
+TEST_F(Emission, ResultIsOneWhileTheLockExists) {
   EXPECT_NE(emit("w", "ID", "x"), 0);
   EXPECT_NE(printKeepOpen(&context, "w", "ID", "%s", "y"), 0);
   EXPECT_NE(printAndClose(&context, nullptr, nullptr, "z"), 0);

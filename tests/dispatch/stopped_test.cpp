@@ -1,5 +1,5 @@
 // Messages the filter stops: which of them pass without waiting for the
-// context's mutex, and that they leave other threads' messages whole.
+// message lock, and that they leave other threads' messages whole.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -30,7 +30,7 @@ TEST_F(StoppedMessages, OnlyACategoryStopWithNothingPendingSkipsTheLock) {
     const char* letters;
     const char* excluded;  // exclude list, or null
     uint8_t continuation;
-    bool waits;            // needs the mutex that another thread holds
+    bool waits;            // needs the message lock, which another thread holds
   } rows[] = {
       {"stopped by category", "w", nullptr, 0, false},
       {"stopped by category, continuation pending", "w", nullptr, 1, true},
