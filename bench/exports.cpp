@@ -1,0 +1,438 @@
+// What a host pays for a whole call: the shared library, loaded as a host
+// loads it, called through the public header's exports, beside each peer set
+// up as its own users set it up:
+// - a six-directive message into the host's callback, which copies what it
+//   gets, against vsnprintf and {fmt}'s format_to_n into a buffer followed by
+//   one call of the same callback with the text;
+// - keep-open and close-after messages into the protocol file, against
+//   spdlog's basic file sink ("%v") and a FILE* opened, appended to and
+//   closed per message;
+// - a message its category stops, against a spdlog logger whose level is off;
+// - the debug channel on standard error (on /dev/null), against spdlog's
+//   standard-error sink;
+// - one, two and eight threads into one keep-open file, against spdlog's
+//   thread-safe file sink, in throughput over one thread's;
+// - eight threads into the callback, against a spdlog logger whose
+//   std::mutex sink hands the message to the same callback unformatted.
+// The library is this build's libtrovex.so, opened with dlopen; its exports
+// are called through pointers of the header's types, as the header's own
+// Trovex_Printf and Trovex_CPrintf call them. Its state is its own, apart
+// from the library objects the other benchmarks link.
+#include <benchmark/benchmark.h>
+#include <fmt/format.h>
+
+#include <spdlog/sinks/base_sink.h>
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/null_sink.h>
+#include <spdlog/sinks/stdout_sinks.h>
+#include <spdlog/spdlog.h>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "goals.h"
+#include "scratch.h"
+#include "trovex.h"
+
+namespace {
+
+// The exports a host calls, from the shared library.
+struct Library {
+  bool loaded;
+  decltype(&Trovex_VPrintf_ssss) vprintf;
+  decltype(&Trovex_VCPrintf_ssss) vcprintf;
+  decltype(&Trovex_Func_i) setCallback;
+  decltype(&Trovex_EnableOutput_ii) enableOutput;
+  decltype(&Trovex_Filename_s) setFileName;
+  decltype(&Trovex_FileOpenMode_s) setOpenMode;
+  decltype(&Trovex_WarnState_i) warnState;
+};
+
+template <typename Function>
+void resolve(void* handle, const char* name, Function* function, bool* loaded) {
+  *function = reinterpret_cast<Function>(dlsym(handle, name));
+  *loaded = *loaded && *function;
+}
+
+const Library& library() {
+  static const Library loaded = [] {
+    Library l{};
+    void* handle = dlopen(TROVEX_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    l.loaded = handle != nullptr;
+    if (!handle) return l;
+    resolve(handle, "Trovex_VPrintf_ssss", &l.vprintf, &l.loaded);
+    resolve(handle, "Trovex_VCPrintf_ssss", &l.vcprintf, &l.loaded);
+    resolve(handle, "Trovex_Func_i", &l.setCallback, &l.loaded);
+    resolve(handle, "Trovex_EnableOutput_ii", &l.enableOutput, &l.loaded);
+    resolve(handle, "Trovex_Filename_s", &l.setFileName, &l.loaded);
+    resolve(handle, "Trovex_FileOpenMode_s", &l.setOpenMode, &l.loaded);
+    resolve(handle, "Trovex_WarnState_i", &l.warnState, &l.loaded);
+    return l;
+  }();
+  return loaded;
+}
+
+// The header's Trovex_Printf and Trovex_CPrintf, over the loaded library.
+int hostPrintf(const char* type, const char* id, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = library().vprintf(type, id, format, args);
+  va_end(args);
+  return result;
+}
+
+int hostCPrintf(const char* type, const char* id, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = library().vcprintf(type, id, format, args);
+  va_end(args);
+  return result;
+}
+
+// Every destination off and no callback: the state a benchmark starts from.
+void quietLibrary() {
+  const Library& l = library();
+  l.enableOutput(1, 0);
+  l.enableOutput(2, 1);
+  l.setFileName(nullptr);
+  l.setOpenMode(nullptr);
+  l.setCallback(nullptr);
+  l.warnState(1);
+}
+
+bool ready(benchmark::State& state) {
+  if (library().loaded) return true;
+  state.SkipWithError("the shared library could not be loaded");
+  return false;
+}
+
+// ---- A six-directive message into the host's callback ----
+
+const char engineFormat[] = "%s: wrote %LU bytes to %#x, slot %5d, file %S, mode %c\n";
+const char libcFormat[] = "%s: wrote %llu bytes to %#x, slot %5d, file %s, mode %c\n";
+const char label[] = "protocol";
+const unsigned long long bytes = 1234567890123ULL;
+const unsigned address = 0x7ffe1234u;
+const int slot = 42;
+const char fileName[] = "c:\\tmp\\trovex.log";
+const int mode = 'w';
+
+// The host's buffer: the text of the message's data calls.
+struct Received {
+  char text[1024];
+  size_t length;
+};
+Received received;
+
+void TROVEX_CALL copyText(const char* label, const char* id, const char* data, int length) {
+  if (label || id) received.length = 0;  // a header call starts a message
+  if (!data) return;
+  const size_t room = sizeof received.text - received.length;
+  const size_t n = static_cast<size_t>(length) < room ? static_cast<size_t>(length) : room;
+  std::memcpy(received.text + received.length, data, n);
+  received.length += n;
+}
+
+// The callback as a host hands it over: through a pointer.
+MessageCallback hostCallback = copyText;
+
+template <typename Message>
+void callbackMessages(benchmark::State& state, Message message) {
+  received.length = 0;
+  for (auto _ : state) {
+    message();
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(received.length));
+}
+
+void HostCallbackMessage(benchmark::State& state) {
+  if (!ready(state)) return;
+  quietLibrary();
+  library().enableOutput(2, 0);
+  library().setCallback(copyText);
+  callbackMessages(state, [] { hostPrintf("w", "NET", engineFormat, label, bytes, address, slot, fileName, mode); });
+  quietLibrary();
+  if (std::strncmp(received.text, "protocol: wrote 1.234.567.890.123 bytes", 39) != 0)
+    state.SkipWithError("the callback did not receive the message");
+}
+BENCHMARK(HostCallbackMessage);
+
+void HostVsnprintfCallback(benchmark::State& state) {
+  char buffer[1024];
+  callbackMessages(state, [&] {
+    const int n = std::snprintf(buffer, sizeof buffer, libcFormat, label, bytes, address, slot, fileName, mode);
+    benchmark::DoNotOptimize(hostCallback);
+    hostCallback(nullptr, nullptr, buffer, n);
+  });
+}
+BENCHMARK(HostVsnprintfCallback);
+
+void HostFmtCallback(benchmark::State& state) {
+  char buffer[1024];
+  callbackMessages(state, [&] {
+    const auto result = fmt::format_to_n(buffer, sizeof buffer, "{}: wrote {} bytes to {:#x}, slot {:5}, file {}, mode {}\n",
+                                         label, bytes, address, slot, fileName, static_cast<char>(mode));
+    benchmark::DoNotOptimize(hostCallback);
+    hostCallback(nullptr, nullptr, buffer, static_cast<int>(result.size < sizeof buffer ? result.size : sizeof buffer));
+  });
+}
+BENCHMARK(HostFmtCallback);
+
+// ---- The protocol file ----
+
+constexpr const char* Id = "NET";
+constexpr const char* Host = "example.org";
+const char Format[] = "host %s unreachable, retry %d of %d\n";
+
+void reportSize(benchmark::State& state, const std::string& name) {
+  state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(name));
+  std::filesystem::remove(name);
+}
+
+template <bool keepOpen>
+void HostProtocol(benchmark::State& state) {
+  if (!ready(state)) return;
+  const std::string name = scratchFile(keepOpen ? "trovex-host-keep.txt" : "trovex-host-close.txt");
+  quietLibrary();
+  library().setOpenMode("a");
+  library().setFileName(name.c_str());
+  int attempt = 0;
+  for (auto _ : state) (keepOpen ? hostCPrintf : hostPrintf)("w", Id, Format, Host, ++attempt, 1000000);
+  quietLibrary();
+  hostPrintf(nullptr, nullptr, "");  // closes the file that keep-open messages held
+  reportSize(state, name);
+}
+BENCHMARK(HostProtocol<true>)->Name("HostKeepOpen");
+BENCHMARK(HostProtocol<false>)->Name("HostCloseAfter");
+
+void HostSpdlogFile(benchmark::State& state) {
+  const std::string name = scratchFile("trovex-host-spdlog.txt");
+  {
+    spdlog::logger logger("host", std::make_shared<spdlog::sinks::basic_file_sink_st>(name));
+    logger.set_pattern("%v");
+    int attempt = 0;
+    for (auto _ : state) logger.warn("{}<{}>: host {} unreachable, retry {} of {}", "warn", Id, Host, ++attempt, 1000000);
+  }
+  reportSize(state, name);
+}
+BENCHMARK(HostSpdlogFile);
+
+void HostFopenPerMessage(benchmark::State& state) {
+  const std::string name = scratchFile("trovex-host-fopen.txt");
+  int attempt = 0;
+  for (auto _ : state) {
+    FILE* file = std::fopen(name.c_str(), "a");
+    std::fprintf(file, "%s<%s>: host %s unreachable, retry %d of %d\n", "warn", Id, Host, ++attempt, 1000000);
+    std::fclose(file);
+  }
+  reportSize(state, name);
+}
+BENCHMARK(HostFopenPerMessage);
+
+// ---- A message its category stops ----
+
+void HostStoppedMessage(benchmark::State& state) {
+  if (!ready(state)) return;
+  quietLibrary();
+  library().warnState(0);
+  int attempt = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(hostPrintf("w", Id, Format, Host, ++attempt, 1000000));
+  quietLibrary();
+}
+BENCHMARK(HostStoppedMessage);
+
+void HostSpdlogLevelOff(benchmark::State& state) {
+  spdlog::logger logger("off", std::make_shared<spdlog::sinks::null_sink_st>());
+  logger.set_level(spdlog::level::off);
+  int attempt = 0;
+  for (auto _ : state) {
+    logger.warn("{}<{}>: host {} unreachable, retry {} of {}", "warn", Id, Host, ++attempt, 1000000);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(HostSpdlogLevelOff);
+
+// ---- The debug channel on standard error ----
+
+// Standard error on /dev/null for the lifetime of the record.
+struct QuietStandardError {
+  int saved;
+  QuietStandardError() : saved(dup(STDERR_FILENO)) {
+    std::fflush(stderr);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    close(null);
+  }
+  ~QuietStandardError() {
+    std::fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+  }
+};
+
+// With no channel configured, the channel is standard error.
+void HostChannelStderr(benchmark::State& state) {
+  if (!ready(state)) return;
+  QuietStandardError quiet;
+  quietLibrary();
+  library().enableOutput(2, 0);
+  library().enableOutput(1, 1);
+  int attempt = 0;
+  for (auto _ : state) hostCPrintf("w", Id, Format, Host, ++attempt, 1000000);
+  quietLibrary();
+}
+BENCHMARK(HostChannelStderr);
+
+void HostSpdlogStderr(benchmark::State& state) {
+  QuietStandardError quiet;
+  spdlog::logger logger("stderr", std::make_shared<spdlog::sinks::stderr_sink_mt>());
+  logger.set_pattern("%v");
+  int attempt = 0;
+  for (auto _ : state) logger.warn("{}<{}>: host {} unreachable, retry {} of {}", "warn", Id, Host, ++attempt, 1000000);
+}
+BENCHMARK(HostSpdlogStderr);
+
+// ---- Threads ----
+
+std::string threadsFile;
+
+void HostFileThreads(benchmark::State& state) {
+  if (!ready(state)) return;
+  if (state.thread_index() == 0) {
+    threadsFile = scratchFile("trovex-host-threads.txt");
+    quietLibrary();
+    library().setOpenMode("a");
+    library().setFileName(threadsFile.c_str());
+  }
+  int attempt = 0;
+  for (auto _ : state) hostCPrintf("w", Id, Format, Host, ++attempt, 1000000);
+  if (state.thread_index() == 0) {
+    quietLibrary();
+    hostPrintf(nullptr, nullptr, "");
+    std::filesystem::remove(threadsFile);
+  }
+}
+BENCHMARK(HostFileThreads)->Threads(1)->Threads(2)->Threads(8)->UseRealTime();
+
+std::shared_ptr<spdlog::logger> threadsLogger;
+
+void HostSpdlogFileThreads(benchmark::State& state) {
+  if (state.thread_index() == 0) {
+    threadsFile = scratchFile("trovex-host-spdlog-threads.txt");
+    threadsLogger = std::make_shared<spdlog::logger>("threads", std::make_shared<spdlog::sinks::basic_file_sink_mt>(threadsFile));
+    threadsLogger->set_pattern("%v");
+  }
+  int attempt = 0;
+  for (auto _ : state)
+    threadsLogger->warn("{}<{}>: host {} unreachable, retry {} of {}", "warn", Id, Host, ++attempt, 1000000);
+  if (state.thread_index() == 0) {
+    threadsLogger.reset();
+    std::filesystem::remove(threadsFile);
+  }
+}
+BENCHMARK(HostSpdlogFileThreads)->Threads(1)->Threads(2)->Threads(8)->UseRealTime();
+
+// The receivers' shared store: text is copied in and wraps around. Both
+// sides call it under their own lock.
+struct Store {
+  char text[1 << 16];
+  size_t position;
+  size_t bytes;
+  void add(const char* data, size_t length) {
+    if (position + length > sizeof text) position = 0;
+    std::memcpy(text + position, data, length);
+    position += length;
+    bytes += length;
+  }
+};
+Store store;
+
+void TROVEX_CALL storeText(const char* label, const char* id, const char* data, int length) {
+  if (label) store.add(label, std::strlen(label));
+  if (id) store.add(id, std::strlen(id));
+  if (data) store.add(data, static_cast<size_t>(length));
+}
+
+void HostCallbackThreads(benchmark::State& state) {
+  if (!ready(state)) return;
+  if (state.thread_index() == 0) {
+    quietLibrary();
+    library().enableOutput(2, 0);
+    library().setCallback(storeText);
+    store.bytes = 0;
+  }
+  int attempt = 0;
+  for (auto _ : state) hostCPrintf("w", Id, Format, Host, ++attempt, 1000000);
+  if (state.thread_index() == 0) {
+    state.counters["bytes"] = static_cast<double>(store.bytes);
+    quietLibrary();
+  }
+}
+BENCHMARK(HostCallbackThreads)->Threads(8)->UseRealTime();
+
+// A sink as a spdlog user writes one for a callback: the message's text,
+// unformatted, to the callback, under the sink's std::mutex.
+class CallbackSink : public spdlog::sinks::base_sink<std::mutex> {
+ protected:
+  void sink_it_(const spdlog::details::log_msg& message) override {
+    storeText(nullptr, nullptr, message.payload.data(), static_cast<int>(message.payload.size()));
+  }
+  void flush_() override {}
+};
+
+std::shared_ptr<spdlog::logger> callbackLogger;
+
+void HostSpdlogCallbackThreads(benchmark::State& state) {
+  if (state.thread_index() == 0) {
+    callbackLogger = std::make_shared<spdlog::logger>("callback", std::make_shared<CallbackSink>());
+    store.bytes = 0;
+  }
+  int attempt = 0;
+  for (auto _ : state)
+    callbackLogger->warn("warn{}host {} unreachable, retry {} of {}", Id, Host, ++attempt, 1000000);
+  if (state.thread_index() == 0) {
+    state.counters["bytes"] = static_cast<double>(store.bytes);
+    callbackLogger.reset();
+  }
+}
+BENCHMARK(HostSpdlogCallbackThreads)->Threads(8)->UseRealTime();
+
+#define THREADS(name, n) name "/real_time/threads:" #n
+const bool registered =
+    addGoal({"host: six-directive message into the callback / vsnprintf + callback", "HostCallbackMessage",
+             "HostVsnprintfCallback", RatioKind::Time, 0.8}) &&
+    addGoal({"host: the same / fmt::format_to_n + callback", "HostCallbackMessage", "HostFmtCallback", RatioKind::Time,
+             1.0}) &&
+    addGoal({"host: keep-open message / spdlog basic_file_sink_st \"%v\" (1.25x throughput)", "HostKeepOpen",
+             "HostSpdlogFile", RatioKind::Time, 0.8}) &&
+    addGoal({"host: close-after message / fopen, fprintf, fclose", "HostCloseAfter", "HostFopenPerMessage",
+             RatioKind::Time, 0.9}) &&
+    addGoal({"host: stopped message / spdlog, level off", "HostStoppedMessage", "HostSpdlogLevelOff", RatioKind::Time,
+             0.5}) &&
+    addGoal({"host: channel on standard error / spdlog stderr sink", "HostChannelStderr", "HostSpdlogStderr",
+             RatioKind::Time, 0.8}) &&
+    addGoal({"host: two threads into one file / one thread (throughput)", THREADS("HostFileThreads", 2),
+             THREADS("HostFileThreads", 1), RatioKind::Throughput, 0.9}) &&
+    addGoal({"host: eight threads into one file / one thread (throughput)", THREADS("HostFileThreads", 8),
+             THREADS("HostFileThreads", 1), RatioKind::Throughput, 0.9}) &&
+    addGoal({"  spdlog: eight threads into one file / one thread (throughput)", THREADS("HostSpdlogFileThreads", 8),
+             THREADS("HostSpdlogFileThreads", 1), RatioKind::Throughput, 0}) &&
+    addGoal({"  spdlog: two threads into one file / one thread (throughput)", THREADS("HostSpdlogFileThreads", 2),
+             THREADS("HostSpdlogFileThreads", 1), RatioKind::Throughput, 0}) &&
+    addGoal({"host: eight threads into the callback / spdlog callback sink (throughput)",
+             THREADS("HostCallbackThreads", 8), THREADS("HostSpdlogCallbackThreads", 8), RatioKind::Throughput, 1.2}) &&
+    addGoal({"host: the same, CPU per message", THREADS("HostCallbackThreads", 8),
+             THREADS("HostSpdlogCallbackThreads", 8), RatioKind::Time, 1.0});
+
+}  // namespace
