@@ -21,6 +21,7 @@ BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION section, DW
   initRecursiveMutex(&section->mutex);
   section->spinCount = spinCount;
   __atomic_store_n(&section->held, 0, __ATOMIC_RELAXED);
+  __atomic_store_n(&section->spinning, 0, __ATOMIC_RELAXED);
   section->RecursionCount = 0;
   return TRUE;
 }
@@ -34,19 +35,23 @@ void entered(LPCRITICAL_SECTION section) {
 // The owner enters again at once. Another thread watches `held` with plain
 // reads, which leave the lock's line with its owner, for up to spinCount
 // turns, tries the mutex when it looks free, and sleeps on it after that.
+// One waiter spins at a time: with more threads than cores, a second spinner
+// mostly takes the core that the owner needs to finish, and each spinner
+// costs the processor time that a sleeping waiter does not.
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) {
   if (pthread_mutex_trylock(&section->mutex) != 0) {
-    DWORD spins = section->spinCount;
-    for (;;) {
-      if (spins-- == 0) {
-        pthread_mutex_lock(&section->mutex);
-        break;
-      }
+    bool acquired = false;
+    if (section->spinCount > 0 && !__atomic_load_n(&section->spinning, __ATOMIC_RELAXED) &&
+        !__atomic_exchange_n(&section->spinning, 1, __ATOMIC_ACQUIRE)) {
+      for (DWORD spins = section->spinCount; spins > 0 && !acquired; --spins) {
 #if defined(__x86_64__) || defined(__i386__)
-      __builtin_ia32_pause();
+        __builtin_ia32_pause();
 #endif
-      if (!__atomic_load_n(&section->held, __ATOMIC_RELAXED) && pthread_mutex_trylock(&section->mutex) == 0) break;
+        acquired = !__atomic_load_n(&section->held, __ATOMIC_RELAXED) && pthread_mutex_trylock(&section->mutex) == 0;
+      }
+      __atomic_store_n(&section->spinning, 0, __ATOMIC_RELEASE);
     }
+    if (!acquired) pthread_mutex_lock(&section->mutex);
   }
   entered(section);
 }

@@ -11,6 +11,7 @@ struct CRITICAL_SECTION {
   DWORD spinCount;          // looks at `held` before a waiting thread sleeps
   int held;                 // some thread is inside (atomic access): waiters read it, so they spin
                             // on a shared line; plain int, so the record stays a C struct as on Windows
+  int spinning;             // a waiter is spinning (atomic access); the others sleep at once
   LONG RecursionCount;      // the owner's entries (Windows' name); only the owner touches it, and it
                             // is written before the mutex is released, so the next owner sees it at 0
 };
