@@ -83,21 +83,6 @@ void SpdlogFileFlushed(benchmark::State& state) {
   std::filesystem::remove(name);
 }
 
-// Standard error on /dev/null for the lifetime of the record.
-struct QuietStandardError {
-  int saved;
-  QuietStandardError() : saved(dup(STDERR_FILENO)) {
-    std::fflush(stderr);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDERR_FILENO);
-    close(null);
-  }
-  ~QuietStandardError() {
-    std::fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-  }
-};
 
 void ChannelStderr(benchmark::State& state) {
   QuietStandardError quiet;

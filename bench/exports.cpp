@@ -6,10 +6,11 @@
 //   one call of the same callback with the text;
 // - keep-open and close-after messages into the protocol file, against
 //   spdlog's basic file sink ("%v") and a FILE* opened, appended to and
-//   closed per message;
-// - a message its category stops, against a spdlog logger whose level is off;
+//   closed per message (the peers of protocol.cpp);
+// - a message its category stops, against a spdlog logger whose level is off
+//   (stopped.cpp's peer);
 // - the debug channel on standard error (on /dev/null), against spdlog's
-//   standard-error sink;
+//   standard-error sink (channel.cpp's peer);
 // - one, two and eight threads into one keep-open file, against spdlog's
 //   thread-safe file sink, in throughput over one thread's;
 // - eight threads into the callback, against a spdlog logger whose
@@ -23,13 +24,9 @@
 
 #include <spdlog/sinks/base_sink.h>
 #include <spdlog/sinks/basic_file_sink.h>
-#include <spdlog/sinks/null_sink.h>
-#include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdarg>
@@ -42,6 +39,7 @@
 
 #include "goals.h"
 #include "scratch.h"
+#include "six_directives.h"
 #include "trovex.h"
 
 namespace {
@@ -118,14 +116,6 @@ bool ready(benchmark::State& state) {
 
 // ---- A six-directive message into the host's callback ----
 
-const char engineFormat[] = "%s: wrote %LU bytes to %#x, slot %5d, file %S, mode %c\n";
-const char libcFormat[] = "%s: wrote %llu bytes to %#x, slot %5d, file %s, mode %c\n";
-const char label[] = "protocol";
-const unsigned long long bytes = 1234567890123ULL;
-const unsigned address = 0x7ffe1234u;
-const int slot = 42;
-const char fileName[] = "c:\\tmp\\trovex.log";
-const int mode = 'w';
 
 // The host's buffer: the text of the message's data calls.
 struct Received {
@@ -195,10 +185,6 @@ constexpr const char* Id = "NET";
 constexpr const char* Host = "example.org";
 const char Format[] = "host %s unreachable, retry %d of %d\n";
 
-void reportSize(benchmark::State& state, const std::string& name) {
-  state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(name));
-  std::filesystem::remove(name);
-}
 
 template <bool keepOpen>
 void HostProtocol(benchmark::State& state) {
@@ -216,29 +202,6 @@ void HostProtocol(benchmark::State& state) {
 BENCHMARK(HostProtocol<true>)->Name("HostKeepOpen");
 BENCHMARK(HostProtocol<false>)->Name("HostCloseAfter");
 
-void HostSpdlogFile(benchmark::State& state) {
-  const std::string name = scratchFile("trovex-host-spdlog.txt");
-  {
-    spdlog::logger logger("host", std::make_shared<spdlog::sinks::basic_file_sink_st>(name));
-    logger.set_pattern("%v");
-    int attempt = 0;
-    for (auto _ : state) logger.warn("{}<{}>: host {} unreachable, retry {} of {}", "warn", Id, Host, ++attempt, 1000000);
-  }
-  reportSize(state, name);
-}
-BENCHMARK(HostSpdlogFile);
-
-void HostFopenPerMessage(benchmark::State& state) {
-  const std::string name = scratchFile("trovex-host-fopen.txt");
-  int attempt = 0;
-  for (auto _ : state) {
-    FILE* file = std::fopen(name.c_str(), "a");
-    std::fprintf(file, "%s<%s>: host %s unreachable, retry %d of %d\n", "warn", Id, Host, ++attempt, 1000000);
-    std::fclose(file);
-  }
-  reportSize(state, name);
-}
-BENCHMARK(HostFopenPerMessage);
 
 // ---- A message its category stops ----
 
@@ -252,34 +215,9 @@ void HostStoppedMessage(benchmark::State& state) {
 }
 BENCHMARK(HostStoppedMessage);
 
-void HostSpdlogLevelOff(benchmark::State& state) {
-  spdlog::logger logger("off", std::make_shared<spdlog::sinks::null_sink_st>());
-  logger.set_level(spdlog::level::off);
-  int attempt = 0;
-  for (auto _ : state) {
-    logger.warn("{}<{}>: host {} unreachable, retry {} of {}", "warn", Id, Host, ++attempt, 1000000);
-    benchmark::ClobberMemory();
-  }
-}
-BENCHMARK(HostSpdlogLevelOff);
 
 // ---- The debug channel on standard error ----
 
-// Standard error on /dev/null for the lifetime of the record.
-struct QuietStandardError {
-  int saved;
-  QuietStandardError() : saved(dup(STDERR_FILENO)) {
-    std::fflush(stderr);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDERR_FILENO);
-    close(null);
-  }
-  ~QuietStandardError() {
-    std::fflush(stderr);
-    dup2(saved, STDERR_FILENO);
-    close(saved);
-  }
-};
 
 // With no channel configured, the channel is standard error.
 void HostChannelStderr(benchmark::State& state) {
@@ -294,14 +232,6 @@ void HostChannelStderr(benchmark::State& state) {
 }
 BENCHMARK(HostChannelStderr);
 
-void HostSpdlogStderr(benchmark::State& state) {
-  QuietStandardError quiet;
-  spdlog::logger logger("stderr", std::make_shared<spdlog::sinks::stderr_sink_mt>());
-  logger.set_pattern("%v");
-  int attempt = 0;
-  for (auto _ : state) logger.warn("{}<{}>: host {} unreachable, retry {} of {}", "warn", Id, Host, ++attempt, 1000000);
-}
-BENCHMARK(HostSpdlogStderr);
 
 // ---- Threads ----
 
@@ -343,19 +273,6 @@ void HostSpdlogFileThreads(benchmark::State& state) {
 }
 BENCHMARK(HostSpdlogFileThreads)->Threads(1)->Threads(2)->Threads(8)->UseRealTime();
 
-// The receivers' shared store: text is copied in and wraps around. Both
-// sides call it under their own lock.
-struct Store {
-  char text[1 << 16];
-  size_t position;
-  size_t bytes;
-  void add(const char* data, size_t length) {
-    if (position + length > sizeof text) position = 0;
-    std::memcpy(text + position, data, length);
-    position += length;
-    bytes += length;
-  }
-};
 Store store;
 
 void TROVEX_CALL storeText(const char* label, const char* id, const char* data, int length) {
@@ -415,12 +332,12 @@ const bool registered =
     addGoal({"host: the same / fmt::format_to_n + callback", "HostCallbackMessage", "HostFmtCallback", RatioKind::Time,
              1.0}) &&
     addGoal({"host: keep-open message / spdlog basic_file_sink_st \"%v\" (1.25x throughput)", "HostKeepOpen",
-             "HostSpdlogFile", RatioKind::Time, 0.8}) &&
-    addGoal({"host: close-after message / fopen, fprintf, fclose", "HostCloseAfter", "HostFopenPerMessage",
+             "SpdlogFile", RatioKind::Time, 0.8}) &&
+    addGoal({"host: close-after message / fopen, fprintf, fclose", "HostCloseAfter", "FileAppendPerMessage",
              RatioKind::Time, 0.9}) &&
-    addGoal({"host: stopped message / spdlog, level off", "HostStoppedMessage", "HostSpdlogLevelOff", RatioKind::Time,
+    addGoal({"host: stopped message / spdlog, level off", "HostStoppedMessage", "SpdlogLevelOff", RatioKind::Time,
              0.5}) &&
-    addGoal({"host: channel on standard error / spdlog stderr sink", "HostChannelStderr", "HostSpdlogStderr",
+    addGoal({"host: channel on standard error / spdlog stderr sink", "HostChannelStderr", "SpdlogStderr",
              RatioKind::Time, 0.8}) &&
     addGoal({"host: two threads into one file / one thread (throughput)", THREADS("HostFileThreads", 2),
              THREADS("HostFileThreads", 1), RatioKind::Throughput, 0.9}) &&

@@ -24,10 +24,6 @@ namespace {
 constexpr const char* Id = "NET";
 constexpr const char* Host = "example.org";
 
-void reportSize(benchmark::State& state, const std::string& name) {
-  state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(name));
-  std::filesystem::remove(name);
-}
 
 // A context whose only destination is the protocol file `name`, opened for
 // appending so that the first message's header has no newline in front.

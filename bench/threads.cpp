@@ -46,19 +46,6 @@ void ProtocolThreads(benchmark::State& state) {
 }
 BENCHMARK(ProtocolThreads)->Name("ProtocolThreads")->Threads(1)->Threads(2)->UseRealTime();
 
-// The receivers' shared store: text is copied in and wraps around.
-struct Store {
-  char text[1 << 16];
-  size_t position;
-  size_t bytes;
-
-  void add(const char* data, size_t length) {
-    if (position + length > sizeof text) position = 0;
-    std::memcpy(text + position, data, length);
-    position += length;
-    bytes += length;
-  }
-};
 Store callbackStore, spdlogStore;
 
 // Runs under the message lock, so the store needs no lock of its own.
