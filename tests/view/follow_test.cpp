@@ -173,17 +173,40 @@ TEST_F(Follow, AMissingFileOrADirectoryCannotBeStarted) {
   }
 }
 
-TEST_F(Follow, ACutWhoseTailWasNotSeenIsShownFromTheMarker) {
-  // A reader that saw none of the kept tail shows it all rather than lose it.
-  const std::string old = "warn<A>: an old text, longer than the file after the cut\n";
-  writeWholeFile(name, old);
-  Follower follower(name, KeepSize);
-  std::string shown, error;
-  ASSERT_TRUE(follower.start(&shown, &error));
-  writeWholeFile(name, "--- Trunced at x ---\n\n\fnew\n");
-  EXPECT_EQ(follower.poll(&shown), Follower::Event::CutUnmatched);
-  EXPECT_EQ(follower.marker(), "--- Trunced at x ---");
-  EXPECT_EQ(shown, old + "\fnew\n");
+// The reader saw a file of two sections; the library then cut it to its
+// marker and a tail.
+TEST_F(Follow, ACutIsReadOnAfterTheTailAlreadySeenOrShownFromItsMarker) {
+  const std::string sections = "warn<A>: one\n\fwarn<A>: two\n";
+  const std::string unsectioned = "warn<A>: an old text, longer than the file after the cut\n";
+  const std::string marker = "--- Trunced at x ---\n\n";
+  const struct {
+    const char* name;
+    std::string before, after;  // the file as read at the start, and after the cut
+    Follower::Event event;
+    std::string shown;          // all that was shown after the poll
+  } rows[] = {
+      {"the tail and more", sections, marker + "\fwarn<A>: two\nwarn<A>: three\n", Follower::Event::Cut,
+       sections + "warn<A>: three\n"},
+      {"the tail alone: a host that keeps the file open went quiet", sections, marker + "\fwarn<A>: two\n",
+       Follower::Event::Cut, sections},
+      {"part of the tail: still being written", sections, marker + "\fwarn<A>: t", Follower::Event::None, sections},
+      {"a tail never seen is shown whole rather than lost", unsectioned, marker + "\fnew\n",
+       Follower::Event::CutUnmatched, unsectioned + "\fnew\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    writeWholeFile(name, row.before);
+    Follower follower(name, KeepSize);
+    std::string shown, error;
+    ASSERT_TRUE(follower.start(&shown, &error));
+    writeWholeFile(name, row.after);
+    EXPECT_EQ(follower.poll(&shown), row.event);
+    if (row.event != Follower::Event::None) {
+      EXPECT_EQ(follower.marker(), "--- Trunced at x ---");
+    }
+    EXPECT_EQ(follower.poll(&shown), Follower::Event::None) << "nothing more";
+    EXPECT_EQ(shown, row.shown);
+  }
 }
 
 }  // namespace
