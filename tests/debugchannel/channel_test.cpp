@@ -4,6 +4,7 @@
 // redirected to a scratch file with SetStdHandle, so the same tests run
 // natively and under Wine.
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "../fileio/scratch.h"
@@ -30,7 +31,7 @@ struct Config {
 };
 
 struct Targets {
-  std::string file, stderrText, port, fallback;
+  std::string file, stderrText, port, firstFallback, fallback;
 };
 
 class Channel : public ScratchTest {
@@ -44,7 +45,9 @@ class Channel : public ScratchTest {
 
   void SetUp() override {
     ScratchTest::SetUp();
-    fallbacks[0] = missingDir = path("missing") + "/fallback.txt";
+    missingDir = path("missing") + "/fallback.txt";
+    // The first fallback's directory exists only where a row makes it.
+    fallbacks[0] = firstFallbackName = path("first") + "/fallback.txt";
     fallbacks[1] = fallbackName = path("fallback.txt");
     fallbackPointers[0] = fallbacks[0].c_str();
     fallbackPointers[1] = fallbacks[1].c_str();
@@ -99,10 +102,10 @@ class Channel : public ScratchTest {
 
   Targets targets() {
     return Targets{readWholeFile(path("channel.txt")), readWholeFile(path("stderr.txt")), readWholeFile(portName),
-                   readWholeFile(fallbackName)};
+                   readWholeFile(firstFallbackName), readWholeFile(fallbackName)};
   }
 
-  std::string fallbacks[2], missingDir, fallbackName, portName;
+  std::string fallbacks[2], missingDir, firstFallbackName, fallbackName, portName;
   const char* fallbackPointers[2];
   ChannelDevices devices;
   HANDLE originalStderr, stderrFile;
@@ -113,32 +116,39 @@ const std::string Missing = "<missing>";
 
 TEST_F(Channel, ConfigurationDecidesWhichTargetsReceiveTheMessage) {
   const std::string none;
+  enum Present { Nothing, Port, FirstFallbackDirectory };  // made before the row
   const struct {
     const char* name;
     Config config;
-    bool portExists;
+    Present present;
     Targets expected;
   } rows[] = {
-      {"no key", {false, 0, false, 0, Config::NoPath}, false, {Missing, Message, Missing, Missing}},
-      {"use 0, type 0 not read", {true, 0, true, 0, Config::GoodPath}, true, {Missing, Message, none, Missing}},
-      {"type 0, no port", {true, 1, true, 0, Config::NoPath}, false, {Missing, none, Missing, Missing}},
-      {"type 0, port", {true, 1, true, 0, Config::NoPath}, true, {Missing, none, Message, Missing}},
-      {"type 1", {true, 1, true, 1, Config::GoodPath}, false, {Missing, Message, Missing, Missing}},
-      {"type 2", {true, 1, true, 2, Config::GoodPath}, false, {Message, none, Missing, Missing}},
-      {"type 3", {true, 1, true, 3, Config::GoodPath}, false, {Message, Message, Missing, Missing}},
-      {"type 258", {true, 1, true, 258, Config::GoodPath}, false, {Message, none, Missing, Missing}},
-      {"type 2 without path", {true, 1, true, 2, Config::NoPath}, false, {Missing, Message, Missing, Missing}},
-      {"no type: stays 1", {true, 1, false, 0, Config::GoodPath}, false, {Missing, Message, Missing, Missing}},
-      {"path in a missing directory", {true, 1, true, 2, Config::MissingDirPath}, false,
-       {Missing, none, Missing, Message}},
-      {"path of 1023 bytes is read", {true, 1, true, 3, Config::PadTo1023}, false,
-       {Missing, Message, Missing, Message}},
-      {"path of 1024 bytes is missing", {true, 1, true, 3, Config::PadTo1024}, false,
-       {Missing, Message, Missing, Missing}},
+      {"no key", {false, 0, false, 0, Config::NoPath}, Nothing, {Missing, Message, Missing, Missing, Missing}},
+      {"use 0, type 0 not read", {true, 0, true, 0, Config::GoodPath}, Port,
+       {Missing, Message, none, Missing, Missing}},
+      {"type 0, no port", {true, 1, true, 0, Config::NoPath}, Nothing, {Missing, none, Missing, Missing, Missing}},
+      {"type 0, port", {true, 1, true, 0, Config::NoPath}, Port, {Missing, none, Message, Missing, Missing}},
+      {"type 1", {true, 1, true, 1, Config::GoodPath}, Nothing, {Missing, Message, Missing, Missing, Missing}},
+      {"type 2", {true, 1, true, 2, Config::GoodPath}, Nothing, {Message, none, Missing, Missing, Missing}},
+      {"type 3", {true, 1, true, 3, Config::GoodPath}, Nothing, {Message, Message, Missing, Missing, Missing}},
+      {"type 258", {true, 1, true, 258, Config::GoodPath}, Nothing, {Message, none, Missing, Missing, Missing}},
+      {"type 2 without path", {true, 1, true, 2, Config::NoPath}, Nothing,
+       {Missing, Message, Missing, Missing, Missing}},
+      {"no type: stays 1", {true, 1, false, 0, Config::GoodPath}, Nothing,
+       {Missing, Message, Missing, Missing, Missing}},
+      {"path and first fallback in missing directories", {true, 1, true, 2, Config::MissingDirPath}, Nothing,
+       {Missing, none, Missing, Missing, Message}},
+      {"path in a missing directory, the first fallback opens", {true, 1, true, 2, Config::MissingDirPath},
+       FirstFallbackDirectory, {Missing, none, Missing, Message, Missing}},
+      {"path of 1023 bytes is read", {true, 1, true, 3, Config::PadTo1023}, Nothing,
+       {Missing, Message, Missing, Missing, Message}},
+      {"path of 1024 bytes is missing", {true, 1, true, 3, Config::PadTo1024}, Nothing,
+       {Missing, Message, Missing, Missing, Missing}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    if (row.portExists) writeWholeFile(portName, "");
+    if (row.present == Port) writeWholeFile(portName, "");
+    if (row.present == FirstFallbackDirectory) std::filesystem::create_directory(path("first"));
     writeConfig(row.config);
     // The stderr file is emptied by reopening it for the row.
     SetStdHandle(STD_ERROR_HANDLE, originalStderr);
@@ -157,8 +167,11 @@ TEST_F(Channel, ConfigurationDecidesWhichTargetsReceiveTheMessage) {
     EXPECT_EQ(got.file, row.expected.file);
     EXPECT_EQ(got.stderrText, row.expected.stderrText);
     EXPECT_EQ(got.port, row.expected.port);
+    EXPECT_EQ(got.firstFallback, row.expected.firstFallback);
     EXPECT_EQ(got.fallback, row.expected.fallback);
-    for (const std::string& name : {path("channel.txt"), portName, fallbackName}) DeleteFileA(name.c_str());
+    for (const std::string& name : {path("channel.txt"), portName, firstFallbackName, fallbackName})
+      DeleteFileA(name.c_str());
+    std::filesystem::remove(path("first"));
   }
 }
 
@@ -213,7 +226,7 @@ TEST_F(Channel, DeviceIsHeldBetweenPrintsUnlessClosedAfterEachAndClosedAtTheEnd)
 }
 
 TEST_F(Channel, UnopenableFileIsReportedOnceOnStandardError) {
-  devices.fallbackCount = 1;  // only the fallback in the missing directory
+  devices.fallbackCount = 1;  // only the first fallback, whose directory is missing
   writeConfig({true, 1, true, 2, Config::MissingDirPath});
   DebugChannel channel;
   initDebugChannel(&channel, &devices);

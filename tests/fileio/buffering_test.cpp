@@ -24,27 +24,34 @@ class Buffering : public ScratchTest {
 constexpr uint32_t BufferBytes = 8188;
 
 struct BlockCase {
-  uint32_t size;          // bytes given to one writeStream on a fresh stream
+  uint32_t held;          // bytes already in the buffer, from a write of their own
+  uint32_t size;          // bytes given to one writeStream after them
   size_t inFileAtOnce;    // bytes in the file right after it
+  unsigned writeCalls;    // WriteFile calls it made
 };
 
 TEST_F(Buffering, OneWriteReachesTheFileOnlyWhenItFillsOrPassesTheBuffer) {
   const BlockCase cases[] = {
-      {1, 0}, {BufferBytes - 1, 0}, {BufferBytes, BufferBytes},
-      {BufferBytes + 1, BufferBytes + 1}, {50000, 50000},
+      {0, 1, 0, 0}, {0, 8187, 0, 0}, {0, 8188, 8188, 1}, {0, 8189, 8189, 1}, {0, 50000, 50000, 1},
+      // What the buffer holds goes first: filled up, a buffer's worth goes out
+      // in one call, and the rest waits in the buffer.
+      {100, 8087, 0, 0}, {100, 8088, 8188, 1}, {100, 8188, 8188, 1}, {100, 8189, 8289, 2},
+      {8187, 1, 8188, 1}, {8187, 8188, 8188, 1},
   };
   for (const BlockCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.held << " + " << c.size);
     const std::string name = path("block.bin");
-    const std::string data = patternBytes(c.size);
+    const std::string data = patternBytes(c.held + c.size);
     Stream* stream = openStream(name.c_str(), "wb");
     ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(writeStream(data.data(), 1, c.held, stream), c.held);
 #if !defined(_WIN32)
     sim::countCalls("WriteFile");
 #endif
-    EXPECT_EQ(writeStream(data.data(), 1, c.size, stream), c.size);
-    EXPECT_TRUE(readWholeFile(name) == data.substr(0, c.inFileAtOnce)) << c.size;
+    EXPECT_EQ(writeStream(data.data() + c.held, 1, c.size, stream), c.size);
+    EXPECT_TRUE(readWholeFile(name) == data.substr(0, c.inFileAtOnce));
 #if !defined(_WIN32)
-    EXPECT_EQ(sim::callCount("WriteFile"), c.inFileAtOnce ? 1u : 0u) << c.size;
+    EXPECT_EQ(sim::callCount("WriteFile"), c.writeCalls);
     sim::reset();
 #endif
     EXPECT_EQ(closeStream(stream), 0);

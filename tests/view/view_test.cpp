@@ -203,6 +203,13 @@ TEST(Encoding, Windows1252InTheReadersEncoding) {
   } rows[] = {
       {"utf-8", "M\xe4rz \x80 \x9f \xa0\xff", "M\xc3\xa4rz \xe2\x82\xac \xc5\xb8 \xc2\xa0\xc3\xbf"},
       {"UTF8", "\x81\x8d\x8f\x90\x9d", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // undefined: U+FFFD
+      // Every byte from 0x80 to 0x9F, where the code page departs from Latin-1.
+      {"utf-8",
+       "\x80\x81\x82\x83\x84\x85\x86\x87\x88\x89\x8a\x8b\x8c\x8d\x8e\x8f"
+       "\x90\x91\x92\x93\x94\x95\x96\x97\x98\x99\x9a\x9b\x9c\x9d\x9e\x9f",
+       u8"\u20AC\uFFFD\u201A\u0192\u201E\u2026\u2020\u2021\u02C6\u2030\u0160\u2039\u0152\uFFFD\u017D\uFFFD"
+       u8"\uFFFD\u2018\u2019\u201C\u201D\u2022\u2013\u2014\u02DC\u2122\u0161\u203A\u0153\uFFFD\u017E\u0178"},
+      {"utf-8", "only \x80 is high", u8"only \u20AC is high"},  // the lowest high byte alone
       {"raw", "M\xe4rz \x80\x81", "M\xe4rz \x80\x81"},
       {"Windows-1252", "\xe4", "\xe4"},
       {"utf-8", "\x1b[31mplain\r\n", "\x1b[31mplain\r\n"},

@@ -225,8 +225,10 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID data, DWORD size, LPDWORD read, LPOVE
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
+  DWORD wanted = size, unusedError = 0;
+  simShortCall("ReadFile", size, &wanted, &unusedError);
   ssize_t n;
-  do n = ::read(object->fd, data, size);
+  do n = ::read(object->fd, data, wanted);
   while (n < 0 && errno == EINTR);
   if (n < 0) {
     SetLastError(win32ErrorFromErrno(errno));
@@ -247,7 +249,7 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID data, DWORD size, LPDWORD written, 
   }
   DWORD shortError = 0;
   DWORD wanted = size;
-  const bool endsShort = simShortWrite(size, &wanted, &shortError);
+  const bool endsShort = simShortCall("WriteFile", size, &wanted, &shortError);
   const char* bytes = static_cast<const char*>(data);
   DWORD done = 0;
   while (done < wanted) {

@@ -45,10 +45,10 @@ FILETIME fileTimeFromTimespec(const struct timespec& time);
 bool simShouldFail(const char* name);
 // True when a test fixed the local time; *time is then that time.
 bool simFixedLocalTime(SYSTEMTIME* time);
-// How many bytes of a WriteFile call of `size` bytes to write before the call
-// ends short, and with which last error (0: the call succeeds with the short
-// count). Returns false when no short write is armed for this call.
-bool simShortWrite(DWORD size, DWORD* bytes, DWORD* error);
+// How many bytes of a ReadFile or WriteFile call (`name`) of `size` bytes to
+// transfer before the call ends short, and with which last error (0: the call
+// succeeds with the short count). Returns false when none is armed for this call.
+bool simShortCall(const char* name, DWORD size, DWORD* bytes, DWORD* error);
 // Bit 0 input, 1 output, 2 error: GetStdHandle gives null for that handle.
 extern unsigned nullStandardHandles;
 // GetFileType reports files opened by name as character devices.
@@ -57,7 +57,7 @@ extern bool filesAsCharDevices;
 // The shipped emulation has no test controls: every call goes to the system.
 inline bool simShouldFail(const char*) { return false; }
 inline bool simFixedLocalTime(SYSTEMTIME*) { return false; }
-inline bool simShortWrite(DWORD, DWORD*, DWORD*) { return false; }
+inline bool simShortCall(const char*, DWORD, DWORD*, DWORD*) { return false; }
 constexpr unsigned nullStandardHandles = 0;
 constexpr bool filesAsCharDevices = false;
 #endif

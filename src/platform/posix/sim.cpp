@@ -20,18 +20,18 @@ struct CallCounter {
   unsigned calls;
 };
 
-struct ArmedShortWrite {
-  bool armed;
-  unsigned skip;  // WriteFile calls still to write in full
-  DWORD bytes;    // bytes the short call writes at most
-  DWORD error;    // last error of the short call; 0: it succeeds
+struct ArmedShortCall {
+  const char* name;  // "ReadFile" or "WriteFile"; null: entry free
+  unsigned skip;     // calls still to transfer in full
+  DWORD bytes;       // bytes the short call transfers at most
+  DWORD error;       // last error of the short call; 0: it succeeds
 };
 
 constexpr int MaxArmed = 32;
 ArmedFailure armed[MaxArmed];
 CallCounter counters[MaxArmed];
-constexpr int MaxShortWrites = 4;
-ArmedShortWrite shortWritesArmed[MaxShortWrites];
+constexpr int MaxShortCalls = 4;
+ArmedShortCall shortCallsArmed[MaxShortCalls];
 bool localTimeFixed;
 SYSTEMTIME fixedLocalTime;
 // Controls in use, so that an untouched emulation skips the lock.
@@ -48,6 +48,17 @@ CallCounter* findCounter(const char* name) {
   for (CallCounter& entry : counters)
     if (entry.name && std::strcmp(entry.name, name) == 0) return &entry;
   return nullptr;
+}
+
+void armShortCall(const char* name, unsigned skip, DWORD bytes, DWORD error) {
+  pthread_mutex_lock(&armedLock);
+  for (ArmedShortCall& entry : shortCallsArmed)
+    if (!entry.name) {
+      entry = ArmedShortCall{name, skip, bytes, error};
+      armedCount.fetch_add(1);
+      break;
+    }
+  pthread_mutex_unlock(&armedLock);
 }
 
 }  // namespace
@@ -78,20 +89,20 @@ bool simShouldFail(const char* name) {
   return fail;
 }
 
-bool simShortWrite(DWORD size, DWORD* bytes, DWORD* error) {
+bool simShortCall(const char* name, DWORD size, DWORD* bytes, DWORD* error) {
   if (armedCount.load(std::memory_order_relaxed) == 0) return false;
   pthread_mutex_lock(&armedLock);
   bool ends = false;
-  // Every armed write counts this call; the first one due ends it short.
-  for (ArmedShortWrite& entry : shortWritesArmed) {
-    if (!entry.armed) continue;
+  // Every entry armed for this function counts the call; the first one due ends it short.
+  for (ArmedShortCall& entry : shortCallsArmed) {
+    if (!entry.name || std::strcmp(entry.name, name) != 0) continue;
     if (entry.skip > 0) {
       --entry.skip;
     } else if (!ends) {
       ends = true;
       *bytes = entry.bytes < size ? entry.bytes : size;
       *error = entry.error;
-      entry.armed = false;
+      entry.name = nullptr;
       armedCount.fetch_sub(1);
     }
   }
@@ -125,16 +136,9 @@ void failCall(const char* name, unsigned skip, unsigned times, DWORD error) {
   pthread_mutex_unlock(&armedLock);
 }
 
-void shortWrite(unsigned skip, DWORD bytes, DWORD error) {
-  pthread_mutex_lock(&armedLock);
-  for (ArmedShortWrite& entry : shortWritesArmed)
-    if (!entry.armed) {
-      entry = ArmedShortWrite{true, skip, bytes, error};
-      armedCount.fetch_add(1);
-      break;
-    }
-  pthread_mutex_unlock(&armedLock);
-}
+void shortWrite(unsigned skip, DWORD bytes, DWORD error) { armShortCall("WriteFile", skip, bytes, error); }
+
+void shortRead(unsigned skip, DWORD bytes) { armShortCall("ReadFile", skip, bytes, 0); }
 
 void countCalls(const char* name) {
   pthread_mutex_lock(&armedLock);
@@ -182,7 +186,7 @@ void reset() {
   pthread_mutex_lock(&armedLock);
   for (ArmedFailure& entry : armed) entry.name = nullptr;
   for (CallCounter& entry : counters) entry.name = nullptr;
-  for (ArmedShortWrite& entry : shortWritesArmed) entry.armed = false;
+  for (ArmedShortCall& entry : shortCallsArmed) entry.name = nullptr;
   localTimeFixed = false;
   armedCount.store(0);
   pthread_mutex_unlock(&armedLock);

@@ -19,6 +19,11 @@ void failCall(const char* name, unsigned skip, unsigned times, DWORD error);
 // (as a write that fills the disk does). Up to four can be armed at once,
 // each counting the calls from its own arming.
 void shortWrite(unsigned skip, DWORD bytes, DWORD error);
+// Makes one ReadFile call end short: the next `skip` calls read in full, then
+// one call reads at most `bytes` bytes and succeeds with that count, as a read
+// of a file that another process cuts meanwhile does. Armed entries count
+// against the same four as shortWrite's.
+void shortRead(unsigned skip, DWORD bytes);
 
 // Starts counting the calls of the emulated Win32 function `name` from 0;
 // callCount tells how many were made since (failed ones included).
