@@ -5,7 +5,6 @@ if(WIN32)
   # MSVC's linker reads the COFF import library that dlltool makes from the
   # .def file; the mingw one (libtrovex0x1.dll.a) stays for gcc and clang.
   find_program(TROVEX_DLLTOOL NAMES ${CMAKE_CXX_COMPILER_TARGET}-dlltool REQUIRED)
-  set(TROVEX_DEF ${PROJECT_SOURCE_DIR}/src/api/trovex0x1.def)
   set(TROVEX_MSVC_IMPLIB ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/trovex0x1.lib)
   if(TROVEX_WINDOWS_ARCH STREQUAL x64)
     set(TROVEX_DLLTOOL_MACHINE i386:x86-64)

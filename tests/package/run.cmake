@@ -7,7 +7,7 @@
 # consumer of this build's architecture is built from it and run.
 #
 #   cmake -DBUILD=dir -DSOURCE=tests/package -DSTAGE=dir -DLIBDIR=lib -DCC=cc
-#         -DCPACK=cpack [-DPKG_CONFIG=pkg-config]
+#         -DCPACK=cpack [-DPKG_CONFIG=pkg-config -DNM=nm -DDEF=trovex0x1.def]
 #         [-DEMULATOR=wine-run.sh -DTOOLCHAIN=file -DCLANG=clang -DLLD_LINK=lld-link
 #          -DARCH=x86|x64 -DOTHER_BUILD=dir]
 #         -P run.cmake
@@ -67,10 +67,29 @@ else()
 endif()
 expect_files(${prefix} ${installed})
 
+if(NOT EMULATOR)
+  # The static library defines the 18 exports and no other global name.
+  file(STRINGS ${DEF} exports REGEX "^ +Trovex_")
+  list(TRANSFORM exports STRIP)
+  list(SORT exports)
+  execute_process(COMMAND ${NM} -g --defined-only ${prefix}/${LIBDIR}/libtrovex.a OUTPUT_VARIABLE out)
+  string(REGEX MATCHALL "[0-9a-f]+ [A-Za-z] [^\n]+" globals "${out}")
+  list(TRANSFORM globals REPLACE "^[0-9a-f]+ [A-Za-z] " "")
+  list(SORT globals)
+  if(NOT globals STREQUAL exports)
+    set(others ${globals})
+    list(REMOVE_ITEM others ${exports})
+    set(missing ${exports})
+    list(REMOVE_ITEM missing ${globals})
+    message(FATAL_ERROR "libtrovex.a: global names beside the exports: ${others}\nexports missing: ${missing}")
+  endif()
+endif()
+
 # CMake: find_package(trovex), a C project linking trovex::trovex and,
-# natively, trovex::trovex_static.
+# natively, trovex::trovex_static. Found by the prefix path, or by any
+# further arguments (trovex_DIR).
 function(build_and_run_consumer package dir)
-  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${dir} -DCMAKE_PREFIX_PATH=${package} ${toolchain})
+  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${dir} -DCMAKE_PREFIX_PATH=${package} ${toolchain} ${ARGN})
   run(${CMAKE_COMMAND} --build ${dir})
   if(EMULATOR)
     run(${EMULATOR} ${dir}/consumer.exe)
