@@ -63,7 +63,8 @@ if(EMULATOR)
   list(APPEND installed ${common})
   set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
 else()
-  set(installed bin/trovex-view ${LIBDIR}/libtrovex.so ${LIBDIR}/libtrovex.a ${LIBDIR}/pkgconfig/trovex.pc ${common})
+  set(installed bin/trovex-view ${LIBDIR}/libtrovex.so ${LIBDIR}/libtrovex.a ${LIBDIR}/pkgconfig/trovex.pc
+      ${LIBDIR}/pkgconfig/trovex-static.pc ${common})
 endif()
 expect_files(${prefix} ${installed})
 
@@ -121,23 +122,25 @@ if(EMULATOR)
   file(COPY ${prefix}/${ARCH}/trovex0x1.dll DESTINATION ${dir})
   run(${EMULATOR} ${dir}/consumer.exe)
 else()
-  # pkg-config, with the shared library and, with --static, the archive.
+  # pkg-config: trovex links the shared library, trovex-static the archive
+  # (beside the shared library), into a host that defines the library's
+  # inner names; that one runs with no library path.
   set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
-  foreach(kind shared static)
-    set(flags --cflags --libs)
-    set(link "")
-    if(kind STREQUAL static)
-      set(flags --static ${flags})
-      set(link -static)
-    endif()
-    execute_process(COMMAND ${PKG_CONFIG} ${flags} trovex OUTPUT_VARIABLE pc RESULT_VARIABLE rc
+  foreach(module trovex trovex-static)
+    execute_process(COMMAND ${PKG_CONFIG} --cflags --libs ${module} OUTPUT_VARIABLE pc RESULT_VARIABLE rc
                     OUTPUT_STRIP_TRAILING_WHITESPACE)
     if(NOT rc EQUAL 0)
-      message(FATAL_ERROR "pkg-config does not find trovex.pc")
+      message(FATAL_ERROR "pkg-config does not find ${module}.pc")
     endif()
     separate_arguments(pc UNIX_COMMAND "${pc}")
-    run(${CC} ${SOURCE}/consumer.c ${pc} ${link} -o ${STAGE}/pkg-config-${kind})
-    run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/${LIBDIR} ${STAGE}/pkg-config-${kind})
+    set(program ${STAGE}/pkg-config-${module})
+    if(module STREQUAL trovex)
+      run(${CC} ${SOURCE}/consumer.c ${pc} -o ${program})
+      run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/${LIBDIR} ${program})
+    else()
+      run(${CC} -DTROVEX_HOST_NAMES ${SOURCE}/consumer.c ${SOURCE}/host_names.c ${pc} -o ${program})
+      run(${program})
+    endif()
   endforeach()
 endif()
 
