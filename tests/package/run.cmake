@@ -87,10 +87,10 @@ if(NOT EMULATOR)
 endif()
 
 # CMake: find_package(trovex), a C project linking trovex::trovex and,
-# natively, trovex::trovex_static. Found by the prefix path, or by any
-# further arguments (trovex_DIR).
-function(build_and_run_consumer package dir)
-  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${dir} -DCMAKE_PREFIX_PATH=${package} ${toolchain} ${ARGN})
+# natively, trovex::trovex_static; the further arguments say where the
+# package is.
+function(build_and_run_consumer dir)
+  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${dir} ${toolchain} ${ARGN})
   run(${CMAKE_COMMAND} --build ${dir})
   if(EMULATOR)
     run(${EMULATOR} ${dir}/consumer.exe)
@@ -99,7 +99,7 @@ function(build_and_run_consumer package dir)
     run(${dir}/consumer_static)
   endif()
 endfunction()
-build_and_run_consumer(${prefix} ${STAGE}/consumer)
+build_and_run_consumer(${STAGE}/consumer -DCMAKE_PREFIX_PATH=${prefix})
 
 if(EMULATOR)
   # MSVC's way: an object of the MSVC target linked against trovex0x1.lib
@@ -176,5 +176,10 @@ if(EMULATOR)
   # architecture builds from the zip and runs.
   expect_machine(${unpacked}/x86/trovex0x1.dll 4c01)  # i386, little-endian
   expect_machine(${unpacked}/x64/trovex0x1.dll 6486)  # x86-64
-  build_and_run_consumer(${unpacked} ${STAGE}/zip-consumer)
+  # A toolchain file that finds packages only under its root path, as many
+  # do, re-roots the prefix path too: the package is found by trovex_DIR.
+  set(toolchain -DCMAKE_TOOLCHAIN_FILE=${STAGE}/packages-in-root-only.cmake)
+  file(WRITE ${STAGE}/packages-in-root-only.cmake
+       "include(${TOOLCHAIN})\nset(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)\n")
+  build_and_run_consumer(${STAGE}/zip-consumer -Dtrovex_DIR=${unpacked}/lib/cmake/trovex)
 endif()
