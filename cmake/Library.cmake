@@ -50,8 +50,10 @@ if(NOT WIN32)
   target_link_libraries(trovex_test_objects INTERFACE trovex_emulation_sim)
 endif()
 
+# The 18 exports, with the names a host links against.
+set(TROVEX_DEF ${PROJECT_SOURCE_DIR}/src/api/trovex0x1.def)
 if(WIN32)
-  add_library(trovex SHARED ${PROJECT_SOURCE_DIR}/src/api/trovex0x1.def)
+  add_library(trovex SHARED ${TROVEX_DEF})
   target_link_libraries(trovex PRIVATE trovex_objects)
   set_target_properties(trovex PROPERTIES OUTPUT_NAME trovex0x1 PREFIX "" IMPORT_PREFIX lib)
   # The host needs nothing beside the DLL: the compiler's runtime is linked in.
@@ -66,15 +68,37 @@ target_include_directories(trovex PUBLIC
 
 set(TROVEX_INSTALL_TARGETS trovex)
 if(NOT WIN32)
-  # Natively the library also comes as a static archive; on Windows only the
-  # DLL makes sense, since the module entry runs at DLL load.
-  # The archive holds the shipped objects themselves, so that its link
-  # interface names only what a consumer links beside it: the thread library
-  # and, for a consumer linked as C (whose linker adds no C++ runtime), the
-  # C++ runtime, as trovex.pc does; the maths library the float conversion
-  # calls where the compiler does not inline it.
-  add_library(trovex_static STATIC $<TARGET_OBJECTS:trovex_core> $<TARGET_OBJECTS:trovex_emulation>)
-  set_target_properties(trovex_static PROPERTIES OUTPUT_NAME trovex)
+  # Natively the library also comes as a static archive (on Windows only the
+  # DLL makes sense: the module entry runs at DLL load). A host linking it sees
+  # the 18 exports alone, as from the shared library: the shipped objects are
+  # linked into one relocatable object whose other names (the library's
+  # globals, the emulation's Win32 functions, DllMain) are then made local, so
+  # a host may define the same names. That link dissolves section groups, so
+  # no inline function of ours is dropped for a host's of the same name.
+  # The archive's link interface names only what a consumer links beside it:
+  # the thread library and, for a consumer linked as C (whose linker adds no
+  # C++ runtime), the C++ runtime, as trovex-static.pc does; the maths library
+  # the float conversion calls where the compiler does not inline it.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${TROVEX_DEF})
+  file(STRINGS ${TROVEX_DEF} TROVEX_EXPORTS REGEX "^ +Trovex_")
+  list(TRANSFORM TROVEX_EXPORTS STRIP)
+  list(JOIN TROVEX_EXPORTS "\n" TROVEX_EXPORTS)
+  set(TROVEX_EXPORT_LIST ${CMAKE_BINARY_DIR}/static/exports.txt)
+  file(CONFIGURE OUTPUT ${TROVEX_EXPORT_LIST} CONTENT "${TROVEX_EXPORTS}\n")
+  # GNU ld, whichever linker the build uses: lld has no --force-group-allocation.
+  find_program(TROVEX_PARTIAL_LINKER NAMES ld.bfd REQUIRED)
+  set(TROVEX_STATIC_OBJECT ${CMAKE_BINARY_DIR}/static/trovex.o)
+  set(TROVEX_SHIPPED_OBJECTS $<TARGET_OBJECTS:trovex_core> $<TARGET_OBJECTS:trovex_emulation>)
+  add_custom_command(OUTPUT ${TROVEX_STATIC_OBJECT}
+    COMMAND ${TROVEX_PARTIAL_LINKER} -r --force-group-allocation -o ${TROVEX_STATIC_OBJECT}.linked ${TROVEX_SHIPPED_OBJECTS}
+    COMMAND ${CMAKE_OBJCOPY} --keep-global-symbols=${TROVEX_EXPORT_LIST}
+            ${TROVEX_STATIC_OBJECT}.linked ${TROVEX_STATIC_OBJECT}
+    COMMAND ${CMAKE_COMMAND} -E rm ${TROVEX_STATIC_OBJECT}.linked
+    DEPENDS ${TROVEX_SHIPPED_OBJECTS} ${TROVEX_EXPORT_LIST}
+    COMMENT "Linking the static library's object, with the exports alone global"
+    COMMAND_EXPAND_LISTS VERBATIM)
+  add_library(trovex_static STATIC ${TROVEX_STATIC_OBJECT})
+  set_target_properties(trovex_static PROPERTIES OUTPUT_NAME trovex LINKER_LANGUAGE CXX)
   target_include_directories(trovex_static PUBLIC
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:include>)
   target_link_libraries(trovex_static PUBLIC pthread m $<$<LINK_LANGUAGE:C>:stdc++>)

@@ -5,7 +5,6 @@ if(WIN32)
   # MSVC's linker reads the COFF import library that dlltool makes from the
   # .def file; the mingw one (libtrovex0x1.dll.a) stays for gcc and clang.
   find_program(TROVEX_DLLTOOL NAMES ${CMAKE_CXX_COMPILER_TARGET}-dlltool REQUIRED)
-  set(TROVEX_DEF ${PROJECT_SOURCE_DIR}/src/api/trovex0x1.def)
   set(TROVEX_MSVC_IMPLIB ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/trovex0x1.lib)
   if(TROVEX_WINDOWS_ARCH STREQUAL x64)
     set(TROVEX_DLLTOOL_MACHINE i386:x86-64)
@@ -51,8 +50,13 @@ else()
   # can be moved (or installed with --prefix) as a whole.
   file(RELATIVE_PATH TROVEX_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
   string(REGEX REPLACE "/$" "" TROVEX_PC_TO_PREFIX "${TROVEX_PC_TO_PREFIX}")
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/trovex.pc.in ${CMAKE_BINARY_DIR}/trovex.pc @ONLY)
-  install(FILES ${CMAKE_BINARY_DIR}/trovex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  # trovex.pc links the shared library; trovex-static.pc names the archive by
+  # its path, since -ltrovex finds the shared library beside it whatever
+  # --static says (that option only adds the private dependencies).
+  foreach(module trovex trovex-static)
+    configure_file(${PROJECT_SOURCE_DIR}/cmake/${module}.pc.in ${CMAKE_BINARY_DIR}/${module}.pc @ONLY)
+    install(FILES ${CMAKE_BINARY_DIR}/${module}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  endforeach()
   set(CPACK_GENERATOR TGZ)
 endif()
 

@@ -6,10 +6,16 @@
 # byte for byte (line ends aside). "```c program channel" also runs the
 # program with the debug channel switched to a file the way docs/channel.md
 # shows (the ready .reg file under Wine, the environment natively) and checks
-# that the file received what standard error did.
+# that the file received what standard error did. "```python program" is a
+# Python program that loads the library by the path in its first argument:
+# natively it runs against the shared library (not in the sanitizer builds,
+# whose runtime a plain Python cannot load).
 file(GLOB TROVEX_DOC_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
 set(TROVEX_DOC_DIR ${CMAKE_BINARY_DIR}/doc-examples)
 set(TROVEX_FENCE "```")
+if(NOT WIN32 AND NOT TROVEX_SANITIZE AND NOT TROVEX_TSAN)
+  find_program(TROVEX_PYTHON NAMES python3 REQUIRED)
+endif()
 
 foreach(page ${TROVEX_DOC_PAGES})
   # An edited page configures the build again, so its examples are extracted anew.
@@ -21,6 +27,10 @@ foreach(page ${TROVEX_DOC_PAGES})
   while(TRUE)
     string(SUBSTRING "${text}" ${offset} -1 rest)
     string(FIND "${rest}" "\n${TROVEX_FENCE}c program" start)
+    string(FIND "${rest}" "\n${TROVEX_FENCE}python program" pythonStart)
+    if(start EQUAL -1 OR (pythonStart GREATER -1 AND pythonStart LESS start))
+      set(start ${pythonStart})
+    endif()
     if(start EQUAL -1)
       break()
     endif()
@@ -45,8 +55,14 @@ foreach(page ${TROVEX_DOC_PAGES})
     math(EXPR line "${line} + 2")
     set(name doc_${stem}_${number})
     string(REPLACE "-" "_" name ${name})
-    file(WRITE ${TROVEX_DOC_DIR}/${name}.c.new "#line ${line} \"${page}\"\n${code}\n")
-    configure_file(${TROVEX_DOC_DIR}/${name}.c.new ${TROVEX_DOC_DIR}/${name}.c COPYONLY)
+    if(info MATCHES "^${TROVEX_FENCE}python")
+      set(source ${TROVEX_DOC_DIR}/${name}.py)
+      file(WRITE ${source}.new "${code}\n")
+    else()
+      set(source ${TROVEX_DOC_DIR}/${name}.c)
+      file(WRITE ${source}.new "#line ${line} \"${page}\"\n${code}\n")
+    endif()
+    configure_file(${source}.new ${source} COPYONLY)
 
     set(expected "")
     string(SUBSTRING "${text}" ${offset} -1 rest)
@@ -65,12 +81,19 @@ foreach(page ${TROVEX_DOC_PAGES})
       set(channel -DCHANNEL_REG=${PROJECT_SOURCE_DIR}/docs/channel-file.reg)
     endif()
 
-    add_executable(${name} ${TROVEX_DOC_DIR}/${name}.c)
-    target_link_libraries(${name} PRIVATE trovex)
-    target_link_options(${name} PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
+    if(source MATCHES "\\.py$")
+      if(NOT TROVEX_PYTHON)
+        continue()
+      endif()
+      set(program -DINTERPRETER=${TROVEX_PYTHON} -DPROGRAM=${source} -DARGUMENT=$<TARGET_FILE:trovex>)
+    else()
+      add_executable(${name} ${source})
+      target_link_libraries(${name} PRIVATE trovex)
+      target_link_options(${name} PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
+      set(program -DPROGRAM=$<TARGET_FILE:${name}> -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR})
+    endif()
     add_test(NAME ${name}
-      COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${name}> -DWORK=${TROVEX_DOC_DIR}/${name}
-              -DEMULATOR=${CMAKE_CROSSCOMPILING_EMULATOR} ${expected} ${channel}
+      COMMAND ${CMAKE_COMMAND} ${program} -DWORK=${TROVEX_DOC_DIR}/${name} ${expected} ${channel}
               -P ${PROJECT_SOURCE_DIR}/tests/docs/run_example.cmake)
     if(channel AND WIN32)
       # The .reg file configures every program of the Wine prefix: no other

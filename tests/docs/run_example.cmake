@@ -6,11 +6,17 @@
 #
 #   cmake -DPROGRAM=exe -DWORK=dir [-DEMULATOR=wine-run.sh] [-DEXPECTED=file]
 #         [-DCHANNEL_REG=channel-file.reg] -P run_example.cmake
+#   cmake -DINTERPRETER=python3 -DPROGRAM=script.py -DARGUMENT=libtrovex.so -DWORK=dir
+#         [-DEXPECTED=file] -P run_example.cmake
 
 function(run_program out err)
   file(REMOVE_RECURSE ${WORK})
   file(MAKE_DIRECTORY ${WORK})
-  execute_process(COMMAND ${ARGN} ${EMULATOR} ${PROGRAM} WORKING_DIRECTORY ${WORK}
+  set(interpreter "")
+  if(INTERPRETER)
+    set(interpreter ${INTERPRETER} -X utf8)  # standard output in UTF-8, as the pages are
+  endif()
+  execute_process(COMMAND ${ARGN} ${EMULATOR} ${interpreter} ${PROGRAM} ${ARGUMENT} WORKING_DIRECTORY ${WORK}
                   RESULT_VARIABLE rc OUTPUT_VARIABLE stdout ERROR_VARIABLE stderr)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${PROGRAM} ended with ${rc}\n${stdout}\n${stderr}")

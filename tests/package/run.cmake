@@ -7,7 +7,7 @@
 # consumer of this build's architecture is built from it and run.
 #
 #   cmake -DBUILD=dir -DSOURCE=tests/package -DSTAGE=dir -DLIBDIR=lib -DCC=cc
-#         -DCPACK=cpack [-DPKG_CONFIG=pkg-config]
+#         -DCPACK=cpack [-DPKG_CONFIG=pkg-config -DNM=nm -DDEF=trovex0x1.def]
 #         [-DEMULATOR=wine-run.sh -DTOOLCHAIN=file -DCLANG=clang -DLLD_LINK=lld-link
 #          -DARCH=x86|x64 -DOTHER_BUILD=dir]
 #         -P run.cmake
@@ -63,14 +63,34 @@ if(EMULATOR)
   list(APPEND installed ${common})
   set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
 else()
-  set(installed bin/trovex-view ${LIBDIR}/libtrovex.so ${LIBDIR}/libtrovex.a ${LIBDIR}/pkgconfig/trovex.pc ${common})
+  set(installed bin/trovex-view ${LIBDIR}/libtrovex.so ${LIBDIR}/libtrovex.a ${LIBDIR}/pkgconfig/trovex.pc
+      ${LIBDIR}/pkgconfig/trovex-static.pc ${common})
 endif()
 expect_files(${prefix} ${installed})
 
+if(NOT EMULATOR)
+  # The static library defines the 18 exports and no other global name.
+  file(STRINGS ${DEF} exports REGEX "^ +Trovex_")
+  list(TRANSFORM exports STRIP)
+  list(SORT exports)
+  execute_process(COMMAND ${NM} -g --defined-only ${prefix}/${LIBDIR}/libtrovex.a OUTPUT_VARIABLE out)
+  string(REGEX MATCHALL "[0-9a-f]+ [A-Za-z] [^\n]+" globals "${out}")
+  list(TRANSFORM globals REPLACE "^[0-9a-f]+ [A-Za-z] " "")
+  list(SORT globals)
+  if(NOT globals STREQUAL exports)
+    set(others ${globals})
+    list(REMOVE_ITEM others ${exports})
+    set(missing ${exports})
+    list(REMOVE_ITEM missing ${globals})
+    message(FATAL_ERROR "libtrovex.a: global names beside the exports: ${others}\nexports missing: ${missing}")
+  endif()
+endif()
+
 # CMake: find_package(trovex), a C project linking trovex::trovex and,
-# natively, trovex::trovex_static.
-function(build_and_run_consumer package dir)
-  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${dir} -DCMAKE_PREFIX_PATH=${package} ${toolchain})
+# natively, trovex::trovex_static; the further arguments say where the
+# package is.
+function(build_and_run_consumer dir)
+  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${dir} ${toolchain} ${ARGN})
   run(${CMAKE_COMMAND} --build ${dir})
   if(EMULATOR)
     run(${EMULATOR} ${dir}/consumer.exe)
@@ -79,7 +99,7 @@ function(build_and_run_consumer package dir)
     run(${dir}/consumer_static)
   endif()
 endfunction()
-build_and_run_consumer(${prefix} ${STAGE}/consumer)
+build_and_run_consumer(${STAGE}/consumer -DCMAKE_PREFIX_PATH=${prefix})
 
 if(EMULATOR)
   # MSVC's way: an object of the MSVC target linked against trovex0x1.lib
@@ -102,23 +122,25 @@ if(EMULATOR)
   file(COPY ${prefix}/${ARCH}/trovex0x1.dll DESTINATION ${dir})
   run(${EMULATOR} ${dir}/consumer.exe)
 else()
-  # pkg-config, with the shared library and, with --static, the archive.
+  # pkg-config: trovex links the shared library, trovex-static the archive
+  # (beside the shared library), into a host that defines the library's
+  # inner names; that one runs with no library path.
   set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
-  foreach(kind shared static)
-    set(flags --cflags --libs)
-    set(link "")
-    if(kind STREQUAL static)
-      set(flags --static ${flags})
-      set(link -static)
-    endif()
-    execute_process(COMMAND ${PKG_CONFIG} ${flags} trovex OUTPUT_VARIABLE pc RESULT_VARIABLE rc
+  foreach(module trovex trovex-static)
+    execute_process(COMMAND ${PKG_CONFIG} --cflags --libs ${module} OUTPUT_VARIABLE pc RESULT_VARIABLE rc
                     OUTPUT_STRIP_TRAILING_WHITESPACE)
     if(NOT rc EQUAL 0)
-      message(FATAL_ERROR "pkg-config does not find trovex.pc")
+      message(FATAL_ERROR "pkg-config does not find ${module}.pc")
     endif()
     separate_arguments(pc UNIX_COMMAND "${pc}")
-    run(${CC} ${SOURCE}/consumer.c ${pc} ${link} -o ${STAGE}/pkg-config-${kind})
-    run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/${LIBDIR} ${STAGE}/pkg-config-${kind})
+    set(program ${STAGE}/pkg-config-${module})
+    if(module STREQUAL trovex)
+      run(${CC} ${SOURCE}/consumer.c ${pc} -o ${program})
+      run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/${LIBDIR} ${program})
+    else()
+      run(${CC} -DTROVEX_HOST_NAMES ${SOURCE}/consumer.c ${SOURCE}/host_names.c ${pc} -o ${program})
+      run(${program})
+    endif()
   endforeach()
 endif()
 
@@ -154,5 +176,10 @@ if(EMULATOR)
   # architecture builds from the zip and runs.
   expect_machine(${unpacked}/x86/trovex0x1.dll 4c01)  # i386, little-endian
   expect_machine(${unpacked}/x64/trovex0x1.dll 6486)  # x86-64
-  build_and_run_consumer(${unpacked} ${STAGE}/zip-consumer)
+  # A toolchain file that finds packages only under its root path, as many
+  # do, re-roots the prefix path too: the package is found by trovex_DIR.
+  set(toolchain -DCMAKE_TOOLCHAIN_FILE=${STAGE}/packages-in-root-only.cmake)
+  file(WRITE ${STAGE}/packages-in-root-only.cmake
+       "include(${TOOLCHAIN})\nset(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)\n")
+  build_and_run_consumer(${STAGE}/zip-consumer -Dtrovex_DIR=${unpacked}/lib/cmake/trovex)
 endif()
