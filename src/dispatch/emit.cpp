@@ -1,6 +1,7 @@
 #include "dispatch/emit.h"
 
 #include <cstring>
+#include <string>
 
 #include "common/contract.h"
 #include "common/texts.h"
@@ -49,14 +50,16 @@ struct PreparedBody {
 // Called when a character arrives at a full array.
 void markTooLong(ChunkCollector* chunks) { static_cast<PreparedBody*>(chunks->owner)->tooLong = true; }
 
-// The body as produced text when it fits, else as the format to run.
-MessageText prepareBody(PreparedBody* prepared, const char* format, va_list* args) {
+// The body as produced text when it fits, else as the format to run. The
+// run ends at the format's terminating zero, which it sets *formatEnd to.
+MessageText prepareBody(PreparedBody* prepared, const char* format, va_list* args, const char** formatEnd) {
   prepared->chunks = ChunkCollector{prepared->text, PreparedSize, 0, markTooLong, prepared};
   prepared->tooLong = false;
   FormatSink sink;
   beginChunkedRun(&sink, format, args, &prepared->chunks);
   formatToSink(&sink);
   endFormatRun(&sink);
+  *formatEnd = sink.format;
   if (prepared->tooLong) return MessageText{nullptr, 0, format, args};
   TROVEX_ASSERT(prepared->chunks.fill <= PreparedSize);
   return MessageText{prepared->text, prepared->chunks.fill, format, args};
@@ -90,6 +93,20 @@ struct HeaderDraft {
   unsigned length;            // of text; 0 when not drafted or too long for either form
 };
 
+constexpr size_t CategoryLabelLengths[CategoryLevels] = {
+    std::char_traits<char>::length(CategoryLabels[0]), std::char_traits<char>::length(CategoryLabels[1]),
+    std::char_traits<char>::length(CategoryLabels[2]), std::char_traits<char>::length(CategoryLabels[3])};
+static_assert(CategoryLevels == 4, "a length for each label");
+
+// Identifiers are mostly a few characters, where a call costs more than the
+// count; a longer one is counted by the C library.
+constexpr unsigned ShortId = 16;
+size_t idLengthOf(const char* id) {
+  for (size_t n = 0; n < ShortId; ++n)
+    if (id[n] == '\0') return n;
+  return ShortId + strnlen(id + ShortId, TextDirectiveLimit - ShortId);
+}
+
 void draftHeader(HeaderDraft* draft, const char* typeLetters, const char* id) {
   draft->level = categoryLevel(typeLetters);
   draft->label = CategoryLabels[draft->level];
@@ -97,8 +114,8 @@ void draftHeader(HeaderDraft* draft, const char* typeLetters, const char* id) {
   draft->length = 0;
   draft->due = typeLetters && id;
   if (!draft->due) return;
-  const size_t labelLength = strnlen(draft->label, TextDirectiveLimit);
-  const size_t idLength = strnlen(id, TextDirectiveLimit);
+  const size_t labelLength = CategoryLabelLengths[draft->level];
+  const size_t idLength = idLengthOf(id);
   const size_t closeLength = sizeof HeaderIdClose - 1;
   const size_t length = 1 + labelLength + 1 + idLength + closeLength;
   if (length > sizeof draft->text) return;
@@ -124,10 +141,8 @@ MessageText headerText(const HeaderDraft& draft, bool atLineStart) {
   return MessageText{draft.text + skip, draft.length - skip, nullptr, nullptr};
 }
 
-bool endsWithNewline(const char* format) {
-  if (!*format) return false;
-  return format[std::strlen(format) - 1] == '\n';
-}
+// end: the format's terminating zero.
+bool endsWithNewline(const char* format, const char* end) { return end != format && end[-1] == '\n'; }
 
 // The destinations in their order. Variadic: a header too long to build is
 // formatted by each destination from this call's own arguments, label and id.
@@ -237,11 +252,14 @@ int emitCheckedMessage(OutputContext* context, bool categoryPassed, const char* 
   // for it; with no destination on nothing is formatted. So is the header,
   // but for its first character, which the line state decides.
   PreparedBody prepared;
-  const MessageText body = destinations.any() ? prepareBody(&prepared, format, args)
+  const char* formatEnd = nullptr;
+  const MessageText body = destinations.any() ? prepareBody(&prepared, format, args, &formatEnd)
                                               : MessageText{nullptr, 0, format, args};
+  if (!formatEnd) formatEnd = format + std::strlen(format);
+  TROVEX_ASSERT(*formatEnd == '\0');
   HeaderDraft draft;
   draftHeader(&draft, typeLetters, id);
-  const bool endsLine = endsWithNewline(format);
+  const bool endsLine = endsWithNewline(format, formatEnd);
   MessageLockHold hold(context);
   if (!hold.live()) return 0;
   deliver(context, destinations, draft, endsLine, body, flags);
