@@ -68,15 +68,18 @@ void openSerialPort(DebugChannel* channel) {
   SetCommState(port, &line);
 }
 
-// How long an open waits for a named pipe whose every instance is taken:
-// its server offers a new one as soon as it has taken a writer.
+// A named pipe whose every instance is taken: its server offers new ones as
+// soon as it has taken the writers, though other writers may be quicker. An
+// open waits for one this often, each time this long at most.
+constexpr unsigned PipeBusyTries = 4;
 constexpr DWORD PipeBusyWaitMilliseconds = 250;
 
 // A file, or a named pipe ("\\.\pipe\NAME"), which opens the same way.
 HANDLE openAppending(const char* name) {
   HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY &&
-      WaitNamedPipeA(name, PipeBusyWaitMilliseconds))
+  for (unsigned tries = 0; tries < PipeBusyTries && file == INVALID_HANDLE_VALUE &&
+                           GetLastError() == ERROR_PIPE_BUSY && WaitNamedPipeA(name, PipeBusyWaitMilliseconds);
+       ++tries)
     file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   return file;
 }

@@ -276,7 +276,7 @@ int main(int argc, char** argv) {
 #endif
   Options options;
   CLI::App app{"Shows, follows and filters the output of the trovex library: its protocol file,\n"
-               "its debug channel on a serial port, or standard input.",
+               "its debug channel on a serial port or live through a named pipe, or standard input.",
                "trovex-view"};
   app.footer(Examples);
   app.add_option("file", options.file, "protocol file to read, or - for standard input")->type_name("FILE");

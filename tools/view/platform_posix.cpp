@@ -177,10 +177,14 @@ class SocketListener : public PipeListener {
       return false;
     }
     if (count <= 0) return true;
-    // Writers first, in the order they came; then the new ones.
+    // New writers first, so that each is looked at as soon as can be: one
+    // that has ended by then has no program name left to find. Then the
+    // others, in the order they came.
+    const size_t known = writers_.size();
+    if (ready[0].revents) accept(events);
     std::vector<Writer> staying;
     std::vector<char> buffer(PipeReadBytes);
-    for (size_t i = 0; i < writers_.size(); ++i) {
+    for (size_t i = 0; i < known; ++i) {
       const Writer& writer = writers_[i];
       if (ready[i + 1].revents) {
         const ssize_t got = ::read(writer.fd, buffer.data(), buffer.size());
@@ -194,8 +198,8 @@ class SocketListener : public PipeListener {
       }
       staying.push_back(writer);
     }
+    staying.insert(staying.end(), writers_.begin() + static_cast<long>(known), writers_.end());
     writers_.swap(staying);
-    if (ready[0].revents) accept(events);
     return true;
   }
 

@@ -177,6 +177,8 @@ constexpr DWORD PipeReadBytes = 65536;
 constexpr DWORD CancelWaitMilliseconds = 1000;
 // Completions taken in one wait, so that what they bring is shown in time.
 constexpr size_t MaxEventsPerWait = 64;
+// Instances kept waiting for writers: hosts that start together each find one.
+constexpr size_t FreeInstances = 4;
 
 std::string programOf(DWORD pid) {
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
@@ -191,12 +193,14 @@ std::string programOf(DWORD pid) {
 }
 
 // One instance of the pipe: waiting for a writer, then reading from it. Its
-// operations complete on the listener's completion port, keyed by the instance.
+// operations complete on the listener's completion port, keyed by the
+// instance and told apart by their OVERLAPPED records.
 struct Instance {
-  OVERLAPPED overlapped{};
+  OVERLAPPED connect{};
+  OVERLAPPED read{};
   HANDLE pipe = INVALID_HANDLE_VALUE;
   bool connected = false;
-  bool pending = false;  // an operation on `overlapped` has not completed
+  int pending = 0;  // operations not yet completed on the port
   uint64_t id = 0;
   std::vector<char> buffer = std::vector<char>(PipeReadBytes);
 };
@@ -206,7 +210,7 @@ class NamedPipeListener : public PipeListener {
   explicit NamedPipeListener(std::string path) : path_(std::move(path)) {}
   ~NamedPipeListener() override {
     for (auto& entry : instances_) CloseHandle(entry.second->pipe);
-    // Closing cancels their operations; the buffers are freed only once
+    // Closing cancels their operations; the records are freed only once
     // the port has given every one back.
     const DWORD start = GetTickCount();
     while (pendingCount() > 0 && GetTickCount() - start < CancelWaitMilliseconds) {
@@ -214,28 +218,33 @@ class NamedPipeListener : public PipeListener {
       ULONG_PTR key;
       OVERLAPPED* done;
       if (!GetQueuedCompletionStatus(port_, &bytes, &key, &done, 50) && !done) continue;
-      if (done) reinterpret_cast<Instance*>(key)->pending = false;
+      --reinterpret_cast<Instance*>(key)->pending;
     }
     for (auto& entry : instances_)
-      if (entry.second->pending) entry.second.release();  // still in the system's hands
+      if (entry.second->pending > 0) entry.second.release();  // still in the system's hands
     if (port_) CloseHandle(port_);
   }
 
-  // Creates the port and the first instance; false when another listener
-  // holds the name already.
+  // Creates the port and the instances that wait; false when another
+  // listener holds the name already.
   bool start(std::string* error) {
     port_ = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
     if (!port_) {
       *error = lastErrorText();
       return false;
     }
-    std::vector<PipeEvent> none;
-    if (offerInstance(true, &none)) return true;
-    *error = GetLastError() == ERROR_ACCESS_DENIED ? "another listener serves it" : lastErrorText();
-    return false;
+    if (!offerInstance(true, &early_)) {
+      *error = GetLastError() == ERROR_ACCESS_DENIED ? "another listener serves it" : lastErrorText();
+      return false;
+    }
+    while (free_ < FreeInstances && offerInstance(false, &early_)) {
+    }
+    return true;
   }
 
   bool wait(std::vector<PipeEvent>* events, std::string* error) override {
+    events->insert(events->end(), early_.begin(), early_.end());
+    early_.clear();
     DWORD timeout = ReadMilliseconds;
     for (;;) {
       DWORD bytes = 0;
@@ -247,21 +256,23 @@ class NamedPipeListener : public PipeListener {
         *error = lastErrorText();
         return false;
       }
-      // Take what else has completed, without waiting, up to a batch.
-      if (events->size() >= MaxEventsPerWait) return true;
-      timeout = 0;
       Instance* instance = reinterpret_cast<Instance*>(key);
-      instance->pending = false;
-      if (!instance->connected) {
-        connected(instance, ok || GetLastError() == ERROR_PIPE_CONNECTED, events);
-      } else if (ok && bytes > 0) {
-        events->push_back({PipeEvent::Kind::Data, instance->id, 0, {}, std::string(instance->buffer.data(), bytes)});
-        read(instance, events);
-      } else if (ok) {
+      if (done == &instance->connect) {
+        // (A writer that came before the wait was taken at once.)
+        if (!instance->connected) {
+          --instance->pending;
+          connected(instance, ok || GetLastError() == ERROR_PIPE_CONNECTED, events);
+        }
+      } else if (--instance->pending, ok) {
+        if (bytes > 0)
+          events->push_back({PipeEvent::Kind::Data, instance->id, 0, {}, std::string(instance->buffer.data(), bytes)});
         read(instance, events);
       } else {
         gone(instance, events);
       }
+      // Take what else has completed, without waiting, up to a batch.
+      if (events->size() >= MaxEventsPerWait) return true;
+      timeout = 0;
     }
   }
 
@@ -280,11 +291,13 @@ class NamedPipeListener : public PipeListener {
       return false;
     }
     instances_[instance] = std::move(owned);
-    if (ConnectNamedPipe(pipe, &instance->overlapped) || GetLastError() == ERROR_IO_PENDING) {
-      instance->pending = true;
+    ++free_;
+    if (ConnectNamedPipe(pipe, &instance->connect) || GetLastError() == ERROR_IO_PENDING) {
+      ++instance->pending;
     } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
       connected(instance, true, events);  // a writer came before the wait: no completion follows
     } else {
+      --free_;
       drop(instance);
       return false;
     }
@@ -292,24 +305,26 @@ class NamedPipeListener : public PipeListener {
   }
 
   void connected(Instance* instance, bool ok, std::vector<PipeEvent>* events) {
-    // The next writer finds a free instance, whatever became of this one.
-    offerInstance(false, events);
+    --free_;
     if (!ok) {
       drop(instance);
-      return;
+    } else {
+      instance->connected = true;
+      instance->id = ++lastId_;
+      ULONG pid = 0;
+      GetNamedPipeClientProcessId(instance->pipe, &pid);
+      events->push_back({PipeEvent::Kind::Connected, instance->id, pid, programOf(pid), {}});
+      read(instance, events);
     }
-    instance->connected = true;
-    instance->id = ++lastId_;
-    ULONG pid = 0;
-    GetNamedPipeClientProcessId(instance->pipe, &pid);
-    events->push_back({PipeEvent::Kind::Connected, instance->id, pid, programOf(pid), {}});
-    read(instance, events);
+    // The next writers find free instances, whatever became of this one.
+    while (free_ < FreeInstances && offerInstance(false, events)) {
+    }
   }
 
   void read(Instance* instance, std::vector<PipeEvent>* events) {
-    if (ReadFile(instance->pipe, instance->buffer.data(), PipeReadBytes, nullptr, &instance->overlapped) ||
-        GetLastError() == ERROR_IO_PENDING || GetLastError() == ERROR_MORE_DATA) {
-      instance->pending = true;  // a read that completes at once completes on the port too
+    if (ReadFile(instance->pipe, instance->buffer.data(), PipeReadBytes, nullptr, &instance->read) ||
+        GetLastError() == ERROR_IO_PENDING) {
+      ++instance->pending;  // a read that completes at once completes on the port too
       return;
     }
     gone(instance, events);
@@ -327,13 +342,15 @@ class NamedPipeListener : public PipeListener {
 
   size_t pendingCount() const {
     size_t count = 0;
-    for (const auto& entry : instances_) count += entry.second->pending;
+    for (const auto& entry : instances_) count += static_cast<size_t>(entry.second->pending);
     return count;
   }
 
   std::string path_;
   HANDLE port_ = nullptr;
   std::map<Instance*, std::unique_ptr<Instance>> instances_;
+  std::vector<PipeEvent> early_;  // writers that came while the instances were being offered
+  size_t free_ = 0;               // instances waiting for a writer
   uint64_t lastId_ = 0;
 };
 
