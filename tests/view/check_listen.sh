@@ -2,10 +2,10 @@
 # trovex-view --listen from outside, with hosts that write through their
 # debug channel. Four hosts write at once: the listener gets every message
 # whole and once, with the host's process id and program name, in each
-# host's order, a message longer than one write included. Then the listener
-# is stopped and another started while the hosts wait between two rounds:
-# each host reaches the new one with its next message, and the new one shows
-# each host gone at its end. Natively the hosts find the pipe by the
+# host's order, a message longer than one write included; a second listener
+# of the same pipe is refused. Then the listener is stopped and another
+# started while the hosts wait between two rounds: each host reaches the new
+# one with its next message, and the new one shows each host gone at its end. Natively the hosts find the pipe by the
 # environment; under Wine by the ready .reg file of the documentation.
 #
 #   bash check_listen.sh VIEW WRITER WORK REG-FILE [EMULATOR]
@@ -73,6 +73,8 @@ check_round() {
 }
 
 listen first
+$emulator "$view" --listen "$name" >/dev/null 2>"$work/again.err" && fail "a second listener of the pipe started"
+grep -q "another listener serves it" "$work/again.err" || fail "a second listener: $(cat "$work/again.err")"
 for _ in $(seq $hosts); do
   $emulator "$writer" 2 $count "$go" >/dev/null 2>&1 &
   writers+=($!)

@@ -228,6 +228,14 @@ class NamedPipeListener : public PipeListener {
   // Creates the port and the instances that wait; false when another
   // listener holds the name already.
   bool start(std::string* error) {
+    // The first instance's flag refuses a name served already; Wine does
+    // not heed it, so a look as a writer comes first.
+    HANDLE probe = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe != INVALID_HANDLE_VALUE || GetLastError() == ERROR_PIPE_BUSY) {
+      if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+      *error = "another listener serves it";
+      return false;
+    }
     port_ = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
     if (!port_) {
       *error = lastErrorText();
