@@ -285,6 +285,25 @@ TEST_F(Channel, HeaderAndBodyArriveAsTwoPrintsWould) {
   }
 }
 
+#if !defined(_WIN32)
+// A write that fails half-way closes the file, which opens again at once for
+// the rest of the text: nothing lost, nothing twice.
+TEST_F(Channel, AFileWhoseWriteFailsIsOpenedAgainForTheRest) {
+  writeConfig({true, 1, true, 2, Config::GoodPath});
+  DebugChannel channel;
+  initDebugChannel(&channel, &devices);
+  print(&channel, "one\n");
+  sim::shortWrite(0, 4, ERROR_DISK_FULL);
+  sim::countCalls("CreateFileA");
+  print(&channel, "warn<ID>: two\n");
+  EXPECT_EQ(sim::callCount("CreateFileA"), 1u);
+  print(&channel, "three\n");
+  closeDebugChannel(&channel);
+  sim::reset();
+  EXPECT_EQ(readWholeFile(path("channel.txt")), "one\nwarn<ID>: two\nthree\n");
+}
+#endif
+
 // What a listener receives until `expected` bytes have come or its writer
 // has gone (at most a few seconds).
 struct Received {
