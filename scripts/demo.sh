@@ -48,6 +48,37 @@ rm -f "$channel_file"
 echo "--- $channel_file:"
 cat "$channel_file"
 echo
+echo "=== live capture: trovex-view --listen serves a named pipe, and two demo hosts whose"
+echo "    debug channel names it (\\\\.\\pipe\\NAME, by environment variables) write to it at once;"
+echo "    each line comes with its host's process id and program (init messages hidden)"
+# A pipe name of this run's own: a listener that someone runs already keeps its name.
+pipe=trovex-demo-$$
+live() {  # the listener: its notices, then what it showed
+  live_out="$1"
+  shift
+  timeout 60 "$@" --listen "$pipe" --no-init >"$live_out" 2>"$live_out.err" &
+  listener=$!
+  for _ in $(seq 300); do
+    grep -q "listening on" "$live_out.err" && return 0
+    sleep 0.1
+  done
+}
+live_end() {
+  sleep 0.5
+  kill -TERM "$listener" 2>/dev/null || true
+  wait "$listener" || true
+  cat "$live_out.err" "$live_out"
+}
+live "$PWD/build/native/demo-live.txt" build/native/bin/trovex-view
+mkdir -p build/native/demo-second-host
+(cd build/native/bin && TROVEX_CHANNEL_USE=1 TROVEX_CHANNEL_TYPE=2 TROVEX_CHANNEL_PATH="\\\\.\\pipe\\$pipe" \
+   timeout 60 ./trovex_demo >/dev/null) &
+first_host=$!
+(cd build/native/demo-second-host && TROVEX_CHANNEL_USE=1 TROVEX_CHANNEL_TYPE=2 \
+   TROVEX_CHANNEL_PATH="\\\\.\\pipe\\$pipe" timeout 60 ../bin/trovex_demo >/dev/null)
+wait "$first_host" || true
+live_end
+echo
 echo "=== Windows demo (trovex0x1.dll under Wine)"
 export WINEPREFIX="$PWD/build/windows/wineprefix"
 (cd build/windows/bin && rm -f demo-protocol.txt && wine_run ./trovex_demo.exe)
@@ -68,3 +99,16 @@ reg add 'HKCU\qz\kprintf' /v path /t REG_SZ /d "Z:$channel_file" /f
 reg delete 'HKCU\qz\kprintf' /f
 echo "--- $channel_file:"
 cat "$channel_file"
+echo
+echo "=== live capture under Wine: trovex-view.exe --listen, and two Windows demo hosts whose"
+echo "    channel the ready docs/channel-pipe.reg points at the pipe (here of this run's own name)"
+reg import docs/channel-pipe.reg
+reg add 'HKCU\qz\kprintf' /v path /t REG_SZ /d "\\\\.\\pipe\\$pipe" /f
+mkdir -p build/windows/demo-second-host
+live "$PWD/build/windows/demo-live.txt" "$root/cmake/wine-run.sh" build/windows/bin/trovex-view.exe
+(cd build/windows/bin && timeout 60 "$root/cmake/wine-run.sh" ./trovex_demo.exe >/dev/null 2>&1) &
+first_host=$!
+(cd build/windows/demo-second-host && timeout 60 "$root/cmake/wine-run.sh" ../bin/trovex_demo.exe >/dev/null 2>&1)
+wait "$first_host" || true
+reg delete 'HKCU\qz\kprintf' /f
+live_end

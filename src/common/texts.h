@@ -37,3 +37,8 @@ constexpr unsigned TimeTextSize = 128;
 
 // The debug channel's configuration: this key under HKEY_CURRENT_USER.
 constexpr char ChannelRegistryKey[] = "qz\\kprintf";
+
+// A debug channel path that names a named pipe: this prefix, then the pipe's
+// name. trovex-view --listen serves such a pipe; its name when none is given.
+constexpr char PipePathPrefix[] = "\\\\.\\pipe\\";
+constexpr char DefaultPipeName[] = "trovex";

@@ -24,6 +24,27 @@ void writeBytes(HANDLE handle, const char* bytes, DWORD count) {
   WriteFile(handle, bytes, count, &written, nullptr);  // the channel never reports a failed write
 }
 
+void closeDevice(DebugChannel* channel) {
+  CloseHandle(channel->deviceHandle);
+  channel->deviceHandle = nullptr;
+  channel->onFallback = false;
+}
+
+// A device that stops taking writes (a pipe whose reader has gone, a full
+// disk, a port unplugged) is closed, and opened again at once for the rest
+// of the text: a pipe's new reader, or the fallback, gets it. When that
+// fails too the device stays closed, and the next print opens it again.
+void writeToDevice(DebugChannel* channel, const char* bytes, DWORD count) {
+  DWORD written = 0;
+  if (WriteFile(channel->deviceHandle, bytes, count, &written, nullptr)) return;
+  closeDevice(channel);
+  openChannelDevice(channel);
+  if (!channel->deviceHandle) return;
+  if (written > count) written = count;
+  DWORD rest = 0;
+  if (!WriteFile(channel->deviceHandle, bytes + written, count - written, &rest, nullptr)) closeDevice(channel);
+}
+
 // The port without sharing, at 19200 baud, 8 data bits, one stop bit, binary,
 // no parity checking, DTR and RTS off; everything else as the port had it.
 void openSerialPort(DebugChannel* channel) {
@@ -47,20 +68,39 @@ void openSerialPort(DebugChannel* channel) {
   SetCommState(port, &line);
 }
 
+// A named pipe whose every instance is taken: its server offers new ones as
+// soon as it has taken the writers, though other writers may be quicker. An
+// open waits for one this often, each time this long at most.
+constexpr unsigned PipeBusyTries = 4;
+constexpr DWORD PipeBusyWaitMilliseconds = 250;
+
+// A file, or a named pipe ("\\.\pipe\NAME"), which opens the same way.
 HANDLE openAppending(const char* name) {
-  return CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  for (unsigned tries = 0; tries < PipeBusyTries && file == INVALID_HANDLE_VALUE &&
+                           GetLastError() == ERROR_PIPE_BUSY && WaitNamedPipeA(name, PipeBusyWaitMilliseconds);
+       ++tries)
+    file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return file;
 }
 
 // The configured file, else the first fallback that opens, positioned at
-// its end. With none, standard error takes the output.
+// its end (a pipe has no position: the move fails and is ignored). With
+// none, standard error takes the output. While a fallback stands in, every
+// print tries the configured file first and moves back to it once it opens:
+// a pipe's reader that starts, or starts again, gets the next message.
 void openChannelFile(DebugChannel* channel, uint32_t device) {
   HANDLE file = openAppending(channel->pathValue);
+  const bool fallback = file == INVALID_HANDLE_VALUE;
+  if (fallback && channel->deviceHandle) return;  // the fallback in use stays
   for (unsigned i = 0; file == INVALID_HANDLE_VALUE && i < channel->devices->fallbackCount; ++i)
     file = openAppending(channel->devices->fallbackFiles[i]);
   if (file != INVALID_HANDLE_VALUE) {
+    if (channel->deviceHandle) closeDevice(channel);
     SetFilePointer(file, 0, nullptr, FILE_END);
     channel->deviceHandle = file;
-    if (device == FileAndStderrDevice) channel->stderrHandle = standardError();
+    channel->onFallback = fallback;
+    channel->stderrHandle = device == FileAndStderrDevice ? standardError() : nullptr;
     return;
   }
   channel->stderrHandle = standardError();
@@ -98,8 +138,7 @@ void initDebugChannel(DebugChannel* channel, const ChannelDevices* devices) {
 void closeDebugChannel(DebugChannel* channel) {
   if (!channel->channelLockReady) return;
   EnterCriticalSection(&channel->channelLock);
-  if (channel->deviceHandle) CloseHandle(channel->deviceHandle);
-  channel->deviceHandle = nullptr;
+  if (channel->deviceHandle) closeDevice(channel);
   LeaveCriticalSection(&channel->channelLock);
   DeleteCriticalSection(&channel->channelLock);
   channel->channelLockReady = false;
@@ -110,7 +149,7 @@ void openChannelDevice(DebugChannel* channel) {
     channel->configLoaded = true;
     if (!channel->pathSet) readChannelConfig(channel);
   }
-  if (channel->deviceHandle) return;
+  if (channel->deviceHandle && !channel->onFallback) return;
   const uint32_t device = channel->channelType & ChannelDeviceMask;
   if (device == SerialDevice) {
     openSerialPort(channel);
@@ -134,21 +173,18 @@ void channelPutRun(DebugChannel* channel, const char* text, unsigned count) {
       } else {
         kept[keptCount++] = ch;
         if (keptCount == sizeof kept) {
-          writeBytes(channel->deviceHandle, kept, keptCount);
+          writeToDevice(channel, kept, keptCount);
           keptCount = 0;
         }
       }
     }
-    if (keptCount > 0) writeBytes(channel->deviceHandle, kept, keptCount);
+    if (keptCount > 0 && channel->deviceHandle) writeToDevice(channel, kept, keptCount);
   }
   if (channel->stderrHandle && count > 0) writeBytes(channel->stderrHandle, text, count);
 }
 
 void channelAfterPrint(DebugChannel* channel) {
-  if ((channel->channelType & CloseAfterPrint) && channel->deviceHandle) {
-    CloseHandle(channel->deviceHandle);
-    channel->deviceHandle = nullptr;
-  }
+  if ((channel->channelType & CloseAfterPrint) && channel->deviceHandle) closeDevice(channel);
 }
 
 void channelPrint(DebugChannel* channel, const char* format, va_list* args) {

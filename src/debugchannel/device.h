@@ -35,7 +35,8 @@ struct DebugChannel {
   char pathValue[1024];       // the registry's "path", NUL-terminated
   bool pathSet;               // pathValue holds a path read from the registry
   bool configLoaded;          // the registry has been looked at
-  HANDLE deviceHandle;        // the open serial port or file, or null
+  HANDLE deviceHandle;        // the open serial port, file or pipe, or null
+  bool onFallback;            // deviceHandle is a fallback file standing in for pathValue
   HANDLE stderrHandle;        // standard error receiving a copy of everything, or null; never closed
   bool inEscape;              // an escape sequence (ESC up to 'm') is being kept from the device
   CRITICAL_SECTION channelLock;

@@ -3,13 +3,16 @@
 // after every print (prints from many threads: the stress test). Standard error is
 // redirected to a scratch file with SetStdHandle, so the same tests run
 // natively and under Wine.
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "../fileio/scratch.h"
+#include "common/texts.h"
 #include "debugchannel/channel.h"
 #include "debugchannel/device.h"
+#include "platform.h"
 
 namespace {
 
@@ -27,7 +30,7 @@ struct Config {
   DWORD use;
   bool hasType;
   DWORD type;
-  enum { NoPath, GoodPath, MissingDirPath, PadTo1023, PadTo1024 } path;
+  enum { NoPath, GoodPath, MissingDirPath, PadTo1023, PadTo1024, PipePath } path;
 };
 
 struct Targets {
@@ -81,6 +84,7 @@ class Channel : public ScratchTest {
       case Config::NoPath: break;
       case Config::GoodPath: value = path("channel.txt"); break;
       case Config::MissingDirPath: value = missingDir; break;
+      case Config::PipePath: value = PipePathPrefix + pipeName(); break;
       case Config::PadTo1023:
       case Config::PadTo1024:
         value = missingDir + std::string(1022 - missingDir.size(), 'x');
@@ -99,6 +103,9 @@ class Channel : public ScratchTest {
     channelPrint(channel, format, &args);
     va_end(args);
   }
+
+  // A pipe of this test's own, named after its scratch folder.
+  std::string pipeName() const { return "trovex-test-" + root.substr(root.find_last_of("\\/") + 1); }
 
   Targets targets() {
     return Targets{readWholeFile(path("channel.txt")), readWholeFile(path("stderr.txt")), readWholeFile(portName),
@@ -289,6 +296,87 @@ TEST_F(Channel, HeaderAndBodyArriveAsTwoPrintsWould) {
     EXPECT_EQ(readWholeFile(path("stderr.txt")), raw) << row.type << " " << row.bodyLength;
     DeleteFileA(path("channel.txt").c_str());
   }
+}
+
+#if !defined(_WIN32)
+// A write that fails half-way closes the file, which opens again at once for
+// the rest of the text: nothing lost, nothing twice.
+TEST_F(Channel, AFileWhoseWriteFailsIsOpenedAgainForTheRest) {
+  writeConfig({true, 1, true, 2, Config::GoodPath});
+  DebugChannel channel;
+  initDebugChannel(&channel, &devices);
+  print(&channel, "one\n");
+  sim::shortWrite(0, 4, ERROR_DISK_FULL);
+  sim::countCalls("CreateFileA");
+  print(&channel, "warn<ID>: two\n");
+  EXPECT_EQ(sim::callCount("CreateFileA"), 1u);
+  print(&channel, "three\n");
+  closeDebugChannel(&channel);
+  sim::reset();
+  EXPECT_EQ(readWholeFile(path("channel.txt")), "one\nwarn<ID>: two\nthree\n");
+}
+#endif
+
+// What a listener receives until `expected` bytes have come or its writer
+// has gone (at most a few seconds).
+struct Received {
+  std::string data, program;
+  bool gone = false;
+};
+Received receive(PipeListener* listener, size_t expected) {
+  Received got;
+  std::vector<PipeEvent> events;
+  std::string error;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (got.data.size() < expected && !got.gone && std::chrono::steady_clock::now() < end) {
+    EXPECT_TRUE(listener->wait(&events, &error)) << error;
+    for (const PipeEvent& event : events) {
+      got.data += event.data;
+      if (event.kind == PipeEvent::Kind::Connected) got.program = event.program;
+      got.gone = got.gone || event.kind == PipeEvent::Kind::Gone;
+    }
+    events.clear();
+  }
+  return got;
+}
+
+// A pipe's reader that is not there yet, comes, goes and comes again: the
+// channel writes to its fallback until the pipe opens, moves to the pipe at
+// the next print, and once a write fails (the reader has gone) goes on with
+// the same print at once, on a new reader or the fallback. A message longer
+// than one write arrives whole.
+TEST_F(Channel, APipesReaderMayComeGoAndComeAgain) {
+  writeConfig({true, 1, true, 2, Config::PipePath});
+  DebugChannel channel;
+  initDebugChannel(&channel, &devices);
+  auto message = [&](const std::string& body) {
+    channelWriteMessage(&channel, "warn<P>: ", 9, body.data(), static_cast<unsigned>(body.size()));
+  };
+  std::string error;
+  std::string longBody;  // a shifted or lost byte shows
+  for (int i = 0; i < 5000; ++i) longBody.push_back(static_cast<char>('a' + i % 23));
+  longBody.push_back('\n');
+  message("before\n");
+  std::unique_ptr<PipeListener> listener = listenOnPipe(pipeName(), &error);
+  ASSERT_TRUE(listener) << error;
+  message("first\n");
+  message(longBody);
+  const std::string firstTwo = "warn<P>: first\nwarn<P>: " + longBody;
+  const Received first = receive(listener.get(), firstTwo.size());
+  EXPECT_TRUE(first.data == firstTwo) << first.data.size();
+  EXPECT_EQ(first.program.rfind("trovex_tests", 0), 0u) << first.program;
+  listener.reset();
+  message("gap\n");
+  listener = listenOnPipe(pipeName(), &error);
+  ASSERT_TRUE(listener) << error;
+  message("again\n");
+  closeDebugChannel(&channel);
+  const Received again = receive(listener.get(), std::string::npos);
+  EXPECT_EQ(again.data, "warn<P>: again\n");
+  EXPECT_TRUE(again.gone) << "closed with the channel";
+  EXPECT_EQ(readWholeFile(fallbackName), "warn<P>: before\nwarn<P>: gap\n");
+  EXPECT_EQ(readWholeFile(path("stderr.txt")), "");
+  EXPECT_FALSE(listenOnPipe("a/b\\c", &error)) << "no pipe name on either system";
 }
 
 }  // namespace

@@ -99,6 +99,7 @@ TEST_F(Conformance, CreateFileNamesThatCannotBeOpened) {
       {path("missing/file.txt"), ERROR_PATH_NOT_FOUND},
       {path("missing.txt"), ERROR_FILE_NOT_FOUND},
       {root, ERROR_ACCESS_DENIED},  // a directory, without backup semantics
+      {"\\\\.\\PIPE\\trovex-no-such-pipe", ERROR_FILE_NOT_FOUND},  // a pipe no server offers
   };
   for (const auto& row : rows) {
     const auto file = opened(row.name, GENERIC_READ, ShareAll, OPEN_EXISTING);

@@ -1,6 +1,6 @@
-# trovex-view from outside: help, usage errors and exit codes, a missing file
-# or device, standard input, colour switches, encodings, --stats (also when
-# interrupted), --json read by jq.
+# trovex-view from outside: help, version, usage errors and exit codes, a
+# missing file or device, standard input, colour switches, encodings, --stats
+# (also when interrupted), --json read by jq.
 #
 #   cmake -DVIEW=exe -DWORK=dir -DJQ=jq [-DEMULATOR=wine-run.sh] -P check_cli.cmake
 string(ASCII 27 esc)
@@ -39,7 +39,11 @@ function(run name code outRegex errRegex)
   endif()
 endfunction()
 
-run(help 0 "Examples:.*--follow.*Exit status" "^$" ARGS --help)
+run(help 0 "Examples:.*--follow.*--listen.*Exit status" "^$" ARGS --help)
+run(version 0 "^trovex-view [0-9]+\\.[0-9]+\\.[0-9]+\r?\n$" "^$" ARGS --version)
+run(pid_without_listen 2 "" "^trovex-view: --pid requires --listen" ARGS --pid 7 x)
+run(listen_and_file 2 "" "^trovex-view: give a file" ARGS --listen pipe x)
+run(bad_pipe_name 1 "^$" "cannot listen on .*a/b" ARGS --listen "a/b\\c")
 run(no_source 2 "" "^trovex-view: give a file" ARGS)
 run(two_sources 2 "" "^trovex-view: give a file" ARGS x --serial y)
 run(bad_color 2 "" "^trovex-view: .*--color" ARGS --color=sometimes x)
@@ -71,12 +75,17 @@ file(WRITE "${german}" "warn<M${ae}rz>: M${ae}rz\ninit<X>: x\n")
 # "?" stands for one byte: the one of Windows-1252, not the two of UTF-8.
 run(utf8 0 "^warn<M${aeUtf8}rz>: M${aeUtf8}rz\n$" "^$" ARGS --encoding=UTF-8 -i "m?rz" "${programPath}${german}")
 run(raw 0 "^warn<M${ae}rz>: M${ae}rz\n" "^$" ARGS --encoding=raw "${programPath}${german}")
+# The identifiers of --stats too.
+run(stats_utf8 0 "\n +1  M${aeUtf8}rz\n" "^$" ARGS --encoding=UTF-8 --stats "${programPath}${german}")
 if(NOT EMULATOR)
   run(locale_utf8 0 "^warn<M${aeUtf8}rz>: M${aeUtf8}rz\n" "^$" ENV LC_ALL=C.UTF-8 ARGS "${programPath}${german}")
   run(locale_latin9 0 "^warn<M${ae}rz>: M${ae}rz\n" "^$" ARGS --encoding=ISO-8859-15 "${programPath}${german}")
   # Interrupted while following, it still prints the table (the demo stops it so).
   run(interrupted 0 "^\nwarn<NET>: retry\n.*messages by category:.*1  warn" "^$"
       WRAP timeout --preserve-status -s TERM 1 ARGS --follow --stats "${protocol}")
+  # A followed file that does not exist yet is waited for, as tail -F does.
+  run(follow_missing 0 "^$" "later.txt does not exist yet; waiting for it\n$"
+      WRAP timeout --preserve-status -s TERM 1 ARGS --follow "${WORK}/later.txt")
 endif()
 
 # --json through jq: every line is a JSON object; continued lines are joined.

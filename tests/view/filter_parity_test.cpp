@@ -85,7 +85,7 @@ TEST_F(FilterParity, SameSelectionAsTheLibrary) {
 
     ViewFilter filter;
     std::string error;
-    ASSERT_TRUE(filter.configure({row.include, row.exclude, row.errors, row.warnings, row.init}, &error));
+    ASSERT_TRUE(filter.configure({row.include, row.exclude, row.errors, row.warnings, row.init, {}, {}}, &error));
     Viewer viewer(filter, OutputForm::Plain);
     viewer.feed(everything.data(), everything.size());
     viewer.finish();

@@ -151,7 +151,7 @@ TEST_F(Follow, ANewRunIsReadFromItsStartThoughItStartsAsTheLastOneDid) {
   }
 }
 
-TEST_F(Follow, ARemovedFileIsReportedOnceAndReadAgainWhenItComesBack) {
+TEST_F(Follow, ARemovedOrNotYetCreatedFileIsReadFromItsStartWhenItComes) {
   writeWholeFile(name, "warn<A>: one\n");
   Follower follower(name, KeepSize);
   std::string shown, error;
@@ -162,6 +162,14 @@ TEST_F(Follow, ARemovedFileIsReportedOnceAndReadAgainWhenItComesBack) {
   writeWholeFile(name, "warn<A>: two\n");
   EXPECT_EQ(follower.poll(&shown), Follower::Event::Back);
   EXPECT_EQ(shown, "warn<A>: one\nwarn<A>: two\n");
+  // Followed before it exists, as tail -F does.
+  Follower waiting(path("later.txt"), KeepSize);
+  waiting.awaitCreation();
+  std::string later;
+  EXPECT_EQ(waiting.poll(&later), Follower::Event::None);
+  writeWholeFile(path("later.txt"), "warn<A>: first\n");
+  EXPECT_EQ(waiting.poll(&later), Follower::Event::Created);
+  EXPECT_EQ(later, "warn<A>: first\n");
 }
 
 TEST_F(Follow, AMissingFileOrADirectoryCannotBeStarted) {

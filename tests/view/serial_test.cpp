@@ -36,7 +36,7 @@ TEST(ViewerSerialPort, BytesWrittenOnOneSideComeOutParsed) {
   const std::string sent = "warn<NET>: retry\r\n\f\xe4 dump\nerror<IO>: failed\ninit<X>: hidden\n";
   ASSERT_EQ(write(master, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
   ViewFilter filter;
-  ASSERT_TRUE(filter.configure({"", "X", true, true, true}, &error));
+  ASSERT_TRUE(filter.configure({"", "X", true, true, true, {}, {}}, &error));
   Viewer viewer(filter, OutputForm::Plain);
   char buffer[256];
   for (int tries = 0; tries < 50 && viewer.stats().hiddenMessages == 0; ++tries) {

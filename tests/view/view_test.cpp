@@ -158,6 +158,10 @@ TEST(Viewer, JsonOneRecordPerMessageWithItsLinesJoined) {
        "report\n--- Trunced at Mo 01-M\xe4r ---\n\nold\nwarn<A>: a\n",
        "{\"text\":\"report\"}\n{\"event\":\"cut\",\"marker\":\"--- Trunced at Mo 01-M\xc3\xa4r ---\"}\n"
        "{\"text\":\"old\"}\n{\"category\":\"warn\",\"id\":\"A\",\"text\":\"a\"}\n"},
+      {"a blank line before the next header, or at the end, is no part of the message's text",
+       "\ninit<A>: one\n\nwarn<B>: two\n\n  three\r\n\r\n\n",
+       "{\"category\":\"init\",\"id\":\"A\",\"text\":\"one\"}\n"
+       "{\"category\":\"warn\",\"id\":\"B\",\"text\":\"two\\n\\n  three\"}\n"},
       {"a hidden message's lines stay hidden, never joined to the message before",
        "warn<A>: a\nerror<X>: hidden\n  its dump\ninit<B>: b\n",
        "{\"category\":\"warn\",\"id\":\"A\",\"text\":\"a\"}\n{\"category\":\"init\",\"id\":\"B\",\"text\":\"b\"}\n"},
@@ -193,6 +197,37 @@ TEST(Viewer, JsonRecordWrittenWhenTheSourceWaitsAndItsMessageGoesOn) {
   big.finish();
   EXPECT_EQ(std::count(big.output().begin(), big.output().end(), 'z'), static_cast<long>(3 * JsonRecords::MaxTextBytes + 10));
   EXPECT_NE(big.output().find("\",\"continued\":true}\n"), std::string::npos);
+}
+
+// A writer of a pipe, among others: its pid and program before each line
+// (not before the later pieces of a long one) and in each record, and a
+// line or a record when it has gone.
+TEST(Viewer, PipeWritersLinesAndRecordsNameIt) {
+  ViewFilter filter;
+  std::string error;
+  ASSERT_TRUE(filter.configure({}, &error));
+  const WriterTag writer{4242, "h\xf6st.exe"};
+  const std::string longLine(LineSplitter::MaxLineBytes + 3, 'z');
+  const std::string text = "warn<A>: a\n  dump\n" + longLine + "\n";
+  Viewer plain(filter, OutputForm::Plain, &writer), json(filter, OutputForm::Json, &writer);
+  for (Viewer* viewer : {&plain, &json}) {
+    viewer->feed(text.data(), text.size());
+    viewer->finish();
+    viewer->note(SourceEvent::Gone);
+  }
+  EXPECT_TRUE(plain.output() == "[4242 h\xf6st.exe] warn<A>: a\n[4242 h\xf6st.exe]   dump\n[4242 h\xf6st.exe] " +
+                                    longLine + "\n[4242 h\xf6st.exe] --- gone ---\n");
+  const std::string fields = "{\"pid\":4242,\"process\":\"h\xc3\xb6st.exe\",";
+  EXPECT_EQ(json.output().rfind(fields + "\"category\":\"warn\",\"id\":\"A\",\"text\":\"a\\n  dump\\nzzz", 0), 0u);
+  EXPECT_NE(json.output().find("}\n" + fields + "\"event\":\"gone\"}\n"), std::string::npos);
+  // Writers are chosen by process id and by a pattern list of program names.
+  FilterSettings settings;
+  settings.pids = {7, 4242};
+  settings.programs = "other;H?ST.*";
+  ASSERT_TRUE(filter.configure(settings, &error));
+  EXPECT_TRUE(filter.writerPasses(4242, writer.program));
+  EXPECT_FALSE(filter.writerPasses(8, writer.program));
+  EXPECT_FALSE(filter.writerPasses(7, "hosting.exe"));
 }
 
 TEST(Encoding, Windows1252InTheReadersEncoding) {

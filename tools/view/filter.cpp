@@ -1,6 +1,8 @@
 // Judges headers with the library's categoryPasses and idPasses.
 #include "filter.h"
 
+#include <algorithm>
+
 namespace {
 
 // The category letter whose switch decides a header's label.
@@ -16,9 +18,10 @@ const char* lettersOf(Category category) {
 }  // namespace
 
 bool ViewFilter::configure(const FilterSettings& settings, std::string* error) {
-  for (const std::string* list : {&settings.include, &settings.exclude}) {
+  for (const std::string* list : {&settings.include, &settings.exclude, &settings.programs}) {
     if (list->size() > MaxListLength) {
-      *error = (list == &settings.include ? "--include" : "--exclude") + std::string(" list has ") +
+      *error = (list == &settings.include ? "--include" : list == &settings.exclude ? "--exclude" : "--process") +
+               std::string(" list has ") +
                std::to_string(list->size()) + " characters; the library keeps at most " +
                std::to_string(MaxListLength);
       return false;
@@ -30,7 +33,14 @@ bool ViewFilter::configure(const FilterSettings& settings, std::string* error) {
   swapCategorySwitch(&filter_, 'i', settings.init);
   setIncludeIds(&filter_, settings.include.c_str());
   setExcludeIds(&filter_, settings.exclude.c_str());
+  pids_ = settings.pids;
+  programs_ = settings.programs;
   return true;
+}
+
+bool ViewFilter::writerPasses(uint32_t pid, const std::string& program) const {
+  return (pids_.empty() || std::find(pids_.begin(), pids_.end(), pid) != pids_.end()) &&
+         (programs_.empty() || matchPatternList(programs_.c_str(), program.c_str()));
 }
 
 bool ViewFilter::passes(const ParsedLine& line) const {

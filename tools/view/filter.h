@@ -2,7 +2,9 @@
 // identifier lists, applied to the lines read back from its output.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "filter/filter.h"
 #include "line.h"
@@ -13,6 +15,10 @@ struct FilterSettings {
   bool errors = true;
   bool warnings = true;
   bool init = true;
+  // Writers of a pipe (--listen): their process ids, and a pattern list of
+  // their program names, as for identifiers; empty: every writer.
+  std::vector<uint32_t> pids;
+  std::string programs;
 };
 
 class ViewFilter {
@@ -29,7 +35,12 @@ class ViewFilter {
   // message's letters, so a message written as "ew" is judged as an error.
   // Plain lines have no category and no identifier, and pass.
   bool passes(const ParsedLine& line) const;
+  // Whether a pipe's writer is shown: its process id is one of the list's,
+  // and its program name matches the pattern list (each when given).
+  bool writerPasses(uint32_t pid, const std::string& program) const;
 
  private:
   MessageFilter filter_{};
+  std::vector<uint32_t> pids_;
+  std::string programs_;
 };

@@ -113,7 +113,9 @@ Follower::Event Follower::poll(std::string* out) {
     remember(bytes.data(), bytes.size());
     out->append(bytes);
     adopt();
-    return Event::Back;
+    const bool created = created_;
+    created_ = false;
+    return created ? Event::Created : Event::Back;
   }
   const size_t known = static_cast<size_t>(std::min<uint64_t>(offset_, HeadBytes));
   const bool sameText = size >= offset_ && head_.compare(0, known, head, 0, known) == 0 &&

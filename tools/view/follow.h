@@ -19,6 +19,7 @@ class Follower {
     Restarted,    // written anew without a marker, or another file now: read from its start
     Missing,      // the file is gone (reported once); waiting for it
     Back,         // the file exists again: read from its start
+    Created,      // the file, missing at the start, exists now: read from its start
   };
 
   // How much of what was read is kept to find the reading position after a
@@ -32,6 +33,8 @@ class Follower {
   // Reads the file from its start; false, with the reason in `error`, when it
   // cannot be opened.
   bool start(std::string* out, std::string* error);
+  // Instead of start, for a file that does not exist yet: polls wait for it.
+  void awaitCreation() { missing_ = created_ = true; }
   // Reads what is new, appending it to out; the event happened before it.
   Event poll(std::string* out);
   // The marker line of the last cut, without its newline.
@@ -50,6 +53,7 @@ class Follower {
   FileIdentity identity_;    // the file read, at the last settled look
   bool identified_ = false;  // identity_ was found
   bool missing_ = false;
+  bool created_ = false;     // missing_ since the start: the file has never been seen
   unsigned pendingPolls_ = 0;  // polls that found a cut whose tail was not yet all written
   std::string marker_;
 };

@@ -6,8 +6,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <thread>
 
+#include "common/texts.h"
 #include "encoding.h"
 #include "follow.h"
 #include "platform.h"
@@ -27,6 +30,9 @@ constexpr int ExitSourceFailed = 1;  // the file, device or input cannot be open
 constexpr int ExitUsage = 2;
 
 constexpr size_t ReadBlock = 65536;
+// A writer of the pipe that has sent nothing for this long is idle: a JSON
+// record waiting for the end of its message is written.
+constexpr auto WriterIdle = std::chrono::milliseconds(100);
 
 volatile std::sig_atomic_t interrupted = 0;
 extern "C" void onInterrupt(int) { interrupted = 1; }
@@ -40,6 +46,8 @@ const char Examples[] = R"(Examples:
       read the debug channel from a serial port (COM2 on Windows)
   some-host 2>&1 | trovex-view --stats -
       read standard input (here the channel on standard error), then count
+  trovex-view --listen --no-init
+      show live what every host whose debug channel names \\.\pipe\trovex writes
   trovex-view --json app-protocol.txt | jq -r 'select(.category == "error") | .text'
       one JSON object per message, for jq and log shippers
 
@@ -50,6 +58,8 @@ identifiers that match it are shown. Lines without a header belong to the
 message above them. Colour: NO_COLOR in the environment switches it off for
 --color=auto. The library writes Windows-1252; text is shown in the
 terminal's encoding, by the locale (--encoding to choose, raw for the bytes).
+With --listen, each line comes after "[pid program] " of the host that wrote
+it, and a host that goes away is shown as gone.
 
 Exit status: 0 done (or interrupted), 1 the source cannot be opened or read,
 2 wrong usage.)";
@@ -57,6 +67,9 @@ Exit status: 0 done (or interrupted), 1 the source cannot be opened or read,
 struct Options {
   std::string file;
   std::string serial;
+  std::string listen;  // the pipe's name, with --listen
+  std::vector<uint32_t> pids;
+  std::vector<std::string> programs;
   bool follow = false;
   bool stats = false;
   bool json = false;
@@ -87,6 +100,13 @@ void flush(Viewer* viewer) {
 
 void notice(const std::string& text) { std::fprintf(stderr, "trovex-view: %s\n", text.c_str()); }
 
+// Library text (a table that names identifiers) in the reader's encoding.
+void print(const std::string& text) {
+  std::string encoded;
+  encoder.encode(text, &encoded);
+  std::fwrite(encoded.data(), 1, encoded.size(), stdout);
+}
+
 // The library's text (a cut's marker) for a notice.
 std::string shown(const std::string& text) {
   std::string encoded;
@@ -103,7 +123,11 @@ void pause(unsigned milliseconds) {
 int viewFile(const Options& options, Viewer* viewer) {
   Follower follower(options.file, DefaultKeepSize);
   std::string chunk, error;
-  if (!follower.start(&chunk, &error)) {
+  std::error_code lookFailed;
+  if (options.follow && !std::filesystem::exists(options.file, lookFailed) && !lookFailed) {
+    follower.awaitCreation();
+    notice(options.file + " does not exist yet; waiting for it");
+  } else if (!follower.start(&chunk, &error)) {
     notice("cannot open " + options.file + ": " + error);
     return ExitSourceFailed;
   }
@@ -140,6 +164,9 @@ int viewFile(const Options& options, Viewer* viewer) {
         viewer->note(SourceEvent::Back);
         notice(options.file + " is back; reading it from its start");
         break;
+      case Follower::Event::Created:
+        notice(options.file + " exists now; reading it");
+        break;
     }
     if (chunk.empty()) viewer->idle();
     viewer->feed(chunk.data(), chunk.size());
@@ -167,6 +194,71 @@ int viewSource(ByteSource* source, const std::string& name, Viewer* viewer) {
   return ExitOk;
 }
 
+// A writer of the pipe: its own viewer (null when the writer is filtered
+// out), since every writer's stream has messages and lines of its own.
+struct PipeWriter {
+  std::unique_ptr<Viewer> viewer;
+  bool sent = false;     // it has sent something: its going away is shown
+  bool pending = false;  // it has sent something since it was last idle
+  std::chrono::steady_clock::time_point lastData;
+};
+
+void endWriter(PipeWriter* writer, bool gone, Stats* stats) {
+  if (!writer->viewer) return;
+  writer->viewer->finish();
+  if (gone && writer->sent) writer->viewer->note(SourceEvent::Gone);
+  flush(writer->viewer.get());
+  stats->add(writer->viewer->stats());
+}
+
+int viewPipe(const Options& options, const ViewFilter& filter, OutputForm form, Stats* stats) {
+  const std::string path = PipePathPrefix + options.listen;
+  std::string error;
+  std::unique_ptr<PipeListener> listener = listenOnPipe(options.listen, &error);
+  if (!listener) {
+    notice("cannot listen on " + path + ": " + error);
+    return ExitSourceFailed;
+  }
+  notice("listening on " + path);
+  std::map<uint64_t, PipeWriter> writers;
+  std::vector<PipeEvent> events;
+  int status = ExitOk;
+  while (!interrupted) {
+    events.clear();
+    if (!listener->wait(&events, &error)) {
+      notice("cannot serve " + path + ": " + error);
+      status = ExitSourceFailed;
+      break;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    for (const PipeEvent& event : events) {
+      PipeWriter& writer = writers[event.writer];
+      if (event.kind == PipeEvent::Kind::Connected) {
+        const WriterTag tag{event.pid, event.program};
+        if (filter.writerPasses(event.pid, event.program)) writer.viewer = std::make_unique<Viewer>(filter, form, &tag);
+      } else if (event.kind == PipeEvent::Kind::Data) {
+        writer.sent = writer.pending = true;
+        writer.lastData = now;
+        if (!writer.viewer) continue;
+        writer.viewer->feed(event.data.data(), event.data.size());
+        flush(writer.viewer.get());
+      } else {
+        endWriter(&writer, true, stats);
+        writers.erase(event.writer);
+      }
+    }
+    for (auto& entry : writers) {
+      PipeWriter& writer = entry.second;
+      if (!writer.pending || !writer.viewer || now - writer.lastData < WriterIdle) continue;
+      writer.pending = false;
+      writer.viewer->idle();
+      flush(writer.viewer.get());
+    }
+  }
+  for (auto& entry : writers) endWriter(&entry.second, false, stats);
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -177,7 +269,7 @@ int main(int argc, char** argv) {
 #endif
   Options options;
   CLI::App app{"Shows, follows and filters the output of the trovex library: its protocol file,\n"
-               "its debug channel on a serial port, or standard input.",
+               "its debug channel on a serial port or live through a named pipe, or standard input.",
                "trovex-view"};
   app.footer(Examples);
   app.add_option("file", options.file, "protocol file to read, or - for standard input")->type_name("FILE");
@@ -186,6 +278,11 @@ int main(int argc, char** argv) {
                              ->type_name("DEVICE");
   CLI::Option* follow = app.add_flag("-f,--follow", options.follow,
                                      "keep reading the file as it grows, across the library's cuts");
+  CLI::Option* listen =
+      app.add_option("--listen", options.listen,
+                     "serve the named pipe \\\\.\\pipe\\NAME (trovex) that hosts' debug channels write to")
+          ->type_name("[NAME]")
+          ->expected(0, 1);
   app.add_option("--interval", options.intervalMs, "milliseconds between looks at a followed file (200)")
       ->type_name("MS")
       ->check(CLI::Range(10u, 60000u));
@@ -195,6 +292,15 @@ int main(int argc, char** argv) {
   app.add_option("-x,--exclude", options.exclude, "hide identifiers matching this pattern list (may be repeated)")
       ->type_name("LIST")
       ->allow_extra_args(false);
+  app.add_option("--pid", options.pids, "with --listen: show only the host of this process id (may be repeated)")
+      ->type_name("PID")
+      ->allow_extra_args(false)
+      ->needs(listen);
+  app.add_option("--process", options.programs,
+                 "with --listen: show only hosts whose program matches this pattern list (may be repeated)")
+      ->type_name("LIST")
+      ->allow_extra_args(false)
+      ->needs(listen);
   app.add_flag("--no-errors", options.noErrors, "hide error messages");
   app.add_flag("--no-warnings", options.noWarnings, "hide warnings");
   app.add_flag("--no-init", options.noInit, "hide init messages");
@@ -213,14 +319,18 @@ int main(int argc, char** argv) {
       ->excludes(stats)
       ->excludes(encoding);
   serial->excludes(follow);
+  listen->excludes(serial)->excludes(follow);
+  app.set_version_flag("--version", "trovex-view " TROVEX_VERSION, "Print the version and exit");
   try {
     app.parse(argc, argv);
-    if (options.file.empty() == options.serial.empty())
-      throw CLI::ValidationError("give a file (or - for standard input), or --serial DEVICE");
+    const bool listening = listen->count() > 0;
+    if (!options.file.empty() + !options.serial.empty() + listening != 1)
+      throw CLI::ValidationError("give a file (or - for standard input), --serial DEVICE, or --listen [NAME]");
+    if (listening && options.listen.empty()) options.listen = DefaultPipeName;
     if (options.follow && options.file == "-")
       throw CLI::ValidationError("--follow needs a file; standard input is read to its end anyway");
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);  // --help
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);  // --help, --version
     notice(std::string(e.what()) + " (trovex-view --help lists the options)");
     return ExitUsage;
   }
@@ -231,6 +341,8 @@ int main(int argc, char** argv) {
   settings.errors = !options.noErrors;
   settings.warnings = !options.noWarnings;
   settings.init = !options.noInit;
+  settings.pids = options.pids;
+  settings.programs = joinList(options.programs);
   ViewFilter filter;
   std::string error;
   if (!filter.configure(settings, &error)) {
@@ -251,7 +363,10 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, onInterrupt);
   std::signal(SIGTERM, onInterrupt);
   int status = ExitOk;
-  if (!options.serial.empty()) {
+  Stats counts;
+  if (!options.listen.empty()) {
+    status = viewPipe(options, filter, form, &counts);
+  } else if (!options.serial.empty()) {
     std::unique_ptr<ByteSource> port = openSerialPort(options.serial, &error);
     if (!port) {
       notice("cannot open serial port " + options.serial + ": " + error);
@@ -265,9 +380,7 @@ int main(int argc, char** argv) {
   }
   viewer.finish();
   flush(&viewer);
-  if (options.stats) {
-    const std::string table = viewer.stats().table();
-    std::fwrite(table.data(), 1, table.size(), stdout);
-  }
+  counts.add(viewer.stats());
+  if (options.stats) print(counts.table());
   return status;
 }

@@ -102,6 +102,21 @@ std::string Stats::table() const {
   return out;
 }
 
+void Stats::add(const Stats& other) {
+  for (size_t i = 0; i < sizeof byCategory / sizeof byCategory[0]; ++i) byCategory[i] += other.byCategory[i];
+  for (const auto& entry : other.byId) byId[entry.first] += entry.second;
+  hiddenMessages += other.hiddenMessages;
+  cuts += other.cuts;
+}
+
+void JsonRecords::setWriter(uint32_t pid, std::string_view program) {
+  writer_ = "\"pid\":" + std::to_string(pid) + ",\"process\":";
+  appendJsonString(&writer_, program);
+  writer_.push_back(',');
+}
+
+void JsonRecords::open() { out_->append("{").append(writer_); }
+
 void JsonRecords::message(Category category, std::string_view id, std::string_view body, bool ends) {
   end();
   inRecord_ = isMessage_ = true;
@@ -111,13 +126,18 @@ void JsonRecords::message(Category category, std::string_view id, std::string_vi
 }
 
 void JsonRecords::line(std::string_view piece, bool continued, bool ends) {
-  if (!inRecord_ && piece.empty()) return;  // a blank line between records carries nothing
+  if (!continued && ends && (piece.empty() || piece == "\r")) {
+    // Part of the text only when more of it follows.
+    if (inRecord_) ++blankLines_;
+    return;
+  }
   if (!inRecord_) {
     inRecord_ = true;
     isMessage_ = false;
-  } else if (!continued && (!text_.empty() || !continues_)) {
-    text_.push_back('\n');
+  } else if (!continued) {
+    text_.append(blankLines_ + (!text_.empty() || !continues_), '\n');
   }
+  blankLines_ = 0;
   add(piece, ends);
 }
 
@@ -129,7 +149,7 @@ void JsonRecords::add(std::string_view piece, bool ends) {
 
 void JsonRecords::flush() {
   if (!inRecord_ || (text_.empty() && continues_)) return;
-  out_->push_back('{');
+  open();
   if (isMessage_) {
     out_->append("\"category\":");
     appendJsonString(out_, categoryLabel(category_));
@@ -148,11 +168,13 @@ void JsonRecords::flush() {
 void JsonRecords::end() {
   flush();
   inRecord_ = continues_ = false;
+  blankLines_ = 0;
 }
 
 void JsonRecords::event(const char* name, std::string_view marker) {
   end();
-  out_->append("{\"event\":");
+  open();
+  out_->append("\"event\":");
   appendJsonString(out_, name);
   if (!marker.empty()) {
     out_->append(",\"marker\":");

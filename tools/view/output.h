@@ -30,15 +30,18 @@ struct Stats {
   uint64_t hiddenMessages = 0;               // messages the filter stopped
   uint64_t cuts = 0;                         // truncations of the followed file
 
+  // Adds another viewer's counts (the writers of a pipe, each read on its own).
+  void add(const Stats& other);
   // The table, one row per category and per identifier (most frequent first),
   // then the messages hidden and the cuts.
   std::string table() const;
 };
 
 // --json: one object a line for each message, with its continuation lines
-// joined by "\n" and escape sequences kept out; one for text outside any
-// message; one for each event. Text is UTF-8, converted from the library's
-// Windows-1252:
+// joined by "\n" and escape sequences kept out (blank lines only between
+// two of them: a blank line before the next header or at the end is no part
+// of the text); one for text outside any message; one for each event. Text
+// is UTF-8, converted from the library's Windows-1252:
 //   {"category":"warn","id":"NET","text":"retry\nsecond line"}
 //   {"text":"a line before the first message"}
 //   {"event":"cut","marker":"--- Trunced at ... ---"}   also "restart", "removed", "back"
@@ -51,6 +54,8 @@ class JsonRecords {
   static constexpr size_t MaxTextBytes = size_t{1} << 20;
 
   explicit JsonRecords(std::string* out) : out_(out) {}
+  // Every record starts with the writer's "pid" and "process".
+  void setWriter(uint32_t pid, std::string_view program);
   // A shown message's header line; body: its text after the header.
   void message(Category category, std::string_view id, std::string_view body, bool ends);
   // A line without a header, or a further piece of a long line (continued).
@@ -64,8 +69,11 @@ class JsonRecords {
 
  private:
   void add(std::string_view piece, bool ends);
+  void open();
 
   std::string* out_;
+  std::string writer_;       // the writer's fields with their comma, or nothing
+  size_t blankLines_ = 0;    // blank lines of the record not yet followed by text
   bool inRecord_ = false;    // a message or a text is going on
   bool isMessage_ = false;   // it is a message (category and identifier below)
   bool continues_ = false;   // a part of it was written already

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class ByteSource {
  public:
@@ -27,6 +28,32 @@ std::unique_ptr<ByteSource> openSerialPort(const std::string& device, std::strin
 
 // Standard input, read as bytes.
 std::unique_ptr<ByteSource> openStandardInput();
+
+// What happens at a named pipe that the viewer serves: a writer connects
+// (its process id and program name, taken then), sends bytes, or goes away.
+// `writer` tells the connections apart for as long as the listener runs.
+struct PipeEvent {
+  enum class Kind { Connected, Data, Gone } kind;
+  uint64_t writer;
+  uint32_t pid;          // Connected
+  std::string program;   // Connected: the image's file name, "?" when it cannot be found
+  std::string data;      // Data
+};
+
+// The server of the named pipe "\\.\pipe\NAME": on Windows the pipe itself,
+// always with a free instance waiting; elsewhere the local socket that the
+// emulation's CreateFileA connects to (src/platform/posix/pipes.h). Any
+// number of writers at once, each read on its own.
+class PipeListener {
+ public:
+  virtual ~PipeListener() = default;
+  // Appends what happened, waiting about a tenth of a second at most when
+  // nothing has; false, with the reason in `error`, when serving failed.
+  virtual bool wait(std::vector<PipeEvent>* events, std::string* error) = 0;
+};
+// Null, with the reason in `error`, when the pipe cannot be served: a bad
+// name, or another listener serving it already.
+std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string* error);
 
 // True when standard output is a terminal (a console on Windows, where
 // colour escapes are switched on for it).

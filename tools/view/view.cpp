@@ -3,17 +3,24 @@
 
 namespace {
 
+// The line that shows a writer gone, after its prefix.
+constexpr char GoneLine[] = "--- gone ---\n";
+
 const char* eventName(SourceEvent event) {
-  static const char* const names[] = {"cut", "restart", "removed", "back"};
+  static const char* const names[] = {"cut", "restart", "removed", "back", "gone"};
   return names[static_cast<int>(event)];
 }
 
 }  // namespace
 
-Viewer::Viewer(const ViewFilter& filter, OutputForm form)
+Viewer::Viewer(const ViewFilter& filter, OutputForm form, const WriterTag* writer)
     : filter_(filter),
       form_(form),
-      splitter_([this](std::string_view piece, bool continued, bool ends) { handle(piece, continued, ends); }) {}
+      splitter_([this](std::string_view piece, bool continued, bool ends) { handle(piece, continued, ends); }) {
+  if (!writer) return;
+  prefix_ = "[" + std::to_string(writer->pid) + " " + writer->program + "] ";
+  json_.setWriter(writer->pid, writer->program);
+}
 
 void Viewer::feed(const char* data, size_t size) { splitter_.feed(data, size); }
 
@@ -28,6 +35,7 @@ void Viewer::finish() {
 void Viewer::note(SourceEvent event, std::string_view marker) {
   if (event == SourceEvent::Cut) ++stats_.cuts;
   if (form_ == OutputForm::Json) json_.event(eventName(event), marker);
+  else if (event == SourceEvent::Gone) output_.append(prefix_).append(GoneLine);
 }
 
 void Viewer::handle(std::string_view piece, bool continued, bool ends) {
@@ -54,6 +62,7 @@ void Viewer::handle(std::string_view piece, bool continued, bool ends) {
   }
   if (!shown_) return;
   if (form_ != OutputForm::Json) {
+    if (!continued) output_.append(prefix_);
     appendLine(&output_, piece, current_, form_ == OutputForm::Coloured, ends);
   } else if (continued) {
     json_.line(piece, true, ends);

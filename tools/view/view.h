@@ -4,6 +4,7 @@
 // message, and from the library's truncation marker on, stand alone.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "filter.h"
@@ -14,12 +15,21 @@
 // or JSON records (output.h).
 enum class OutputForm { Plain, Coloured, Json };
 
-// What happened to a followed file, as the viewer records it.
-enum class SourceEvent { Cut, Restart, Removed, Back };
+// What happened to a followed file, as the viewer records it; or to a
+// writer of a pipe (Gone).
+enum class SourceEvent { Cut, Restart, Removed, Back, Gone };
+
+// The process that writes the stream, when the viewer shows it among others
+// (--listen): each line is shown after "[pid program] ", each JSON record
+// carries both, and its going away is shown.
+struct WriterTag {
+  uint32_t pid;
+  std::string program;
+};
 
 class Viewer {
  public:
-  Viewer(const ViewFilter& filter, OutputForm form);
+  Viewer(const ViewFilter& filter, OutputForm form, const WriterTag* writer = nullptr);
   Viewer(const Viewer&) = delete;
   Viewer& operator=(const Viewer&) = delete;
 
@@ -31,7 +41,8 @@ class Viewer {
   // of its message is written.
   void idle() { json_.flush(); }
   // An event of the followed file: counted for --stats (a cut), a record
-  // with --json. marker: the cut's marker line.
+  // with --json; a writer gone is also a line of the plain form. marker:
+  // the cut's marker line.
   void note(SourceEvent event, std::string_view marker = {});
 
   // Text ready to print; the caller writes it out and clears it.
@@ -45,6 +56,7 @@ class Viewer {
   const OutputForm form_;
   LineSplitter splitter_;
   std::string output_;
+  std::string prefix_;                  // before each line: the writer, or nothing
   JsonRecords json_{&output_};
   Stats stats_;
   bool shown_ = true;                   // the current message (and its continuation lines) is shown

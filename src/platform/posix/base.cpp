@@ -48,6 +48,7 @@ DWORD win32ErrorFromErrno(int error) {
     case ENOSPC: return ERROR_DISK_FULL;
     case EDQUOT: return ERROR_NOT_ENOUGH_QUOTA;
     case EBADF: return ERROR_INVALID_HANDLE;
+    case EPIPE: case ECONNRESET: return ERROR_NO_DATA;  // a pipe whose other end has gone
     default: return ERROR_INVALID_PARAMETER;
   }
 }

@@ -7,10 +7,12 @@
 #include <ctime>
 #include <fcntl.h>
 #include <new>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/posix/handles.h"
+#include "platform/posix/pipes.h"
 
 namespace {
 
@@ -55,14 +57,6 @@ bool isReadOnly(const struct stat& status) { return !S_ISDIR(status.st_mode) && 
 HandleObject reusableFileObject;
 std::atomic<bool> reusableFileObjectTaken{false};
 
-// A File object for fd, all else zero; null when memory is lacking.
-HandleObject* newFileObject(int fd) {
-  if (reusableFileObjectTaken.exchange(true, std::memory_order_acquire))
-    return new (std::nothrow) HandleObject{HandleKind::File, fd, {}};
-  reusableFileObject = HandleObject{HandleKind::File, fd, {}};
-  return &reusableFileObject;
-}
-
 void freeFileObject(HandleObject* object) {
   if (object == &reusableFileObject) reusableFileObjectTaken.store(false, std::memory_order_release);
   else delete object;
@@ -74,6 +68,13 @@ HANDLE failOpen(DWORD error) {
 }
 
 }  // namespace
+
+HandleObject* newFileObject(int fd) {
+  if (reusableFileObjectTaken.exchange(true, std::memory_order_acquire))
+    return new (std::nothrow) HandleObject{HandleKind::File, fd, {}};
+  reusableFileObject = HandleObject{HandleKind::File, fd, {}};
+  return &reusableFileObject;
+}
 
 namespace {
 // Standard handles that SetStdHandle replaced, by index; null: the process's own.
@@ -114,6 +115,10 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY
                           DWORD disposition, DWORD flagsAndAttributes, HANDLE) {
   if (simShouldFail("CreateFileA")) return INVALID_HANDLE_VALUE;
   if (!name || !*name) return failOpen(ERROR_PATH_NOT_FOUND);
+  if (const char* pipe = pipeNameOf(name)) {
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) return failOpen(ERROR_INVALID_PARAMETER);
+    return openPipeClient(pipe, access);
+  }
 
   int flags = O_CLOEXEC;
   if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
@@ -253,7 +258,8 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID data, DWORD size, LPDWORD written, 
   const char* bytes = static_cast<const char*>(data);
   DWORD done = 0;
   while (done < wanted) {
-    ssize_t n = write(object->fd, bytes + done, wanted - done);
+    ssize_t n = object->type == S_IFSOCK ? send(object->fd, bytes + done, wanted - done, MSG_NOSIGNAL)
+                                         : write(object->fd, bytes + done, wanted - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       SetLastError(win32ErrorFromErrno(errno));

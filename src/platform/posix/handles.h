@@ -17,7 +17,7 @@ struct HandleObject {
   DWORD shareMode = 0;                 // File: FILE_SHARE_* bits as opened
   dev_t device = 0;                    // File: the open file's identity, for share modes
   ino_t inode = 0;                     // File: as device
-  mode_t type = 0;                     // File: the S_IFMT bits, which do not change while open
+  mode_t type = 0;                     // File: the S_IFMT bits, which do not change while open; S_IFSOCK for a pipe
   HandleObject* nextOpen = nullptr;    // File: the next of the process's open files
 };
 
@@ -26,9 +26,15 @@ struct HandleObject {
 HandleObject* handleObject(HANDLE handle, HandleKind kind);
 HandleObject* fileLikeObject(HANDLE handle);  // Std or File
 
+// A File object for fd, all else zero; null when memory is lacking (file.cpp).
+HandleObject* newFileObject(int fd);
 // Closes a File object's descriptor, forgets it as an open file and frees
 // the object (file.cpp).
 void closeFileObject(HandleObject* object);
+
+// CreateFileA of the pipe `name` (after "\\.\pipe\"): a File object of
+// type S_IFSOCK connected to the pipe's server (pipe.cpp).
+HANDLE openPipeClient(const char* name, DWORD access);
 
 // The Win32 error code for a POSIX errno value.
 DWORD win32ErrorFromErrno(int error);

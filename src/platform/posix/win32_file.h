@@ -60,11 +60,18 @@ BOOL WINAPI SetStdHandle(DWORD which, HANDLE handle);
 
 // Share modes hold between the handles of this process only: POSIX has no way
 // to keep another program from opening a file, so only Windows enforces them
-// against other programs.
+// against other programs. A name "\\.\pipe\NAME" opens the client end of
+// the named pipe NAME: a local stream socket in the user's own folder
+// (platform/posix/pipes.h), which trovex-view --listen serves. Without a
+// server the open fails with ERROR_FILE_NOT_FOUND, as on Windows.
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID data, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+// Waits until the named pipe has a free instance: a socket's queue of
+// connections frees as its server takes them, which nothing announces, so
+// this waits a short while, at most `timeout` milliseconds, and says yes.
+BOOL WINAPI WaitNamedPipeA(LPCSTR name, DWORD timeout);
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
 DWORD WINAPI GetFileType(HANDLE file);
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);

@@ -1,0 +1,23 @@
+// Named pipes over local stream sockets. The pipe "\\.\pipe\NAME" is the
+// socket NAME in the user's pipe folder, /tmp/trovex-UID: a fixed place, so
+// that a host and the listener find each other whatever their environments,
+// and a folder only its owner can enter, so that no other user can listen in
+// on a host's channel or put a socket of theirs in its way. The emulation
+// opens the client end (CreateFileA); trovex-view --listen serves the socket.
+#pragma once
+
+#include <cstddef>
+
+// The pipe's name after the prefix "\\.\pipe\" (compared without regard to
+// case, as Windows does), or null when path names no pipe.
+const char* pipeNameOf(const char* path);
+
+// Writes the socket's path for a pipe name into path (size bytes). False
+// (errno ENAMETOOLONG or EINVAL) for a name that is empty, holds a "/", or
+// is too long for a socket's address.
+bool pipeSocketPath(const char* name, char* path, size_t size);
+
+// True when the user's pipe folder exists as a folder of the user's own that
+// no one else may enter; with create, a missing one is made first. Otherwise
+// false, with errno set (EACCES for a folder of the wrong owner or mode).
+bool securePipeFolder(bool create);
