@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
