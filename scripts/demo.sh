@@ -59,7 +59,7 @@ live() {  # the listener: its notices, then what it showed
   timeout 60 "$@" --listen "$pipe" --no-init >"$live_out" 2>"$live_out.err" &
   listener=$!
   for _ in $(seq 300); do
-    grep -q "listening on" "$live_out.err" && return 0
+    grep -qs "listening on" "$live_out.err" && return 0
     sleep 0.1
   done
 }

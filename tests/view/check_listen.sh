@@ -38,7 +38,7 @@ listen() {
   $emulator "$view" --listen "$name" --json >"$work/$1.json" 2>"$work/$1.err" &
   listener=$!
   for _ in $(seq 300); do
-    grep -q "listening on" "$work/$1.err" && return 0
+    grep -qs "listening on" "$work/$1.err" && return 0
     sleep 0.1
   done
   fail "listener $1 did not start: $(cat "$work/$1.err")"

@@ -178,25 +178,26 @@ class SocketListener : public PipeListener {
     }
     if (count <= 0) return true;
     // New writers first, so that each is looked at as soon as can be: one
-    // that has ended by then has no program name left to find. Then the
-    // others, in the order they came.
+    // that has ended by then, and has not said its name, has none left to
+    // find. Then the others, in the order they came.
     const size_t known = writers_.size();
-    if (ready[0].revents) accept(events);
+    if (ready[0].revents) accept();
     std::vector<Writer> staying;
     std::vector<char> buffer(PipeReadBytes);
     for (size_t i = 0; i < known; ++i) {
-      const Writer& writer = writers_[i];
+      Writer& writer = writers_[i];
       if (ready[i + 1].revents) {
         const ssize_t got = ::read(writer.fd, buffer.data(), buffer.size());
         if (got > 0) {
-          events->push_back({PipeEvent::Kind::Data, writer.id, 0, {}, std::string(buffer.data(), size_t(got))});
+          receive(&writer, std::string(buffer.data(), size_t(got)), events);
         } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
           close(writer.fd);
+          if (!writer.introduced) introduced(&writer, events);
           events->push_back({PipeEvent::Kind::Gone, writer.id, 0, {}, {}});
           continue;
         }
       }
-      staying.push_back(writer);
+      staying.push_back(std::move(writer));
     }
     staying.insert(staying.end(), writers_.begin() + static_cast<long>(known), writers_.end());
     writers_.swap(staying);
@@ -207,18 +208,48 @@ class SocketListener : public PipeListener {
   struct Writer {
     int fd;
     uint64_t id;
+    uint32_t pid;
+    std::string program;      // as the system knows the process, "?" when it has ended
+    bool introduced = false;  // its Connected event is out
+    std::string start;        // its first bytes, while they may still be a hello
   };
 
-  void accept(std::vector<PipeEvent>* events) {
+  void accept() {
     for (;;) {
       const int fd = accept4(server_, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) return;  // none waiting (the server is non-blocking), or one that gave up
       ucred peer{};
       socklen_t size = sizeof peer;
       getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size);
-      writers_.push_back({fd, ++lastId_});
-      events->push_back({PipeEvent::Kind::Connected, lastId_, static_cast<uint32_t>(peer.pid), programOf(peer.pid), {}});
+      writers_.push_back({fd, ++lastId_, static_cast<uint32_t>(peer.pid), programOf(peer.pid), false, {}});
     }
+  }
+
+  // A writer's bytes: its hello first, when it says one, then data.
+  void receive(Writer* writer, std::string bytes, std::vector<PipeEvent>* events) {
+    if (!writer->introduced) {
+      writer->start += bytes;
+      bytes.clear();
+      const std::string& start = writer->start;
+      const bool hello = start[0] == PipeHelloMark;
+      const size_t end = hello ? start.find(PipeHelloMark, 1) : std::string::npos;
+      if (hello && end == std::string::npos && start.size() < PipeHelloMaxName + 2) return;  // more to come
+      if (end != std::string::npos) {
+        if (end > 1) writer->program = start.substr(1, end - 1);
+        bytes = start.substr(end + 1);
+      } else {
+        bytes = start;  // no hello: all of it is data
+      }
+      writer->start.clear();
+      introduced(writer, events);
+    }
+    if (!bytes.empty()) events->push_back({PipeEvent::Kind::Data, writer->id, 0, {}, std::move(bytes)});
+  }
+
+  void introduced(Writer* writer, std::vector<PipeEvent>* events) {
+    writer->introduced = true;
+    events->push_back({PipeEvent::Kind::Connected, writer->id, writer->pid, writer->program, {}});
+    if (!writer->start.empty()) events->push_back({PipeEvent::Kind::Data, writer->id, 0, {}, writer->start});
   }
 
   int server_;

@@ -3,9 +3,11 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -22,6 +24,22 @@ constexpr DWORD PipeQueueWaitMilliseconds = 10;
 
 int pipeFolder(char* folder, size_t size) {
   return std::snprintf(folder, size, PipeFolderFormat, static_cast<unsigned>(getuid()));
+}
+
+// Sends the hello (pipes.h) with the executable's file name.
+bool introduce(int fd) {
+  char hello[PATH_MAX + 2];
+  const ssize_t length = readlink("/proc/self/exe", hello + 1, sizeof hello - 2);
+  const char* slash = length > 0 ? static_cast<const char*>(memrchr(hello + 1, '/', size_t(length))) : nullptr;
+  const char* name = slash ? slash + 1 : hello + 1;
+  size_t size = length > 0 ? size_t(hello + 1 + length - name) : 0;
+  if (size > PipeHelloMaxName) size = PipeHelloMaxName;
+  std::memmove(hello + 1, name, size);
+  hello[0] = hello[size + 1] = PipeHelloMark;
+  ssize_t sent;
+  do sent = send(fd, hello, size + 2, MSG_NOSIGNAL);
+  while (sent < 0 && errno == EINTR);
+  return sent == static_cast<ssize_t>(size + 2);
 }
 
 HANDLE failOpen(DWORD error) {
@@ -84,6 +102,10 @@ HANDLE openPipeClient(const char* name, DWORD access) {
     // A socket file left by a server that has ended refuses: no pipe either.
     if (error == ENOENT || error == ECONNREFUSED) return failOpen(ERROR_FILE_NOT_FOUND);
     return failOpen(error == EAGAIN ? ERROR_PIPE_BUSY : win32ErrorFromErrno(error));
+  }
+  if (!introduce(fd)) {
+    close(fd);
+    return failOpen(ERROR_NO_DATA);
   }
   HandleObject* object = newFileObject(fd);
   if (!object) {

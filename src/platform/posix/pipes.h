@@ -8,6 +8,14 @@
 
 #include <cstddef>
 
+// The first bytes a client sends on a new connection: this mark, its
+// program's file name (at most PipeHelloMaxName bytes), the mark again. The
+// server takes the name from there: by the time it looks at the process, a
+// short-lived host may have ended and left nothing to look at. A client
+// that does not introduce itself is looked at instead.
+constexpr char PipeHelloMark = '\0';
+constexpr size_t PipeHelloMaxName = 255;
+
 // The pipe's name after the prefix "\\.\pipe\" (compared without regard to
 // case, as Windows does), or null when path names no pipe.
 const char* pipeNameOf(const char* path);
