@@ -57,27 +57,36 @@ std::string line(int thread, int i) {
   return std::string(isError(i) ? "error" : "warn") + "<T" + std::to_string(thread) + ">: " + body(thread, i);
 }
 
-// The callback checks each message on the thread that emits it.
-thread_local std::string expectedBody, receivedBody;
-thread_local bool headerSeen;
+// The callback checks each message against what its thread emitted. The
+// calls of one message come in a row under the library's lock, from the
+// header call, whose id names the thread, to the end call. (Not thread_local
+// strings: under the 64-bit Windows runtime their clean-up at a thread's end
+// now and then frees a wrong block.)
+struct Emitter {
+  std::string expectedBody;  // written by the emitting thread before each message
+  std::string receivedBody;
+};
+Emitter emitterStates[ThreadCount];
+Emitter* current = nullptr;  // the message in delivery, or null before its header call
 std::atomic<long> deliveredWhole{0}, deliveredWrong{0};
 
 void TROVEX_CALL checkMessage(const char* label, const char* id, const char* data, int length) {
   if (label || id) {
-    headerSeen = true;
+    const int thread = id && id[0] == 'T' ? std::atoi(id + 1) : -1;
+    current = thread >= 0 && thread < ThreadCount ? &emitterStates[thread] : nullptr;
   } else if (data) {
-    receivedBody.append(data, length);
+    if (current) current->receivedBody.append(data, length);
   } else {
-    ++(headerSeen && receivedBody == expectedBody ? deliveredWhole : deliveredWrong);
-    receivedBody.clear();
-    headerSeen = false;
+    ++(current && current->receivedBody == current->expectedBody ? deliveredWhole : deliveredWrong);
+    if (current) current->receivedBody.clear();
+    current = nullptr;
   }
 }
 
 void emitAll(int thread, int count) {
   const std::string id = "T" + std::to_string(thread);
   for (int i = 0; i < count; ++i) {
-    expectedBody = body(thread, i);
+    emitterStates[thread].expectedBody = body(thread, i);
     const char* type = isError(i) ? "ie" : "iw";  // the toggled init switch never stops them
     if (keepsOpen(thread, i))
       Trovex_CPrintf(type, id.c_str(), BodyFormat, thread, i, "keep", padding(i), Padding);
