@@ -149,7 +149,7 @@ void VsnprintfIntegers(benchmark::State& state) {
 }
 BENCHMARK(VsnprintfIntegers);
 
-const bool registered = addGoal({"format: six-directive message / vsnprintf", "Engine", "Vsnprintf", RatioKind::Time, 0.6}) &&
+const bool registered = addGoal({"format: six-directive message / vsnprintf", "Engine", "Vsnprintf", RatioKind::Time, 0.5}) &&
                         addGoal({"format: six-directive message / fmt::format_to_n", "Engine", "FmtFormatToN", RatioKind::Time, 0.8}) &&
                         addGoal({"format: its plain text / vsnprintf", "EnginePlainText", "VsnprintfPlainText", RatioKind::Time, 0}) &&
                         addGoal({"format: its integers / vsnprintf", "EngineIntegers", "VsnprintfIntegers", RatioKind::Time, 0});
