@@ -81,21 +81,16 @@ const Library& library() {
 }
 
 // The header's Trovex_Printf and Trovex_CPrintf, over the loaded library.
-int hostPrintf(const char* type, const char* id, const char* format, ...) {
+template <bool keepOpen>
+int hostMessage(const char* type, const char* id, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const int result = library().vprintf(type, id, format, args);
+  const int result = (keepOpen ? library().vcprintf : library().vprintf)(type, id, format, args);
   va_end(args);
   return result;
 }
-
-int hostCPrintf(const char* type, const char* id, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int result = library().vcprintf(type, id, format, args);
-  va_end(args);
-  return result;
-}
+constexpr auto& hostPrintf = hostMessage<false>;
+constexpr auto& hostCPrintf = hostMessage<true>;
 
 // Every destination off and no callback: the state a benchmark starts from.
 void quietLibrary() {

@@ -6,18 +6,14 @@
 
 #include "dispatch/emit.h"
 
-inline int printKeepOpen(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...) {
+template <bool keepOpen>
+int printMessage(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const int result = emitMessage(context, typeLetters, id, format, &args, true);
+  const int result = emitMessage(context, typeLetters, id, format, &args, keepOpen);
   va_end(args);
   return result;
 }
 
-inline int printAndClose(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int result = emitMessage(context, typeLetters, id, format, &args, false);
-  va_end(args);
-  return result;
-}
+inline constexpr auto& printKeepOpen = printMessage<true>;
+inline constexpr auto& printAndClose = printMessage<false>;
