@@ -76,48 +76,27 @@ TEST(FormatRuns, WithoutArgumentsTheWholeFormatIsOneRun) {
 // (ctest runs FormatCache.* apart). Its tests run in the order written here:
 // the last one fills the pool.
 
-// Two pages, the second unreadable: the texts placed at the end of the first.
-class GuardedPages {
- public:
-  static constexpr size_t Page = 4096;
-  GuardedPages() {
-#ifdef _WIN32
-    pages_ = static_cast<char*>(VirtualAlloc(nullptr, 2 * Page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    DWORD previous;
-    if (pages_ && !VirtualProtect(pages_ + Page, Page, PAGE_NOACCESS, &previous)) pages_ = nullptr;
-#else
-    void* pages = mmap(nullptr, 2 * Page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    pages_ = pages == MAP_FAILED || mprotect(static_cast<char*>(pages) + Page, Page, PROT_NONE) != 0
-                 ? nullptr
-                 : static_cast<char*>(pages);
-#endif
-  }
-  ~GuardedPages() {
-#ifdef _WIN32
-    if (pages_) VirtualFree(pages_, 0, MEM_RELEASE);
-#else
-    if (pages_) munmap(pages_, 2 * Page);
-#endif
-  }
-  char* end() const { return pages_ ? pages_ + Page : nullptr; }
-
- private:
-  char* pages_;
-};
-
-TEST(FormatCache, StartsFromAnEmptyPool) { EXPECT_EQ(keptFormatCount(), 0u) << "ctest runs FormatCache.* alone"; }
-
 // A kept format whose first byte is 1 to 8 bytes before an unreadable page:
 // checking a text there against its kept copy reads nothing past the page,
 // whether the text is the kept one or shorter.
 TEST(FormatCache, KeptFormatsJustBeforeAnUnreadablePage) {
-  const GuardedPages pages;
-  ASSERT_TRUE(pages.end());
+  ASSERT_EQ(keptFormatCount(), 0u) << "ctest runs FormatCache.* alone, before any other format";
+  // Two pages, the second unreadable.
+  const size_t page = 4096;
+#ifdef _WIN32
+  char* pages = static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  DWORD previous;
+  ASSERT_TRUE(pages && VirtualProtect(pages + page, page, PAGE_NOACCESS, &previous));
+#else
+  char* pages = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(mprotect(pages + page, page, PROT_NONE), 0);
+#endif
   // Texts of 0 to 7 characters; the shorter ones leave readable bytes after their zero.
   const char* const texts[] = {"", "a", "%d", "a%d", "ab%d", "abc%d", "abcd%d", "abcde%d"};
   const char* const expected[] = {"", "a", "7", "a7", "ab7", "abc7", "abcd7", "abcde7"};
   for (size_t span = 1; span <= 8; ++span) {
-    char* const at = pages.end() - span;
+    char* const at = pages + page - span;
     std::memcpy(at, texts[span - 1], span);
     const ParsedFormat* kept = parsedFormat(at);
     ASSERT_NE(kept, nullptr) << span;
@@ -130,6 +109,11 @@ TEST(FormatCache, KeptFormatsJustBeforeAnUnreadablePage) {
       EXPECT_EQ(formatted(at, 7), expected[shorter]) << span << " " << shorter;
     }
   }
+#ifdef _WIN32
+  VirtualFree(pages, 0, MEM_RELEASE);
+#else
+  munmap(pages, 2 * page);
+#endif
 }
 
 // The text at a kept address differs from the kept one in a single byte, at
@@ -180,8 +164,8 @@ TEST(FormatCache, FormatsTooLongOrWithTooManyDirectivesRunUnkept) {
     bool kept;
   } rows[] = {
       {std::string(189, 'x') + "%d", true},  {std::string(190, 'x') + "%d", false},
-      {twelve, true},                        {"x" + twelve, true},  // the first step's text goes with its directive
-      {twelve + "x", false},                 {twelve + "%d", false},
+      {twelve, true},                        {twelve + "x", false},  // a text step after the twelfth
+      {twelve + "%d", false},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(parsedFormat(row.format.c_str()) != nullptr, row.kept) << row.format.size();
