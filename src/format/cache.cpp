@@ -44,7 +44,9 @@ const ParsedFormat* keep(const char* format, std::atomic<const ParsedFormat*>& s
   for (unsigned i = 0; i < parsed.stepCount; ++i) {
     const FormatStep& step = parsed.steps[i];
     TROVEX_ASSERT(step.textStart + step.textLength <= length);
-    TROVEX_ASSERT(step.letter == NoDirective || step.letter < length);
+    // A directive's letter follows its plain text; only a text-only step has none.
+    TROVEX_ASSERT(step.letter == NoDirective || (step.letter < length && step.letter > step.textStart + step.textLength));
+    TROVEX_ASSERT((step.kind == TextOnly) == (step.letter == NoDirective));
   }
   const unsigned index = poolUsed.fetch_add(1, std::memory_order_relaxed);
   if (index >= PoolSize) return nullptr;

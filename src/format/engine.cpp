@@ -35,6 +35,16 @@ uint16_t readStarOrNumber(const char*& p, uint8_t* stars, uint8_t star, uint16_t
   return isDigit(*p) ? readNumber(p) : absent;
 }
 
+StepKind stepKindOf(char letter, const FormatStep& step) {
+  if (step.stars != 0) return Standard;
+  const bool bare = step.flags == 0 && step.width == 0 && step.precision == NoPrecision;
+  if (letter == 's') return bare ? PlainText : Standard;
+  if (letter == 'S') return bare ? EscapedText : Standard;
+  if (letter == 'c') return Character;
+  if (integerFormOf(letter) != 0 && step.precision == NoPrecision && !(step.flags & LeftAlign)) return PlainInteger;
+  return Standard;
+}
+
 // Reads the items after "%" at p in their fixed order, each at most once.
 // Returns the position after the letter, or that of the terminating zero
 // when the format ends inside the directive (the step is then text only).
@@ -58,6 +68,8 @@ const char* parseDirective(const char* base, const char* p, FormatStep* step) {
   step->stars = stars;
   if (*p == '\0') return p;
   step->letter = static_cast<uint32_t>(p - base);
+  step->kind = stepKindOf(*p, *step);
+  step->integerForm = integerFormOf(*p);
   return p + 1;
 }
 
@@ -90,7 +102,6 @@ inline void followWindow(FormatSink* sink) {
 
 // Runs a whole format: a kept one from its steps, any other parsed as it goes.
 void runFormat(FormatSink* sink) {
-  if (!sink->convert) sink->convert = convertStandard;
   const char* format = sink->format;
   if (!format) return;
   if (sink->verbatim) {
@@ -127,6 +138,7 @@ const char* parseSteps(const char* base, const char* text, FormatStep* steps, un
     step->textStart = static_cast<uint32_t>(p - base);
     step->textLength = static_cast<uint32_t>(textEnd - p);
     step->letter = NoDirective;
+    step->kind = TextOnly;
     if (*textEnd == '\0') {
       p = textEnd;
       break;
@@ -138,28 +150,48 @@ const char* parseSteps(const char* base, const char* text, FormatStep* steps, un
   return p;
 }
 
-void runSteps(FormatSink* sink, const char* base, const FormatStep* steps, unsigned count) {
-  TROVEX_ASSERT(count <= UnkeptSteps);
-  const bool standard = sink->convert == convertStandard;
-  for (const FormatStep* step = steps; step != steps + count; ++step) {
-    // A directive's letter follows its plain text.
-    TROVEX_ASSERT(step->letter == NoDirective || step->letter > step->textStart + step->textLength);
-    emitRun(sink, base + step->textStart, step->textLength);
-    if (step->letter == NoDirective) continue;
-    // Stars take their arguments in order: width, precision, then the conversion's.
-    sink->flags = step->flags;
-    sink->width = (step->stars & StarWidth) ? static_cast<uint16_t>(takeArg<int>(sink)) : step->width;
-    sink->precision =
-        (step->stars & StarPrecision) ? static_cast<uint16_t>(takeArg<int>(sink)) : step->precision;
-    sink->format = base + step->letter;
-    // A direct call where it is the standard handler, which can be inlined.
-    if (standard)
-      convertStandard(sink);
-    else
-      sink->convert(sink);
-  }
+// A directive of any kind, through convertStandard or the run's own handler.
+void convertFromStep(FormatSink* sink, const char* base, const FormatStep* step) {
+  // Stars take their arguments in order: width, precision, then the conversion's.
+  sink->flags = step->flags;
+  sink->width = (step->stars & StarWidth) ? static_cast<uint16_t>(takeArg<int>(sink)) : step->width;
+  sink->precision = (step->stars & StarPrecision) ? static_cast<uint16_t>(takeArg<int>(sink)) : step->precision;
+  sink->format = base + step->letter;
+  if (sink->convert)
+    sink->convert(sink);
+  else
+    convertStandard(sink);
 }
 
+void runSteps(FormatSink* sink, const char* base, const FormatStep* steps, unsigned count) {
+  TROVEX_ASSERT(count <= UnkeptSteps);
+  const bool ownHandler = sink->convert != nullptr;
+  for (const FormatStep* step = steps; step != steps + count; ++step) {
+    emitRun(sink, base + step->textStart, step->textLength);
+    if (step->kind == TextOnly) continue;
+    if (ownHandler) {
+      convertFromStep(sink, base, step);
+      continue;
+    }
+    switch (step->kind) {
+      case PlainText:
+        emitPlainText(sink, takeArg<const void*>(sink), false);
+        break;
+      case EscapedText:
+        emitPlainText(sink, takeArg<const void*>(sink), true);
+        break;
+      case Character:
+        emitChar(sink, static_cast<char>(takeArg<int>(sink)));
+        break;
+      case PlainInteger:
+        convertPlainInteger(sink, step->integerForm, step->flags, step->width);
+        break;
+      default:
+        convertFromStep(sink, base, step);
+        break;
+    }
+  }
+}
 
 void putCharSlowly(FormatSink* sink, char c) {
   syncWindow(sink);
@@ -204,26 +236,6 @@ void convertStandard(FormatSink* sink) {
     case 'S':
       emitText(sink, takeArg<const void*>(sink), true);
       break;
-    case 'd': case 'i':
-      convertSigned(sink, 10, false, 0);
-      break;
-    case 'D': case 'I':
-      convertSigned(sink, 10, false, '.');
-      break;
-    case 'u':
-      convertUnsigned(sink, 10, false, 0);
-      break;
-    case 'U':
-      convertUnsigned(sink, 10, false, '.');
-      break;
-    case 'x': case 'X':
-      if (sink->flags & Alternate) emitChar(sink, '0'), emitChar(sink, 'x');
-      convertUnsigned(sink, 16, letter == 'X', 0);
-      break;
-    case 'o': case 'O':
-      if (sink->flags & Alternate) emitChar(sink, '0');
-      convertUnsigned(sink, 8, false, 0);
-      break;
     case 'f':
       convertFloat(sink);
       break;
@@ -238,7 +250,8 @@ void convertStandard(FormatSink* sink) {
       (void)takeArg<void*>(sink);
       break;
     default:
-      // Unknown letters produce nothing and take no argument.
+      // The integer letters; unknown letters produce nothing and take no argument.
+      if (const uint8_t form = integerFormOf(static_cast<char>(letter))) convertInteger(sink, form);
       break;
   }
 }

@@ -10,9 +10,9 @@
 // Lays out count digits (most significant first) with the directive's width,
 // precision and flags: a "-" for a negative value always before the fill, fill
 // only without LeftAlign, and the precision as a cap on fill and digits
-// together. With a groupSeparator ('.') and more than three digits, groups of
-// three are separated and never cut; 0 means no grouping.
-void emitDigits(FormatSink* sink, const char* digits, unsigned count, bool negative, char groupSeparator);
+// together. Digits separated into groups (the separators counted in count)
+// are never cut.
+void emitDigits(FormatSink* sink, const char* digits, unsigned count, bool negative, bool separated);
 
 // Work record of one "f" conversion. The caller sets wanted; floatToDigits
 // fills the rest.

@@ -13,6 +13,18 @@ enum StarFlag : uint8_t {
   StarPrecision = 0x02,
 };
 
+// How runSteps runs a step, decided when the step is parsed. The directives
+// hosts mostly write, with no "*", go straight to their conversion; every
+// other one goes through convertStandard with its flags, width and precision.
+enum StepKind : uint8_t {
+  TextOnly,      // no directive
+  Standard,      // convertStandard
+  PlainText,     // "s" with no flags, width or precision
+  EscapedText,   // "S" likewise
+  Character,     // "c", which ignores flags, width and precision
+  PlainInteger,  // an integer letter with no "-" and no precision: a width, "0", "#", "L" at most
+};
+
 // Offsets are from the start of the parsed text.
 struct FormatStep {
   uint32_t textStart;   // plain text to copy before the directive
@@ -22,6 +34,8 @@ struct FormatStep {
   uint16_t precision;   // as written (NoPrecision when absent); likewise StarPrecision
   uint8_t flags;        // FormatFlag bits
   uint8_t stars;        // StarFlag bits
+  uint8_t kind;         // StepKind
+  uint8_t integerForm;  // IntegerForm bits of an integer letter
 };
 
 constexpr uint32_t NoDirective = 0xFFFFFFFFu;
@@ -32,7 +46,9 @@ constexpr uint32_t NoDirective = 0xFFFFFFFFu;
 // the terminating zero when the whole format was parsed.
 const char* parseSteps(const char* base, const char* text, FormatStep* steps, unsigned capacity, unsigned* count);
 
-// Copies each step's text and runs its directive against the sink's arguments.
+// Copies each step's text and runs its directive against the sink's
+// arguments. A run with a conversion handler of its own hands it every
+// directive, whatever the step's kind.
 void runSteps(FormatSink* sink, const char* base, const FormatStep* steps, unsigned count);
 
 // A format's parsed form, kept for later runs of the same format.

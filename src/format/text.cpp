@@ -167,6 +167,15 @@ void emitText(FormatSink* sink, const void* text, bool escaped) {
   if (quoted) emitChar(sink, '"');
 }
 
+void emitPlainText(FormatSink* sink, const void* text, bool escaped) {
+  const unsigned char* bytes = text ? static_cast<const unsigned char*>(text)
+                                    : reinterpret_cast<const unsigned char*>(nullMarker);
+  if (escaped)
+    emitEscapedRuns(sink, bytes, NoPrecision);
+  else
+    emitRun(sink, reinterpret_cast<const char*>(bytes), measure(bytes, NoPrecision));
+}
+
 void dumpMemory(FormatSink* sink, const void* memory, bool withCharacters) {
   const unsigned count = sink->precision == NoPrecision ? 16u : sink->precision;
   if (count == 0) return;

@@ -5,6 +5,8 @@
 
 // "s" (plain) and "S" (escaped): text is 8-bit, or 16-bit units with WideChars; null prints "**NULL**".
 void emitText(FormatSink* sink, const void* text, bool escaped);
+// The same with no flags, width or precision.
+void emitPlainText(FormatSink* sink, const void* text, bool escaped);
 
 // "p" and "P" (with a character column): hexadecimal dump of precision bytes, 16 by default.
 void dumpMemory(FormatSink* sink, const void* memory, bool withCharacters);

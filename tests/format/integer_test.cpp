@@ -116,6 +116,17 @@ TEST(FormatInteger, GroupsEveryLength) {
   }
 }
 
+// Groups of three come whole from each part of a 64-bit value, zeros included.
+TEST(FormatInteger, GroupsOfZeros) {
+  EXPECT_EQ(formatted("%LU", 5000000007ULL), "5.000.000.007");
+  EXPECT_EQ(formatted("%LU", 4294967296ULL), "4.294.967.296");
+  EXPECT_EQ(formatted("%LU", 1000000000000000000ULL), "1.000.000.000.000.000.000");
+  EXPECT_EQ(formatted("%LU", ~0ULL), "18.446.744.073.709.551.615");
+  EXPECT_EQ(formatted("%LD", LLONG_MIN), "-9.223.372.036.854.775.808");
+  EXPECT_EQ(formatted("%U|%D", 100000u, -1000), "100.000|-1.000");
+  EXPECT_EQ(formatted("%.2U|%.2U", 123u, 1234u), "12|1.234");  // only separated digits are never cut
+}
+
 TEST(FormatInteger, EmitDigitsLaysOutAGivenString) {
   std::string out;
   FormatSink sink{};
@@ -123,7 +134,7 @@ TEST(FormatInteger, EmitDigitsLaysOutAGivenString) {
   sink.state = &out;
   sink.precision = NoPrecision;
   sink.width = 9;
-  emitDigits(&sink, "1234567", 7, true, '.');
+  emitDigits(&sink, "1.234.567", 9, true, true);
   EXPECT_EQ(out, "-1.234.567");  // the separators use up the width
 }
 
