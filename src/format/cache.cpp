@@ -9,6 +9,7 @@
 
 #include "common/contract.h"
 #include "format/steps.h"
+#include "format/words.h"
 
 namespace {
 
@@ -64,17 +65,13 @@ const ParsedFormat* keep(const char* format, std::atomic<const ParsedFormat*>& s
 // word is read where it stays in the text's first page, the rest aligned. A
 // read may pass the text's terminating zero within a word (hence no address
 // checks here); the kept text has a word of zeros past its own.
-using Word = uintptr_t;
 static_assert(sizeof(ParsedFormat{}.text) >= ParsedFormat::MaxText + 1 + sizeof(Word), "room to read a word past the zero");
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first byte of a word is its lowest");
-constexpr uintptr_t PageSize = 4096;
 
 // 1: the texts are the same (the host's zero comes before any difference);
 // 0: they differ; -1: the words are the same and hold no zero. The lowest
 // bit the zero test sets is exact; higher ones may not be.
 inline int compareWords(Word host, Word kept) {
-  constexpr Word ones = ~Word{0} / 0xFF;
-  const Word zeros = (host - ones) & ~host & (ones << 7);
+  const Word zeros = bytesBelow(host, 1);
   const Word differences = host ^ kept;
   if (differences == 0) return zeros == 0 ? -1 : 1;
   if (zeros == 0) return 0;
@@ -82,12 +79,9 @@ inline int compareWords(Word host, Word kept) {
 }
 
 [[gnu::no_sanitize_address]] bool holdsKeptText(const char* host, const char* kept) {
-  Word hostWord, keptWord;
   size_t at = 0;
-  if (reinterpret_cast<uintptr_t>(host) % PageSize <= PageSize - sizeof(Word)) {
-    std::memcpy(&hostWord, host, sizeof hostWord);
-    std::memcpy(&keptWord, kept, sizeof keptWord);
-    const int result = compareWords(hostWord, keptWord);
+  if (wordStaysInPage(host)) {
+    const int result = compareWords(readWord(host), readWord(kept));
     if (result >= 0) return result != 0;
     at = sizeof(Word) - reinterpret_cast<uintptr_t>(host) % sizeof(Word);
   } else {
@@ -97,9 +91,7 @@ inline int compareWords(Word host, Word kept) {
     }
   }
   for (;; at += sizeof(Word)) {
-    std::memcpy(&hostWord, host + at, sizeof hostWord);
-    std::memcpy(&keptWord, kept + at, sizeof keptWord);
-    const int result = compareWords(hostWord, keptWord);
+    const int result = compareWords(readWord(host + at), readWord(kept + at));
     if (result >= 0) return result != 0;
   }
 }

@@ -164,7 +164,8 @@ template <typename Signed>
   argument->count = static_cast<unsigned>(end - argument->digits);
 }
 
-inline void takeDigits(FormatSink* sink, uint8_t form, uint8_t flags, ConvertedArgument* argument) {
+[[gnu::always_inline]] inline void takeDigits(FormatSink* sink, uint8_t form, uint8_t flags,
+                                              ConvertedArgument* argument) {
   if (flags & Int64Arg)
     takeDigits<long long>(sink, form, argument);
   else

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "format/conversions.h"
+#include "format/words.h"
 
 namespace {
 
@@ -79,22 +80,32 @@ unsigned measure(const Unit* text, unsigned limit) {
   }
 }
 
-// The end of the run of unchanged characters from n: four bytes a step,
-// each read only after the one before it was found not to end the text.
-inline unsigned escapedRunEnd(const unsigned char* text, unsigned n, unsigned limit) {
-  const bool* ends = escapedRunEnds.ends;
-  for (; limit - n >= 4; n += 4) {
-    if (ends[text[n]]) return n;
-    if (ends[text[n + 1]]) return n + 1;
-    if (ends[text[n + 2]]) return n + 2;
-    if (ends[text[n + 3]]) return n + 3;
+// The bytes of a word that end a run of escaped text: those below 0x20 (the
+// zero included), '"', '\\' and 0xA0, the bytes escaped mode changes.
+inline Word escapedRunEndsIn(Word word) {
+  return bytesBelow(word, 0x20) | bytesEqual(word, '"') | bytesEqual(word, '\\') | bytesEqual(word, 0xA0);
+}
+static_assert(RunEndTable().ends[0x1F] && RunEndTable().ends[int{'"'}] && RunEndTable().ends[int{'\\'}] &&
+                  RunEndTable().ends[0xA0] && !RunEndTable().ends[0x20] && !RunEndTable().ends[0xA1] &&
+                  !RunEndTable().ends[0x7F],
+              "the word test finds the bytes of the table");
+
+// The end of the run of unchanged characters from n: a word at a time where
+// the word stays inside the limit and its page, then a byte at a time. Reads
+// past the text's zero stay inside its page (format/words.h); the sanitizers
+// would count them as reads of whatever follows.
+[[gnu::no_sanitize("address", "thread")]] inline unsigned escapedRunEnd(const unsigned char* text, unsigned n,
+                                                                       unsigned limit) {
+  for (; limit - n >= sizeof(Word) && wordStaysInPage(text + n); n += sizeof(Word)) {
+    if (const Word ends = escapedRunEndsIn(readWord(text + n))) return n + firstMarkedByte(ends);
   }
-  while (n < limit && !ends[text[n]]) ++n;
+  while (n < limit && !escapedRunEnds.ends[text[n]]) ++n;
   return n;
 }
 
 // Escaped 8-bit text: the characters between those that change go out as runs.
-unsigned emitEscapedRuns(FormatSink* sink, const unsigned char* text, unsigned limit) {
+[[gnu::no_sanitize("address", "thread")]] unsigned emitEscapedRuns(FormatSink* sink, const unsigned char* text,
+                                                                  unsigned limit) {
   unsigned n = 0;
   for (;;) {
     const unsigned start = n;

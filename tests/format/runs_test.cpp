@@ -78,8 +78,10 @@ TEST(FormatRuns, WithoutArgumentsTheWholeFormatIsOneRun) {
 
 // A kept format whose first byte is 1 to 8 bytes before an unreadable page:
 // checking a text there against its kept copy reads nothing past the page,
-// whether the text is the kept one or shorter.
-TEST(FormatCache, KeptFormatsJustBeforeAnUnreadablePage) {
+// whether the text is the kept one or shorter. Nor does the scan of "%S"
+// text, which reads a word at a time, for a text whose zero is the page's
+// last byte.
+TEST(FormatCache, KeptFormatsAndEscapedTextJustBeforeAnUnreadablePage) {
   ASSERT_EQ(keptFormatCount(), 0u) << "ctest runs FormatCache.* alone, before any other format";
   // Two pages, the second unreadable.
   const size_t page = 4096;
@@ -108,6 +110,14 @@ TEST(FormatCache, KeptFormatsJustBeforeAnUnreadablePage) {
       EXPECT_EQ(parsedFormat(at), nullptr) << span << " " << shorter;
       EXPECT_EQ(formatted(at, 7), expected[shorter]) << span << " " << shorter;
     }
+  }
+  for (size_t span = 1; span <= 2 * sizeof(void*) + 1; ++span) {
+    char* const at = pages + page - span;
+    std::string text(span - 1, 'a'), escaped;
+    for (size_t i = 0; i < text.size(); i += 3) text[i] = '\\';
+    for (const char c : text) escaped += c == '\\' ? "\\\\" : std::string(1, c);
+    std::memcpy(at, text.c_str(), span);
+    EXPECT_EQ(formatted("%S", at), escaped) << span;
   }
 #ifdef _WIN32
   VirtualFree(pages, 0, MEM_RELEASE);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "examples.h"
 #include "support.h"
@@ -96,6 +97,19 @@ TEST(FormatText, EscapedModeRewritesControlCharacters) {
   EXPECT_EQ(formatted("[%6S]", "\t\r\n"), "[   \\t\\n]");
   EXPECT_EQ(formatted("[%-6S]", "\t\r\n"), "[\\t\\n   ]");
   EXPECT_EQ(formatted("%#S", "say \"hi\""), "\"say \\\"hi\\\"\"");
+  // 8-bit text is scanned a word at a time; 16-bit text a unit at a time,
+  // through the same table. Every byte, at every place in and across words:
+  for (int c = 1; c < 256; ++c) {
+    for (size_t at = 0; at < 20; ++at) {
+      std::string text(24, 'x');
+      text[at] = static_cast<char>(c);
+      std::vector<uint16_t> units(text.begin(), text.end());
+      for (uint16_t& unit : units) unit &= 0xFF;
+      units.push_back(0);
+      ASSERT_EQ(formatted("%S", text.c_str()), formatted("%wS", units.data())) << c << " at " << at;
+      ASSERT_EQ(formatted("%.9S", text.c_str()), formatted("%.9wS", units.data())) << c << " at " << at;
+    }
+  }
 }
 
 TEST(FormatText, WideTextUsesLowBytes) {

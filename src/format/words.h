@@ -1,0 +1,36 @@
+// Inside the format engine: host text read a machine word at a time. A word
+// may be read past a text's terminating zero as long as it stays inside the
+// page of its first byte, which the text's own zero is in or after: such a
+// read never faults. The bytes past the zero are never used.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+using Word = uintptr_t;
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first byte of a word is its lowest");
+
+constexpr uintptr_t PageSize = 4096;
+constexpr Word ByteOnes = ~Word{0} / 0xFF;  // 0x01 in every byte
+constexpr Word ByteHighBits = ByteOnes << 7;
+
+// A word from text may be read without crossing into the next page.
+inline bool wordStaysInPage(const void* text) {
+  return reinterpret_cast<uintptr_t>(text) % PageSize <= PageSize - sizeof(Word);
+}
+
+inline Word readWord(const void* text) {
+  Word word;
+  std::memcpy(&word, text, sizeof word);
+  return word;
+}
+
+// The high bit of each byte below `bound` (at most 0x80). The lowest bit set
+// is exact; a higher one may be set by the borrow out of a byte below it.
+inline Word bytesBelow(Word word, uint8_t bound) { return (word - ByteOnes * bound) & ~word & ByteHighBits; }
+
+// The same for bytes equal to `value`.
+inline Word bytesEqual(Word word, uint8_t value) { return bytesBelow(word ^ (ByteOnes * value), 1); }
+
+// The index of the byte whose high bit is the lowest set in `marks` (not 0).
+inline unsigned firstMarkedByte(Word marks) { return static_cast<unsigned>(__builtin_ctzll(marks)) / 8; }
