@@ -91,11 +91,8 @@ static_assert(RunEndTable().ends[0x1F] && RunEndTable().ends[int{'"'}] && RunEnd
               "the word test finds the bytes of the table");
 
 // The end of the run of unchanged characters from n: a word at a time where
-// the word stays inside the limit and its page, then a byte at a time. Reads
-// past the text's zero stay inside its page (format/words.h); the sanitizers
-// would count them as reads of whatever follows.
-[[gnu::no_sanitize("address", "thread")]] inline unsigned escapedRunEnd(const unsigned char* text, unsigned n,
-                                                                       unsigned limit) {
+// the word stays inside the limit and its page, then a byte at a time.
+READS_WORDS_PAST_TEXT inline unsigned escapedRunEnd(const unsigned char* text, unsigned n, unsigned limit) {
   for (; limit - n >= sizeof(Word) && wordStaysInPage(text + n); n += sizeof(Word)) {
     if (const Word ends = escapedRunEndsIn(readWord(text + n))) return n + firstMarkedByte(ends);
   }
@@ -104,8 +101,7 @@ static_assert(RunEndTable().ends[0x1F] && RunEndTable().ends[int{'"'}] && RunEnd
 }
 
 // Escaped 8-bit text: the characters between those that change go out as runs.
-[[gnu::no_sanitize("address", "thread")]] unsigned emitEscapedRuns(FormatSink* sink, const unsigned char* text,
-                                                                  unsigned limit) {
+READS_WORDS_PAST_TEXT unsigned emitEscapedRuns(FormatSink* sink, const unsigned char* text, unsigned limit) {
   unsigned n = 0;
   for (;;) {
     const unsigned start = n;
