@@ -23,7 +23,7 @@ inline bool wordStaysInPage(const void* text) {
   return reinterpret_cast<uintptr_t>(text) % PageSize <= PageSize - sizeof(Word);
 }
 
-inline Word readWord(const void* text) {
+READS_WORDS_PAST_TEXT inline Word readWord(const void* text) {
   Word word;
   std::memcpy(&word, text, sizeof word);
   return word;
