@@ -97,19 +97,16 @@ struct HeaderDraft {
   unsigned length;            // of text; 0 when not drafted or too long for either form
 };
 
-constexpr size_t CategoryLabelLengths[CategoryLevels] = {
-    std::char_traits<char>::length(CategoryLabels[0]), std::char_traits<char>::length(CategoryLabels[1]),
-    std::char_traits<char>::length(CategoryLabels[2]), std::char_traits<char>::length(CategoryLabels[3])};
-static_assert(CategoryLevels == 4, "a length for each label");
+constexpr size_t LongestLabel = [] {
+  size_t longest = 0;
+  for (const char* label : CategoryLabels)
+    if (std::char_traits<char>::length(label) > longest) longest = std::char_traits<char>::length(label);
+  return longest;
+}();
 
-// Identifiers are mostly a few characters, where a call costs more than the
-// count; a longer one is counted by the C library.
+// Identifiers are mostly a few characters, copied as they are counted; a
+// longer one is counted and copied by the C library.
 constexpr unsigned ShortId = 16;
-size_t idLengthOf(const char* id) {
-  for (size_t n = 0; n < ShortId; ++n)
-    if (id[n] == '\0') return n;
-  return ShortId + strnlen(id + ShortId, TextDirectiveLimit - ShortId);
-}
 
 void draftHeader(HeaderDraft* draft, const char* typeLetters, const char* id) {
   draft->level = categoryLevel(typeLetters);
@@ -118,21 +115,25 @@ void draftHeader(HeaderDraft* draft, const char* typeLetters, const char* id) {
   draft->length = 0;
   draft->due = typeLetters && id;
   if (!draft->due) return;
-  const size_t labelLength = CategoryLabelLengths[draft->level];
-  const size_t idLength = idLengthOf(id);
-  const size_t closeLength = sizeof HeaderIdClose - 1;
-  const size_t length = 1 + labelLength + 1 + idLength + closeLength;
-  if (length > sizeof draft->text) return;
+  // A label and a short identifier always fit.
+  static_assert(1 + LongestLabel + 1 + ShortId + sizeof HeaderIdClose - 1 <= sizeof draft->text,
+                "room for a short header");
   char* p = draft->text;
   *p++ = '\n';
-  std::memcpy(p, draft->label, labelLength);
-  p += labelLength;
+  for (const char* label = draft->label; *label; ++label) *p++ = *label;
   *p++ = HeaderIdOpen;
-  std::memcpy(p, id, idLength);
+  size_t idLength = 0;
+  for (; idLength < ShortId && id[idLength] != '\0'; ++idLength) p[idLength] = id[idLength];
+  if (idLength == ShortId && id[ShortId] != '\0') {
+    idLength = ShortId + strnlen(id + ShortId, TextDirectiveLimit - ShortId);
+    if (static_cast<size_t>(p - draft->text) + idLength + sizeof HeaderIdClose - 1 > sizeof draft->text) return;
+    std::memcpy(p + ShortId, id + ShortId, idLength - ShortId);
+  }
   p += idLength;
-  std::memcpy(p, HeaderIdClose, closeLength);
-  TROVEX_ASSERT(p + closeLength == draft->text + length);
-  draft->length = static_cast<unsigned>(length);
+  std::memcpy(p, HeaderIdClose, sizeof HeaderIdClose - 1);
+  p += sizeof HeaderIdClose - 1;
+  TROVEX_ASSERT(p <= draft->text + sizeof draft->text);
+  draft->length = static_cast<unsigned>(p - draft->text);
 }
 
 // The header of the form the line state asks for, as drafted text when it fits.

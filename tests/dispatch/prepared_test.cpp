@@ -23,8 +23,8 @@ TEST_F(PreparedText, LongTextsAndIdsArriveWholeInBothDestinations) {
   const struct {
     size_t textLength;  // characters the "%s%c" body produces, the character included
     size_t idLength;
-  } rows[] = {{1, 3}, {1023, 3}, {1024, 3}, {1025, 3}, {2049, 3}, {96 * 11, 3}, {97, 249}, {5, 250}, {5, 251},
-              {5, 70000}};
+  } rows[] = {{1, 3},    {1023, 3}, {1024, 3}, {1025, 3}, {2049, 3}, {96 * 11, 3}, {5, 15},
+              {5, 16},   {5, 17},   {97, 249}, {5, 250},  {5, 251},  {5, 70000}};
   for (const auto& row : rows) {
     SCOPED_TRACE(std::to_string(row.textLength) + " characters, id of " + std::to_string(row.idLength));
     TestOutput out;
