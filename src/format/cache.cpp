@@ -28,10 +28,9 @@ unsigned homeSlot(const char* format) {
 }
 static_assert(TableSize == 256, "homeSlot takes 8 bits");
 
-// Parses the format and keeps it in the empty slot, if it fits and the pool
-// has room. Two threads may race for the slot; the loser runs from its own
-// entry this once.
-const ParsedFormat* keep(const char* format, std::atomic<const ParsedFormat*>& slot) {
+// Parses the format into a pool entry of its own, if it fits and the pool
+// has room; the caller publishes it in a slot.
+ParsedFormat* newEntry(const char* format) {
   // A full pool is seen before any work, so a cache that is full costs a
   // format it cannot keep no parse of its own.
   if (poolUsed.load(std::memory_order_relaxed) >= PoolSize) return nullptr;
@@ -55,8 +54,6 @@ const ParsedFormat* keep(const char* format, std::atomic<const ParsedFormat*>& s
   *entry = parsed;
   entry->address = format;
   entry->length = static_cast<unsigned>(length);
-  const ParsedFormat* empty = nullptr;
-  slot.compare_exchange_strong(empty, entry, std::memory_order_release, std::memory_order_relaxed);
   return entry;
 }
 
@@ -103,16 +100,25 @@ unsigned keptFormatCount() {
   return used < PoolSize ? used : PoolSize;
 }
 
+// A format is kept in the first empty slot of its probes. A thread that
+// loses a slot to another goes on to the next with the entry it parsed, so
+// the entry stays findable and the format is not parsed and kept again; only
+// when every slot of its probes is taken does it run from that entry alone.
 const ParsedFormat* parsedFormat(const char* format) {
   const unsigned home = homeSlot(format);
+  ParsedFormat* mine = nullptr;  // parsed by this call, not yet in a slot
   for (unsigned i = 0; i <= Probes; ++i) {
     std::atomic<const ParsedFormat*>& slot = table[(home + i) % TableSize];
     const ParsedFormat* entry = slot.load(std::memory_order_acquire);
-    if (!entry) return keep(format, slot);
+    if (!entry) {
+      if (!mine) mine = newEntry(format);
+      if (!mine) return nullptr;
+      if (slot.compare_exchange_strong(entry, mine, std::memory_order_release, std::memory_order_acquire)) return mine;
+    }
     // Published whole: every field was written before the entry was.
     TROVEX_ASSERT(entry->address && entry->length <= ParsedFormat::MaxText && entry->text[entry->length] == '\0' &&
                   entry->stepCount <= ParsedFormat::MaxSteps);
-    if (entry->address == format) return holdsKeptText(format, entry->text) ? entry : nullptr;
+    if (entry->address == format) return holdsKeptText(format, entry->text) ? entry : mine;
   }
-  return nullptr;
+  return mine;
 }
