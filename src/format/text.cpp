@@ -155,12 +155,6 @@ void emitUnits(FormatSink* sink, const Unit* text, bool escaped) {
 bool isPrintableChar(unsigned char c) { return characterClasses.bits[c] & Printable; }
 
 void emitText(FormatSink* sink, const void* text, bool escaped) {
-  if (text && sink->width == 0 && !(sink->flags & (Alternate | WideChars))) {
-    // The common directive: 8-bit text, no field, not quoted.
-    const unsigned taken = emitUpTo(sink, static_cast<const unsigned char*>(text), sink->precision, escaped);
-    sink->precision = static_cast<uint16_t>(sink->precision - taken);
-    return;
-  }
   const bool quoted = sink->flags & Alternate;
   if (quoted) emitChar(sink, '"');
   // The null marker is 8-bit text even for "w": read as 16-bit units it would
@@ -175,12 +169,7 @@ void emitText(FormatSink* sink, const void* text, bool escaped) {
 }
 
 void emitPlainText(FormatSink* sink, const void* text, bool escaped) {
-  const unsigned char* bytes = text ? static_cast<const unsigned char*>(text)
-                                    : reinterpret_cast<const unsigned char*>(nullMarker);
-  if (escaped)
-    emitEscapedRuns(sink, bytes, NoPrecision);
-  else
-    emitRun(sink, reinterpret_cast<const char*>(bytes), measure(bytes, NoPrecision));
+  emitUpTo(sink, static_cast<const unsigned char*>(text ? text : nullMarker), NoPrecision, escaped);
 }
 
 void dumpMemory(FormatSink* sink, const void* memory, bool withCharacters) {
