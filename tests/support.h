@@ -9,4 +9,5 @@
 // Runs a format with its arguments through the engine and returns every
 // character produced, zero bytes included.
 std::string formatted(const char* format, ...);
-std::string vformatted(const char* format, va_list args);
+// With a conversion handler, the run hands it every directive.
+std::string vformatted(const char* format, va_list args, FormatConvert convert = nullptr);

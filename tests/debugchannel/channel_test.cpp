@@ -3,7 +3,6 @@
 // after every print (prints from many threads: the stress test). Standard error is
 // redirected to a scratch file with SetStdHandle, so the same tests run
 // natively and under Wine.
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -12,7 +11,6 @@
 #include "common/texts.h"
 #include "debugchannel/channel.h"
 #include "debugchannel/device.h"
-#include "platform.h"
 
 namespace {
 
@@ -147,6 +145,8 @@ TEST_F(Channel, ConfigurationDecidesWhichTargetsReceiveTheMessage) {
        {Missing, none, Missing, Missing, Message}},
       {"path in a missing directory, the first fallback opens", {true, 1, true, 2, Config::MissingDirPath},
        FirstFallbackDirectory, {Missing, none, Missing, Message, Missing}},
+      {"a pipe no reader serves", {true, 1, true, 2, Config::PipePath}, Nothing,
+       {Missing, none, Missing, Missing, Message}},
       {"path of 1023 bytes is read", {true, 1, true, 3, Config::PadTo1023}, Nothing,
        {Missing, Message, Missing, Missing, Message}},
       {"path of 1024 bytes is missing", {true, 1, true, 3, Config::PadTo1024}, Nothing,
@@ -316,67 +316,5 @@ TEST_F(Channel, AFileWhoseWriteFailsIsOpenedAgainForTheRest) {
   EXPECT_EQ(readWholeFile(path("channel.txt")), "one\nwarn<ID>: two\nthree\n");
 }
 #endif
-
-// What a listener receives until `expected` bytes have come or its writer
-// has gone (at most a few seconds).
-struct Received {
-  std::string data, program;
-  bool gone = false;
-};
-Received receive(PipeListener* listener, size_t expected) {
-  Received got;
-  std::vector<PipeEvent> events;
-  std::string error;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (got.data.size() < expected && !got.gone && std::chrono::steady_clock::now() < end) {
-    EXPECT_TRUE(listener->wait(&events, &error)) << error;
-    for (const PipeEvent& event : events) {
-      got.data += event.data;
-      if (event.kind == PipeEvent::Kind::Connected) got.program = event.program;
-      got.gone = got.gone || event.kind == PipeEvent::Kind::Gone;
-    }
-    events.clear();
-  }
-  return got;
-}
-
-// A pipe's reader that is not there yet, comes, goes and comes again: the
-// channel writes to its fallback until the pipe opens, moves to the pipe at
-// the next print, and once a write fails (the reader has gone) goes on with
-// the same print at once, on a new reader or the fallback. A message longer
-// than one write arrives whole.
-TEST_F(Channel, APipesReaderMayComeGoAndComeAgain) {
-  writeConfig({true, 1, true, 2, Config::PipePath});
-  DebugChannel channel;
-  initDebugChannel(&channel, &devices);
-  auto message = [&](const std::string& body) {
-    channelWriteMessage(&channel, "warn<P>: ", 9, body.data(), static_cast<unsigned>(body.size()));
-  };
-  std::string error;
-  std::string longBody;  // a shifted or lost byte shows
-  for (int i = 0; i < 5000; ++i) longBody.push_back(static_cast<char>('a' + i % 23));
-  longBody.push_back('\n');
-  message("before\n");
-  std::unique_ptr<PipeListener> listener = listenOnPipe(pipeName(), &error);
-  ASSERT_TRUE(listener) << error;
-  message("first\n");
-  message(longBody);
-  const std::string firstTwo = "warn<P>: first\nwarn<P>: " + longBody;
-  const Received first = receive(listener.get(), firstTwo.size());
-  EXPECT_TRUE(first.data == firstTwo) << first.data.size();
-  EXPECT_EQ(first.program.rfind("trovex_tests", 0), 0u) << first.program;
-  listener.reset();
-  message("gap\n");
-  listener = listenOnPipe(pipeName(), &error);
-  ASSERT_TRUE(listener) << error;
-  message("again\n");
-  closeDebugChannel(&channel);
-  const Received again = receive(listener.get(), std::string::npos);
-  EXPECT_EQ(again.data, "warn<P>: again\n");
-  EXPECT_TRUE(again.gone) << "closed with the channel";
-  EXPECT_EQ(readWholeFile(fallbackName), "warn<P>: before\nwarn<P>: gap\n");
-  EXPECT_EQ(readWholeFile(path("stderr.txt")), "");
-  EXPECT_FALSE(listenOnPipe("a/b\\c", &error)) << "no pipe name on either system";
-}
 
 }  // namespace

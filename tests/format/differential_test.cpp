@@ -114,55 +114,28 @@ TEST(FormatDifferential, MixedMessages) {
   }
 }
 
-// The directives hosts mostly write run straight to their conversion; a run
-// with a conversion handler of its own takes every directive through it. With
-// the standard handler as its own, the same format and arguments must give
-// the same text: both ways over every text and integer letter, with the
-// flags and widths that keep a directive on the direct path and some that
-// take it off ("-", a precision).
+// Integer directives that run straight to their conversion give what the
+// standard handler gives when a run takes every directive through it.
 std::string throughStandardHandler(const char* format, ...) {
-  std::string out;
   va_list args;
   va_start(args, format);
-  FormatSink sink;
-  beginFormatRun(&sink, format, &args, [](FormatSink* s) { static_cast<std::string*>(s->state)->push_back(s->ch); },
-                 &out);
-  sink.convert = convertStandard;
-  formatToSink(&sink);
-  endFormatRun(&sink);
+  std::string out = vformatted(format, args, convertStandard);
   va_end(args);
   return out;
 }
 
-TEST(FormatDifferential, DirectDirectivesAgreeWithTheStandardHandler) {
-  const char* const items[] = {"", "0", "#", "#0", "5", "05", "#12", "-5", ".3", "30", "1"};
-  const char* const texts[] = {"plain", "", "c:\\tmp\\x \"q\"\t\x01\xA0\xFF end", nullptr};
+TEST(FormatDifferential, DirectIntegersAgreeWithTheStandardHandler) {
   std::mt19937_64 values(26);
-  for (const char* item : items) {
-    for (const char letter : std::string("diuxXoODIU")) {
-      for (const char* size : {"", "L"}) {
-        const std::string format = std::string("<%") + item + size + letter + ">";
-        for (int i = 0; i < 200; ++i) {
-          const uint64_t bits = anyBits(values);
-          if (*size) {
-            ASSERT_EQ(formatted(format.c_str(), bits), throughStandardHandler(format.c_str(), bits)) << format;
-          } else {
-            const unsigned low = static_cast<unsigned>(bits ^ bits >> 32);
-            ASSERT_EQ(formatted(format.c_str(), low), throughStandardHandler(format.c_str(), low)) << format;
-          }
-        }
+  for (const char* flags : {"", "0", "#", "#0", "5", "05", "#12", "30"})
+    for (const char letter : std::string("diuxXoODIU"))
+      for (int i = 0; i < 200; ++i) {
+        const uint64_t bits = anyBits(values);
+        const std::string narrow = std::string("<%") + flags + letter + ">";
+        const std::string wide = std::string("<%") + flags + "L" + letter + ">";
+        const unsigned low = static_cast<unsigned>(bits ^ bits >> 32);
+        ASSERT_EQ(formatted(narrow.c_str(), low), throughStandardHandler(narrow.c_str(), low)) << narrow;
+        ASSERT_EQ(formatted(wide.c_str(), bits), throughStandardHandler(wide.c_str(), bits)) << wide;
       }
-    }
-    for (const char letter : std::string("sSc")) {
-      const std::string format = std::string("<%") + item + letter + ">";
-      for (const char* text : texts) {
-        if (letter == 'c')
-          EXPECT_EQ(formatted(format.c_str(), text ? text[0] : 0), throughStandardHandler(format.c_str(), text ? text[0] : 0));
-        else
-          EXPECT_EQ(formatted(format.c_str(), text), throughStandardHandler(format.c_str(), text)) << format;
-      }
-    }
-  }
 }
 
 // A witness for every difference that the subset above leaves out: if one of
