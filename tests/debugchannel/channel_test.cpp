@@ -445,8 +445,10 @@ TEST_F(Channel, AReaderThatTakesNothingCostsABoundedWaitAndTheLossIsTold) {
     }
     at = end + 1;
   }
-  EXPECT_EQ(notices, 1u);
-  EXPECT_EQ(told, 3u);
+  // A reader that reads ahead on its own (Windows' pending read) may take
+  // some between the losses: then more notices tell of them.
+  EXPECT_GE(notices, 1u);
+  EXPECT_GE(told, 3u);
   EXPECT_EQ(whole + told, sent);
   const std::string end = "warn<P>: last\nwarn<P>: after\n";
   EXPECT_EQ(data.substr(data.size() - end.size()), end);
