@@ -55,6 +55,9 @@ class PipeListener {
 // name, or another listener serving it already.
 std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string* error);
 
+// The file name of a running process's image, "?" when it cannot be found.
+std::string programOf(uint32_t pid);
+
 // True when standard output is a terminal (a console on Windows, where
 // colour escapes are switched on for it).
 bool standardOutputIsTerminal();

@@ -299,3 +299,5 @@ std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string*
   }
   return std::make_unique<SocketListener>(server, address.sun_path);
 }
+
+std::string programOf(uint32_t pid) { return programOf(static_cast<pid_t>(pid)); }
