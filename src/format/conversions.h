@@ -17,6 +17,17 @@ inline T takeArg(FormatSink* sink) {
 void putCharSlowly(FormatSink* sink, char c);
 void putRunSlowly(FormatSink* sink, const char* text, unsigned count);
 
+// The window's fill from the engine's cursor, before the output function or
+// the run's owner looks at it.
+inline void syncWindow(FormatSink* sink) {
+  if (ChunkCollector* window = sink->window) window->fill = static_cast<uint16_t>(sink->cursor - window->text);
+}
+
+// The cursor from the window's fill, after the output function changed it.
+inline void followWindow(FormatSink* sink) {
+  if (ChunkCollector* window = sink->window) sink->cursor = window->text + window->fill;
+}
+
 // Emits one character: into the window while it has room, else through the
 // sink's output function.
 inline void emitChar(FormatSink* sink, char c) {
