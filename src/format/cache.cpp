@@ -70,7 +70,7 @@ inline int compareWords(Word host, Word kept) {
   return __builtin_ctzll(zeros) < __builtin_ctzll(differences) ? 1 : 0;
 }
 
-READS_WORDS_PAST_TEXT bool holdsKeptText(const char* host, const char* kept) {
+bool holdsKeptText(const char* host, const char* kept) {
   size_t at = 0;
   if (wordStaysInPage(host)) {
     const int result = compareWords(readWord(host), readWord(kept));

@@ -92,7 +92,7 @@ static_assert(RunEndTable().ends[0x1F] && RunEndTable().ends[int{'"'}] && RunEnd
 
 // The end of the run of unchanged characters from n: a word at a time where
 // the word stays inside the limit and its page, then a byte at a time.
-READS_WORDS_PAST_TEXT inline unsigned escapedRunEnd(const unsigned char* text, unsigned n, unsigned limit) {
+inline unsigned escapedRunEnd(const unsigned char* text, unsigned n, unsigned limit) {
   for (; limit - n >= sizeof(Word) && wordStaysInPage(text + n); n += sizeof(Word)) {
     if (const Word ends = escapedRunEndsIn(readWord(text + n))) return n + firstMarkedByte(ends);
   }
@@ -101,7 +101,7 @@ READS_WORDS_PAST_TEXT inline unsigned escapedRunEnd(const unsigned char* text, u
 }
 
 // Escaped 8-bit text: the characters between those that change go out as runs.
-READS_WORDS_PAST_TEXT unsigned emitEscapedRuns(FormatSink* sink, const unsigned char* text, unsigned limit) {
+unsigned emitEscapedRuns(FormatSink* sink, const unsigned char* text, unsigned limit) {
   unsigned n = 0;
   for (;;) {
     const unsigned start = n;

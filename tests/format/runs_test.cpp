@@ -73,6 +73,49 @@ TEST(FormatRuns, WithoutArgumentsTheWholeFormatIsOneRun) {
   EXPECT_EQ(out.runs, 1u);
 }
 
+// Pieces as formatInPieces hands them out, each in an array of exactly the
+// piece size, so that AddressSanitizer sees a write past it.
+struct Pieces {
+  std::string text;
+  bool shortBeforeLast = false;  // a piece before the last was not full
+  unsigned count = 0;
+};
+
+Pieces inPieces(uint16_t size, const char* format, ...) {
+  Pieces out;
+  struct Collect {
+    Pieces* out;
+    uint16_t size;
+  } collect{&out, size};
+  const PiecePut put = [](void* owner, const char* text, unsigned count) {
+    Collect* c = static_cast<Collect*>(owner);
+    if (c->out->count > 0 && c->out->text.size() % c->size != 0) c->out->shortBeforeLast = true;
+    c->out->text.append(text, count);
+    ++c->out->count;
+  };
+  std::vector<char> array(size);
+  va_list args;
+  va_start(args, format);
+  formatInPieces(format, &args, array.data(), size, put, &collect);
+  va_end(args);
+  return out;
+}
+
+// Text in pieces of any size joins to the per-character text, every piece
+// full but the last: escaped runs, fields and numbers that cross a piece's end.
+TEST(FormatRuns, PiecesOfAnySizeJoinToTheSameText) {
+  std::string text;
+  for (int i = 0; i < 40; ++i) text += std::string(static_cast<size_t>(i % 7), 'a') + "\\t\"q";
+  text[text.size() / 2] = '\t';
+  const char* const formats[] = {"%S", "[%S]", "%s|%5d", "%60S|", "%-60S|", "%.50S", "%#S %5d %LU"};
+  for (const uint16_t size : {1, 2, 3, 7, 16, 96, 1000})
+    for (const char* format : formats) {
+      const Pieces out = inPieces(size, format, text.c_str(), 1234, 567890123456ull);
+      EXPECT_EQ(out.text, formatted(format, text.c_str(), 1234, 567890123456ull)) << size << " " << format;
+      EXPECT_FALSE(out.shortBeforeLast) << size << " " << format;
+    }
+}
+
 // The cache of parsed formats, from the empty pool of a process of its own
 // (ctest runs FormatCache.* apart). Its tests run in the order written here:
 // the last one fills the pool.
