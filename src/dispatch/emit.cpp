@@ -151,14 +151,14 @@ bool endsWithNewline(const char* format, const char* end) { return end != format
 
 // The destinations in their order. Variadic: a header too long to build is
 // formatted by each destination from this call's own arguments, label and id.
-void runDestinations(OutputContext* context, const Destinations& destinations, ProtocolTurn& turn,
-                     bool keepOpen, PreparedMessage* message, ...) {
+void runDestinations(const Destinations& destinations, ProtocolTurn& turn, bool keepOpen, PreparedMessage* message,
+                     ...) {
   va_list headerArgs;
   va_start(headerArgs, message);
   if (message->headerDue && !message->header.text) message->header.args = &headerArgs;
   if (destinations.channel) deliverToChannel(*message);
   if (destinations.callback) deliverToCallback(destinations.callback, message->label, message->id, message->body);
-  if (destinations.protocol) deliverToProtocol(context->protocol, turn, *message, keepOpen);
+  if (destinations.protocol) turn.deliver(*message, keepOpen);
   va_end(headerArgs);
 }
 
@@ -182,7 +182,7 @@ void deliver(OutputContext* context, const Destinations& destinations, const Hea
                           continuing ? nullptr : draft.idText,
                           body,
                           draft.level == ErrorLevel};
-  runDestinations(context, destinations, turn, (flags & KeepOpen) != 0, &message, draft.label, draft.idText);
+  runDestinations(destinations, turn, (flags & KeepOpen) != 0, &message, draft.label, draft.idText);
 
   // The format is examined, not the produced text.
   context->atLineStart = !continuing && endsLine;

@@ -88,4 +88,4 @@ using PiecePut = void (*)(void* owner, const char* text, unsigned count);
 void formatInPieces(const char* format, va_list* args, char* pieceArray, uint16_t size, PiecePut put, void* owner);
 
 // Text already produced, in the pieces formatInPieces would hand out.
-void handOutInPieces(const char* text, unsigned count, unsigned size, PiecePut put, void* owner);
+void handOutInPieces(const char* text, unsigned count, uint16_t size, PiecePut put, void* owner);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/contract.h"
+
 
 using Word = uintptr_t;
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first byte of a word is its lowest");
@@ -31,10 +33,16 @@ __attribute__((no_sanitize("address", "thread"))) inline Word readWord(const voi
 
 // The high bit of each byte below `bound` (at most 0x80). The lowest bit set
 // is exact; a higher one may be set by the borrow out of a byte below it.
-inline Word bytesBelow(Word word, uint8_t bound) { return (word - ByteOnes * bound) & ~word & ByteHighBits; }
+inline Word bytesBelow(Word word, uint8_t bound) {
+  TROVEX_ASSERT(bound <= 0x80);  // above, a byte's own high bit hides the borrow
+  return (word - ByteOnes * bound) & ~word & ByteHighBits;
+}
 
 // The same for bytes equal to `value`.
 inline Word bytesEqual(Word word, uint8_t value) { return bytesBelow(word ^ (ByteOnes * value), 1); }
 
 // The index of the byte whose high bit is the lowest set in `marks` (not 0).
-inline unsigned firstMarkedByte(Word marks) { return static_cast<unsigned>(__builtin_ctzll(marks)) / 8; }
+inline unsigned firstMarkedByte(Word marks) {
+  TROVEX_ASSERT(marks != 0);  // no marked byte: the count of trailing zeros is undefined
+  return static_cast<unsigned>(__builtin_ctzll(marks)) / 8;
+}

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -17,6 +18,7 @@
 #endif
 
 #include "format/steps.h"
+#include "format/words.h"
 #include "support.h"
 
 namespace {
@@ -115,6 +117,26 @@ TEST(FormatRuns, PiecesOfAnySizeJoinToTheSameText) {
       EXPECT_FALSE(out.shortBeforeLast) << size << " " << format;
     }
 }
+
+#if defined(TROVEX_CONTRACTS)
+// Values under which a helper would loop forever or compute nothing
+// defined stop the process instead.
+TEST(FormatContracts, BrokenPreconditionsStopTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const PiecePut ignore = [](void*, const char*, unsigned) {};
+  char piece[4];
+  const struct {
+    const char* what;
+    std::function<void()> run;
+  } rows[] = {
+      {"pieces of no size", [&] { handOutInPieces("abc", 3, 0, ignore, nullptr); }},
+      {"an array of no size", [&] { formatInPieces("abc", nullptr, piece, 0, ignore, nullptr); }},
+      {"no marked byte", [] { (void)firstMarkedByte(0); }},
+      {"a bound above 0x80", [] { (void)bytesBelow(0, 0x81); }},
+  };
+  for (const auto& row : rows) EXPECT_DEATH(row.run(), "contract broken") << row.what;
+}
+#endif
 
 // The cache of parsed formats, from the empty pool of a process of its own
 // (ctest runs FormatCache.* apart). Its tests run in the order written here:
