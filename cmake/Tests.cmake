@@ -18,7 +18,7 @@ list(FILTER TROVEX_UNIT_TESTS EXCLUDE REGEX "/tests/(host|reload|stress)/")
 add_executable(trovex_tests ${TROVEX_UNIT_TESTS}
   ${PROJECT_SOURCE_DIR}/tests/test_main.cpp ${PROJECT_SOURCE_DIR}/tests/support.cpp)
 target_link_libraries(trovex_tests PRIVATE trovex_test_objects gtest)
-target_include_directories(trovex_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+target_include_directories(trovex_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/testkit)
 target_link_options(trovex_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
 # The format cache's tests need a process whose cache is still empty: the
 # other tests fill it.

@@ -1,6 +1,6 @@
-// The output window's slow paths: what the inline emitters of
-// conversions.h call when the window is full or absent.
-#include "format/conversions.h"
+// The output window's slow paths: what the inline emitters call when the
+// window is full or absent.
+#include "format/sink.h"
 
 const char digitTable[33] = "0123456789abcdef0123456789ABCDEF";
 

@@ -9,7 +9,6 @@
 
 #include "common/contract.h"
 
-
 using Word = uintptr_t;
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first byte of a word is its lowest");
 
