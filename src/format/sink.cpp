@@ -21,3 +21,15 @@ void putRunSlowly(FormatSink* sink, const char* text, unsigned count) {
   sink->putRun(sink, text, count);
   followWindow(sink);
 }
+
+// A fill wider than the window's room goes out as runs of a block of fill
+// characters: a field thousands wide costs a few runs, not a call per
+// character.
+void putRepeatedSlowly(FormatSink* sink, char c, unsigned count) {
+  char block[64];
+  std::memset(block, c, count < sizeof block ? count : sizeof block);
+  for (unsigned n; count > 0; count -= n) {
+    n = count < sizeof block ? count : static_cast<unsigned>(sizeof block);
+    emitRun(sink, block, n);
+  }
+}

@@ -11,6 +11,7 @@
 // date, the output function takes the text, and the cursor follows the fill.
 void putCharSlowly(FormatSink* sink, char c);
 void putRunSlowly(FormatSink* sink, const char* text, unsigned count);
+void putRepeatedSlowly(FormatSink* sink, char c, unsigned count);
 
 // The window's fill from the engine's cursor, before the output function or
 // the run's owner looks at it.
@@ -74,7 +75,7 @@ inline void emitRepeated(FormatSink* sink, char c, unsigned count) {
     sink->cursor = cursor + count;
     return;
   }
-  while (count-- > 0) emitChar(sink, c);
+  putRepeatedSlowly(sink, c, count);
 }
 
 // The digit table: lower-case half first, upper-case half second.

@@ -179,25 +179,30 @@ void dumpMemory(FormatSink* sink, const void* memory, bool withCharacters) {
   // bytes would be read it shows as text does. A dump of no bytes reads none,
   // so it prints nothing for any pointer.
   if (!memory) {
-    for (const char* c = nullMarker; *c; ++c) emitChar(sink, *c);
+    emitRun(sink, nullMarker, sizeof nullMarker - 1);
     return;
   }
   const unsigned char* bytes = static_cast<const unsigned char*>(memory);
   const char* hex = digitTable + 16;
+  // A line at most: the newline before it, 32 digits with a space after each
+  // group of 8, 3 spaces and 16 characters. It goes out as one run.
+  char line[1 + 32 + 3 + 3 + 16];
   for (unsigned start = 0; start < count; start += 16) {
     const unsigned n = count - start < 16 ? count - start : 16;
-    if (withCharacters && start > 0) emitChar(sink, '\n');
+    char* p = line;
+    if (withCharacters && start > 0) *p++ = '\n';
     for (unsigned i = 0; i < n; ++i) {
-      if (i == 4 || i == 8 || i == 12) emitChar(sink, ' ');
-      emitChar(sink, hex[bytes[start + i] >> 4]);
-      emitChar(sink, hex[bytes[start + i] & 0x0F]);
+      if (i == 4 || i == 8 || i == 12) *p++ = ' ';
+      *p++ = hex[bytes[start + i] >> 4];
+      *p++ = hex[bytes[start + i] & 0x0F];
     }
     if (withCharacters) {
-      emitRepeated(sink, ' ', 3);
+      for (int i = 0; i < 3; ++i) *p++ = ' ';
       for (unsigned i = 0; i < n; ++i) {
         const unsigned char c = bytes[start + i];
-        emitChar(sink, (c >= 0x20 && c <= 0x7E) ? static_cast<char>(c) : '.');
+        *p++ = (c >= 0x20 && c <= 0x7E) ? static_cast<char>(c) : '.';
       }
     }
+    emitRun(sink, line, static_cast<unsigned>(p - line));
   }
 }
