@@ -110,7 +110,7 @@ TEST(FormatRuns, PiecesOfAnySizeJoinToTheSameText) {
   std::string text;
   for (int i = 0; i < 40; ++i) text += std::string(static_cast<size_t>(i % 7), 'a') + "\\t\"q";
   text[text.size() / 2] = '\t';
-  const char* const formats[] = {"%S", "[%S]", "%s|%5d", "%60S|", "%-60S|", "%.50S", "%#S %5d %LU"};
+  const char* const formats[] = {"%S", "[%S]", "%s|%5d", "%60S|", "%-60S|", "%.50S", "%#S %5d %LU", "%.40P|%200d"};
   for (const uint16_t size : {1, 2, 3, 7, 16, 96, 1000})
     for (const char* format : formats) {
       const Pieces out = inPieces(size, format, text.c_str(), 1234, 567890123456ull);
