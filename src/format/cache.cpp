@@ -63,7 +63,7 @@ static_assert(sizeof(ParsedFormat{}.text) >= ParsedFormat::MaxText + 1 + sizeof(
 // 0: they differ; -1: the words are the same and hold no zero. The lowest
 // bit the zero test sets is exact; higher ones may not be.
 inline int compareWords(Word host, Word kept) {
-  const Word zeros = bytesBelow(host, 1);
+  const Word zeros = bytesBelow<1>(host);
   const Word differences = host ^ kept;
   if (differences == 0) return zeros == 0 ? -1 : 1;
   if (zeros == 0) return 0;

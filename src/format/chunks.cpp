@@ -62,7 +62,6 @@ void passFullPiece(ChunkCollector* chunks) {
 }  // namespace
 
 void formatInPieces(const char* format, va_list* args, char* pieceArray, uint16_t size, PiecePut put, void* owner) {
-  TROVEX_ASSERT(pieceArray && size > 0);
   PieceRun run{ChunkCollector{pieceArray, size, 0, passFullPiece, nullptr}, put, owner};
   run.chunks.owner = &run;
   FormatSink sink;

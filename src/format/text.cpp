@@ -83,7 +83,7 @@ unsigned measure(const Unit* text, unsigned limit) {
 // The bytes of a word that end a run of escaped text: those below 0x20 (the
 // zero included), '"', '\\' and 0xA0, the bytes escaped mode changes.
 inline Word escapedRunEndsIn(Word word) {
-  return bytesBelow(word, 0x20) | bytesEqual(word, '"') | bytesEqual(word, '\\') | bytesEqual(word, 0xA0);
+  return bytesBelow<0x20>(word) | bytesEqual(word, '"') | bytesEqual(word, '\\') | bytesEqual(word, 0xA0);
 }
 static_assert(RunEndTable().ends[0x1F] && RunEndTable().ends[int{'"'}] && RunEndTable().ends[int{'\\'}] &&
                   RunEndTable().ends[0xA0] && !RunEndTable().ends[0x20] && !RunEndTable().ends[0xA1] &&

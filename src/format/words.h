@@ -30,15 +30,16 @@ __attribute__((no_sanitize("address", "thread"))) inline Word readWord(const voi
   return word;
 }
 
-// The high bit of each byte below `bound` (at most 0x80). The lowest bit set
-// is exact; a higher one may be set by the borrow out of a byte below it.
-inline Word bytesBelow(Word word, uint8_t bound) {
-  TROVEX_ASSERT(bound <= 0x80);  // above, a byte's own high bit hides the borrow
-  return (word - ByteOnes * bound) & ~word & ByteHighBits;
+// The high bit of each byte below Bound. The lowest bit set is exact; a
+// higher one may be set by the borrow out of a byte below it.
+template <uint8_t Bound>
+inline Word bytesBelow(Word word) {
+  static_assert(Bound <= 0x80, "above 0x80 a byte's own high bit hides the borrow");
+  return (word - ByteOnes * Bound) & ~word & ByteHighBits;
 }
 
 // The same for bytes equal to `value`.
-inline Word bytesEqual(Word word, uint8_t value) { return bytesBelow(word ^ (ByteOnes * value), 1); }
+inline Word bytesEqual(Word word, uint8_t value) { return bytesBelow<1>(word ^ (ByteOnes * value)); }
 
 // The index of the byte whose high bit is the lowest set in `marks` (not 0).
 inline unsigned firstMarkedByte(Word marks) {
