@@ -22,7 +22,7 @@ inline std::string scratchFile(const char* name) {
   return path;
 }
 
-#include "../tests/printing.h"
+#include "printing.h"
 #include "dispatch/emit.h"
 
 // A message path of a benchmark's own: a filter, a protocol file and an

@@ -94,7 +94,10 @@ if(NOT WIN32)
     COMMAND ${CMAKE_OBJCOPY} --keep-global-symbols=${TROVEX_EXPORT_LIST}
             ${TROVEX_STATIC_OBJECT}.linked ${TROVEX_STATIC_OBJECT}
     COMMAND ${CMAKE_COMMAND} -E rm ${TROVEX_STATIC_OBJECT}.linked
-    DEPENDS ${TROVEX_SHIPPED_OBJECTS} ${TROVEX_EXPORT_LIST}
+    # The targets too, not only their objects: Ninja orders the objects by
+    # file, but Make knows no rule for another target's object files and
+    # would run this command before they are built.
+    DEPENDS trovex_core trovex_emulation ${TROVEX_SHIPPED_OBJECTS} ${TROVEX_EXPORT_LIST}
     COMMENT "Linking the static library's object, with the exports alone global"
     COMMAND_EXPAND_LISTS VERBATIM)
   add_library(trovex_static STATIC ${TROVEX_STATIC_OBJECT})

@@ -18,7 +18,7 @@ list(FILTER TROVEX_UNIT_TESTS EXCLUDE REGEX "/tests/(host|reload|stress)/")
 add_executable(trovex_tests ${TROVEX_UNIT_TESTS}
   ${PROJECT_SOURCE_DIR}/tests/test_main.cpp ${PROJECT_SOURCE_DIR}/tests/support.cpp)
 target_link_libraries(trovex_tests PRIVATE trovex_test_objects gtest)
-target_include_directories(trovex_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+target_include_directories(trovex_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/testkit)
 target_link_options(trovex_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
 # The format cache's tests need a process whose cache is still empty: the
 # other tests fill it.
@@ -126,7 +126,7 @@ if(NOT TROVEX_SANITIZE AND NOT TROVEX_TSAN)
   else()
     find_program(TROVEX_PKG_CONFIG NAMES pkg-config REQUIRED)
     set(TROVEX_PACKAGE_TOOLS -DPKG_CONFIG=${TROVEX_PKG_CONFIG} -DCC=${CMAKE_C_COMPILER} -DNM=${CMAKE_NM}
-        -DDEF=${TROVEX_DEF})
+        -DDEF=${TROVEX_DEF} -DPROJECT=${PROJECT_SOURCE_DIR})
   endif()
   add_test(NAME package_consumer
     COMMAND ${CMAKE_COMMAND}

@@ -7,19 +7,22 @@
 // A caller must pass arguments of the kinds its directives name; reading a
 // double where an int was passed, or past the last argument, is undefined
 // behaviour of the caller, not a fault of the engine. The harness keeps that
-// contract for arbitrary formats: its conversion handler wraps the standard
-// one and hands every directive a fresh argument list holding exactly the
-// argument its letter takes, each text and memory block in an allocation of
-// exactly the size the directive may read, or now and then a null pointer.
-// "*" widths and precisions come from a list of two integers that is renewed
-// for every directive.
+// contract for arbitrary formats: it walks the format as the engine does and
+// hands every directive to the engine with an argument list of its own,
+// holding the "*" numbers it takes and exactly the argument its kind takes,
+// each text and memory block in an allocation of exactly the size the
+// directive may read, or now and then a null pointer. "*" widths and
+// precisions come from the same two integers for every directive, mostly
+// small ones (starValue).
 //
-// Every input runs twice with the same argument values: once with an output
-// function that takes one character at a time, and once through the chunk
-// collector with runs of plain text, the path of every destination. The
-// first output is the oracle: the second must be byte for byte the same. The
+// Every input runs twice with the same argument values: once with no output
+// window, the engine handing over each character or run as it comes, and
+// once through the chunk collector, whose array the engine fills as a
+// window, the path of every destination. The first output is the oracle:
+// the second must be byte for byte the same. The
 // collector's piece size comes from the pool, from 1 to 256 characters, and
 // its array is an allocation of exactly that size.
+#include <climits>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +31,7 @@
 #include <string>
 #include <type_traits>
 
-#include "format/format.h"
+#include "format/steps.h"
 
 namespace {
 
@@ -41,7 +44,8 @@ struct Harness {
   uint8_t pool[PoolSize];       // argument values, zero-padded for short inputs
   size_t next;                  // next pool byte to take, cyclic
   size_t firstArgument;         // where every run starts taking pool bytes
-  va_list* starList;            // two ints for "*", alive during the run
+  int stars[2];                 // the values "*" takes, in order
+  va_list* runList;             // the run's own list, alive during the run
   std::string* output;          // the oracle run's output
   const std::string* expected;  // set: output is checked against this instead
   size_t checked;               // characters of *expected matched so far
@@ -60,6 +64,18 @@ uint64_t takeBits(Harness* h) {
   return bits;
 }
 
+// A "*" number: mostly a field of up to 127, now and then one at the edges
+// of the 16 bits the engine keeps (a negative number wraps there). Any 32-bit
+// value would give nearly every "*" a field of tens of thousands, and an
+// input a run of that much output, which tries nothing a field of 100 does
+// not try: most of the target's time went there.
+int starValue(Harness* h) {
+  static const int edges[] = {-1, -2, 0, 65535, 65536, 65534, INT_MAX, INT_MIN, 1000, 4096};
+  const uint8_t choice = takeByte(h);
+  if (choice >= 0xF0) return edges[choice % (sizeof edges / sizeof edges[0])];
+  return choice & 0x7F;
+}
+
 // Records output, or checks it against the oracle's and traps on the first
 // difference.
 void deliver(Harness* h, const char* text, size_t count) {
@@ -74,6 +90,9 @@ void deliver(Harness* h, const char* text, size_t count) {
 }
 
 void putCharacter(FormatSink* sink) { deliver(static_cast<Harness*>(sink->state), &sink->ch, 1); }
+void putRun(FormatSink* sink, const char* text, unsigned count) {
+  deliver(static_cast<Harness*>(sink->state), text, count);
+}
 
 void passOnChunk(ChunkCollector* chunks) {
   deliver(static_cast<Harness*>(chunks->owner), chunks->text, chunks->size);
@@ -81,18 +100,28 @@ void passOnChunk(ChunkCollector* chunks) {
 
 const int storeTarget = 0;  // read-only: a store through "%n" would fault
 
-// Runs the standard handler on a list that holds the given argument only,
-// then renews the list for the next directive's "*" items.
-void convertWith(FormatSink* sink, ...) {
-  Harness* h = static_cast<Harness*>(sink->state);
+// Runs the step's directive over a list that holds the given arguments only.
+// The sink's list is the run's own again after, for endFormatRun.
+void runDirectiveWith(FormatSink* sink, const FormatStep* step, ...) {
   va_list given;
-  va_start(given, sink);
+  va_start(given, step);
   va_end(sink->args);
   va_copy(sink->args, given);
-  convertStandard(sink);
+  runDirective(sink, step);
   va_end(sink->args);
   va_end(given);
-  va_copy(sink->args, *h->starList);
+  va_copy(sink->args, *static_cast<const Harness*>(sink->state)->runList);
+}
+
+// The directive's "*" numbers, then its argument.
+template <typename T>
+void runDirectiveOn(FormatSink* sink, const FormatStep* step, T argument) {
+  const Harness* h = static_cast<const Harness*>(sink->state);
+  switch (__builtin_popcount(step->stars)) {
+    case 0: return runDirectiveWith(sink, step, argument);
+    case 1: return runDirectiveWith(sink, step, h->stars[0], argument);
+    default: return runDirectiveWith(sink, step, h->stars[0], h->stars[1], argument);
+  }
 }
 
 // Text of a chosen length in units of 8 or 16 bits, ending in a zero unit;
@@ -106,81 +135,87 @@ void* makeText(Harness* h, bool wide) {
   return text;
 }
 
-void convertFuzzed(FormatSink* sink) {
+// The precision the directive runs with, "*" taken into account.
+unsigned precisionOf(const Harness* h, const FormatStep* step) {
+  if (!(step->stars & StarPrecision)) return step->precision;
+  return static_cast<uint16_t>(h->stars[(step->stars & StarWidth) ? 1 : 0]);
+}
+
+void runFuzzedDirective(FormatSink* sink, const FormatStep* step) {
   Harness* h = static_cast<Harness*>(sink->state);
-  const bool int64 = sink->flags & Int64Arg;
-  switch (*sink->format) {
-    case 'd': case 'i': case 'D': case 'I': case 'u': case 'U':
-    case 'x': case 'X': case 'o': case 'O':
-      if (int64) {
-        convertWith(sink, static_cast<long long>(takeBits(h)));
-        break;
-      }
-      [[fallthrough]];
-    case 'c': case 'C':
-      convertWith(sink, static_cast<int>(takeBits(h)));
-      break;
-    case 'f': {
+  switch (step->kind) {
+    case StepKind::TextOnly:
+      return;
+    case StepKind::PlainInteger:
+    case StepKind::Integer:
+      if (step->flags & Int64Arg) return runDirectiveOn(sink, step, static_cast<long long>(takeBits(h)));
+      return runDirectiveOn(sink, step, static_cast<int>(takeBits(h)));
+    case StepKind::Character:
+    case StepKind::PrintableCharacter:
+      return runDirectiveOn(sink, step, static_cast<int>(takeBits(h)));
+    case StepKind::Float: {
       const uint64_t bits = takeBits(h);
       double value;
       std::memcpy(&value, &bits, sizeof value);
-      convertWith(sink, value);
-      break;
+      return runDirectiveOn(sink, step, value);
     }
-    case 's': case 'S': {
-      void* text = takeByte(h) % 8 == 0 ? nullptr : makeText(h, sink->flags & WideChars);
-      convertWith(sink, text);
+    case StepKind::PlainText:
+    case StepKind::PlainEscapedText:
+    case StepKind::Text:
+    case StepKind::EscapedText: {
+      void* text = takeByte(h) % 8 == 0 ? nullptr : makeText(h, step->flags & WideChars);
+      runDirectiveOn(sink, step, text);
       std::free(text);
-      break;
+      return;
     }
-    case 'p': case 'P': {
-      if (takeByte(h) % 8 == 0) {  // a null pointer, which a host may pass too
-        convertWith(sink, static_cast<const void*>(nullptr));
-        break;
-      }
-      const size_t count = sink->precision == NoPrecision ? 16 : sink->precision;
+    case StepKind::Dump:
+    case StepKind::DumpWithCharacters: {
+      if (takeByte(h) % 8 == 0)  // a null pointer, which a host may pass too
+        return runDirectiveOn(sink, step, static_cast<const void*>(nullptr));
+      const unsigned precision = precisionOf(h, step);
+      const size_t count = precision == NoPrecision ? 16 : precision;
       uint8_t* bytes = static_cast<uint8_t*>(std::malloc(count ? count : 1));
       for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(i * 37);
-      convertWith(sink, bytes);
+      runDirectiveOn(sink, step, bytes);
       std::free(bytes);
-      break;
+      return;
     }
-    case 'n':
-      convertWith(sink, &storeTarget);
-      break;
-    default:
-      convertWith(sink, 0);  // takes no argument
-      break;
+    case StepKind::SkippedPointer:
+      return runDirectiveOn(sink, step, &storeTarget);
+    case StepKind::Percent:
+    case StepKind::Unknown:
+      return runDirectiveOn(sink, step, 0);  // takes no argument
   }
 }
 
 // Runs the format from the harness's first argument on, one character at a
 // time or, when chunked, through the collector; the last piece is finished
-// here as the destinations finish it. With a null stars there is no argument
+// here as the destinations finish it. With a null list there is no argument
 // list and the format is copied as plain text.
-void runOnce(Harness* h, bool chunked, const char* format, va_list* stars) {
+void runOnce(Harness* h, bool chunked, const char* format, va_list* list) {
   h->next = h->firstArgument;
-  h->starList = stars;
+  h->runList = list;
   FormatSink sink;
   if (chunked) {
     h->chunks.fill = 0;
-    beginChunkedRun(&sink, format, stars, &h->chunks);
+    beginChunkedRun(&sink, format, list, &h->chunks);
   } else {
-    beginFormatRun(&sink, format, stars, putCharacter, h);
+    beginFormatRun(&sink, format, list, putCharacter, h);
+    sink.putRun = putRun;
   }
-  sink.convert = convertFuzzed;
-  formatToSink(&sink);
+  runFormatWith(&sink, runFuzzedDirective);
   // Every run ends on the format's terminating zero, also inside a directive.
   if (sink.format != format + std::strlen(format)) __builtin_trap();
   endFormatRun(&sink);
   if (chunked) deliver(h, h->chunks.text, h->chunks.fill);
 }
 
-void runWithStars(Harness* h, bool chunked, const char* format, ...) {
-  va_list stars;
-  va_start(stars, format);
-  runOnce(h, chunked, format, &stars);
-  va_end(stars);
+// With an argument list of no arguments: each directive gets its own.
+void runWithArguments(Harness* h, bool chunked, const char* format, ...) {
+  va_list list;
+  va_start(list, format);
+  runOnce(h, chunked, format, &list);
+  va_end(list);
 }
 
 // Runs an input one character at a time, then chunked, checking the chunked
@@ -208,13 +243,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (formatSize) std::memcpy(format, data + PoolSize, formatSize);
   format[formatSize] = '\0';
 
-  const int starWidth = static_cast<int>(takeBits(&h));
-  const int starPrecision = static_cast<int>(takeBits(&h));
+  h.stars[0] = starValue(&h);
+  h.stars[1] = starValue(&h);
   h.firstArgument = h.next;
   const uint16_t chunkSize = static_cast<uint16_t>(h.pool[0] + 1);
   h.chunks = ChunkCollector{static_cast<char*>(std::malloc(chunkSize)), chunkSize, 0, passOnChunk, &h};
 
-  outputBothWays(&h, [&](bool chunked) { runWithStars(&h, chunked, format, starWidth, starPrecision); });
+  outputBothWays(&h, [&](bool chunked) { runWithArguments(&h, chunked, format); });
   // Without an argument list the output is the format itself.
   if (outputBothWays(&h, [&](bool chunked) { runOnce(&h, chunked, format, nullptr); }) != format)
     __builtin_trap();

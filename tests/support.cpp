@@ -4,13 +4,12 @@ namespace {
 void appendToString(FormatSink* sink) { static_cast<std::string*>(sink->state)->push_back(sink->ch); }
 }  // namespace
 
-std::string vformatted(const char* format, va_list args, FormatConvert convert) {
+std::string vformatted(const char* format, va_list args) {
   std::string out;
   va_list copy;
   va_copy(copy, args);
   FormatSink sink;
   beginFormatRun(&sink, format, &copy, appendToString, &out);
-  sink.convert = convert;
   formatToSink(&sink);
   endFormatRun(&sink);
   va_end(copy);

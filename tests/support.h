@@ -9,5 +9,4 @@
 // Runs a format with its arguments through the engine and returns every
 // character produced, zero bytes included.
 std::string formatted(const char* format, ...);
-// With a conversion handler, the run hands it every directive.
-std::string vformatted(const char* format, va_list args, FormatConvert convert = nullptr);
+std::string vformatted(const char* format, va_list args);

@@ -162,7 +162,7 @@ void runDestinations(OutputContext* context, const Destinations& destinations, b
   if (destinations.channel) deliverToChannel(*message);
   ProtocolTurn turn(destinations.protocol ? context->protocol : nullptr);
   if (destinations.callback) deliverToCallback(destinations.callback, message->label, message->id, message->body);
-  if (destinations.protocol) deliverToProtocol(context->protocol, turn, *message, keepOpen);
+  if (destinations.protocol) turn.deliver(*message, keepOpen);
   va_end(headerArgs);
 }
 

@@ -14,18 +14,13 @@
 namespace {
 
 constexpr unsigned PoolSize = ParsedFormat::PoolSize;
-constexpr unsigned TableSize = 256;  // a power of two
+constexpr unsigned TableSize = ParsedFormat::TableSize;
 constexpr unsigned Probes = 4;       // slots tried after a format's first
 
 ParsedFormat pool[PoolSize];
 std::atomic<unsigned> poolUsed{0};
 std::atomic<const ParsedFormat*> table[TableSize];
 
-unsigned homeSlot(const char* format) {
-  const uint64_t address = reinterpret_cast<uintptr_t>(format);
-  const uint32_t folded = static_cast<uint32_t>(address ^ (address >> 32));
-  return (folded * 0x9E3779B9u) >> 24;  // the top 8 bits: TableSize slots
-}
 static_assert(TableSize == 256, "homeSlot takes 8 bits");
 
 // Parses the format into a pool entry of its own, if it fits and the pool
@@ -46,7 +41,7 @@ ParsedFormat* newEntry(const char* format) {
     TROVEX_ASSERT(step.textStart + step.textLength <= length);
     // A directive's letter follows its plain text; only a text-only step has none.
     TROVEX_ASSERT(step.letter == NoDirective || (step.letter < length && step.letter > step.textStart + step.textLength));
-    TROVEX_ASSERT((step.kind == TextOnly) == (step.letter == NoDirective));
+    TROVEX_ASSERT((step.kind == StepKind::TextOnly) == (step.letter == NoDirective));
   }
   const unsigned index = poolUsed.fetch_add(1, std::memory_order_relaxed);
   if (index >= PoolSize) return nullptr;
@@ -68,14 +63,14 @@ static_assert(sizeof(ParsedFormat{}.text) >= ParsedFormat::MaxText + 1 + sizeof(
 // 0: they differ; -1: the words are the same and hold no zero. The lowest
 // bit the zero test sets is exact; higher ones may not be.
 inline int compareWords(Word host, Word kept) {
-  const Word zeros = bytesBelow(host, 1);
+  const Word zeros = bytesBelow<1>(host);
   const Word differences = host ^ kept;
   if (differences == 0) return zeros == 0 ? -1 : 1;
   if (zeros == 0) return 0;
   return __builtin_ctzll(zeros) < __builtin_ctzll(differences) ? 1 : 0;
 }
 
-READS_WORDS_PAST_TEXT bool holdsKeptText(const char* host, const char* kept) {
+bool holdsKeptText(const char* host, const char* kept) {
   size_t at = 0;
   if (wordStaysInPage(host)) {
     const int result = compareWords(readWord(host), readWord(kept));
@@ -95,9 +90,10 @@ READS_WORDS_PAST_TEXT bool holdsKeptText(const char* host, const char* kept) {
 
 }  // namespace
 
-unsigned keptFormatCount() {
-  const unsigned used = poolUsed.load(std::memory_order_relaxed);
-  return used < PoolSize ? used : PoolSize;
+unsigned homeSlot(const char* format) {
+  const uint64_t address = reinterpret_cast<uintptr_t>(format);
+  const uint32_t folded = static_cast<uint32_t>(address ^ (address >> 32));
+  return (folded * 0x9E3779B9u) >> 24;  // the top 8 bits
 }
 
 // A format is kept in the first empty slot of its probes. A thread that

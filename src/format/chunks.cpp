@@ -71,7 +71,8 @@ void formatInPieces(const char* format, va_list* args, char* pieceArray, uint16_
   if (run.chunks.fill > 0) put(owner, pieceArray, run.chunks.fill);
 }
 
-void handOutInPieces(const char* text, unsigned count, unsigned size, PiecePut put, void* owner) {
+void handOutInPieces(const char* text, unsigned count, uint16_t size, PiecePut put, void* owner) {
+  TROVEX_ASSERT(size > 0);  // no piece could ever hold a character: the loop would not end
   for (; count > size; text += size, count -= size) put(owner, text, size);
   if (count > 0) put(owner, text, count);
 }

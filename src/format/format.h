@@ -9,7 +9,6 @@
 
 struct FormatSink;
 struct ChunkCollector;
-using FormatConvert = void (*)(FormatSink* sink);
 using FormatPut = void (*)(FormatSink* sink);
 using FormatPutRun = void (*)(FormatSink* sink, const char* text, unsigned count);
 
@@ -30,7 +29,6 @@ constexpr uint16_t NoPrecision = 0xFFFF;
 struct FormatSink {
   const char* format;     // position in the format; at its NUL after a run
   va_list args;           // arguments, taken strictly in order
-  FormatConvert convert;  // conversion handler; null: convertStandard
   uint16_t width;         // field width of the current directive; 0 = none
   uint16_t precision;     // precision of the current directive; NoPrecision = none
   char ch;                // the character put is to emit
@@ -52,10 +50,6 @@ extern va_list* const ZeroArgs;
 
 // Runs the whole format at sink->format, emitting through sink->put.
 void formatToSink(FormatSink* sink);
-
-// The standard conversion handler: reads the letter at sink->format, steps
-// past it, takes the directive's arguments and emits the conversion.
-void convertStandard(FormatSink* sink);
 
 // Starts a run: clears the sink, sets its format, output function and state,
 // and copies *args into it. With a null args there is no argument list and
@@ -94,4 +88,4 @@ using PiecePut = void (*)(void* owner, const char* text, unsigned count);
 void formatInPieces(const char* format, va_list* args, char* pieceArray, uint16_t size, PiecePut put, void* owner);
 
 // Text already produced, in the pieces formatInPieces would hand out.
-void handOutInPieces(const char* text, unsigned count, unsigned size, PiecePut put, void* owner);
+void handOutInPieces(const char* text, unsigned count, uint16_t size, PiecePut put, void* owner);

@@ -83,7 +83,7 @@ unsigned measure(const Unit* text, unsigned limit) {
 // The bytes of a word that end a run of escaped text: those below 0x20 (the
 // zero included), '"', '\\' and 0xA0, the bytes escaped mode changes.
 inline Word escapedRunEndsIn(Word word) {
-  return bytesBelow(word, 0x20) | bytesEqual(word, '"') | bytesEqual(word, '\\') | bytesEqual(word, 0xA0);
+  return bytesBelow<0x20>(word) | bytesEqual(word, '"') | bytesEqual(word, '\\') | bytesEqual(word, 0xA0);
 }
 static_assert(RunEndTable().ends[0x1F] && RunEndTable().ends[int{'"'}] && RunEndTable().ends[int{'\\'}] &&
                   RunEndTable().ends[0xA0] && !RunEndTable().ends[0x20] && !RunEndTable().ends[0xA1] &&
@@ -92,7 +92,7 @@ static_assert(RunEndTable().ends[0x1F] && RunEndTable().ends[int{'"'}] && RunEnd
 
 // The end of the run of unchanged characters from n: a word at a time where
 // the word stays inside the limit and its page, then a byte at a time.
-READS_WORDS_PAST_TEXT inline unsigned escapedRunEnd(const unsigned char* text, unsigned n, unsigned limit) {
+inline unsigned escapedRunEnd(const unsigned char* text, unsigned n, unsigned limit) {
   for (; limit - n >= sizeof(Word) && wordStaysInPage(text + n); n += sizeof(Word)) {
     if (const Word ends = escapedRunEndsIn(readWord(text + n))) return n + firstMarkedByte(ends);
   }
@@ -101,7 +101,7 @@ READS_WORDS_PAST_TEXT inline unsigned escapedRunEnd(const unsigned char* text, u
 }
 
 // Escaped 8-bit text: the characters between those that change go out as runs.
-READS_WORDS_PAST_TEXT unsigned emitEscapedRuns(FormatSink* sink, const unsigned char* text, unsigned limit) {
+unsigned emitEscapedRuns(FormatSink* sink, const unsigned char* text, unsigned limit) {
   unsigned n = 0;
   for (;;) {
     const unsigned start = n;
@@ -179,25 +179,30 @@ void dumpMemory(FormatSink* sink, const void* memory, bool withCharacters) {
   // bytes would be read it shows as text does. A dump of no bytes reads none,
   // so it prints nothing for any pointer.
   if (!memory) {
-    for (const char* c = nullMarker; *c; ++c) emitChar(sink, *c);
+    emitRun(sink, nullMarker, sizeof nullMarker - 1);
     return;
   }
   const unsigned char* bytes = static_cast<const unsigned char*>(memory);
   const char* hex = digitTable + 16;
+  // A line at most: the newline before it, 32 digits with a space after each
+  // group of 8, 3 spaces and 16 characters. It goes out as one run.
+  char line[1 + 32 + 3 + 3 + 16];
   for (unsigned start = 0; start < count; start += 16) {
     const unsigned n = count - start < 16 ? count - start : 16;
-    if (withCharacters && start > 0) emitChar(sink, '\n');
+    char* p = line;
+    if (withCharacters && start > 0) *p++ = '\n';
     for (unsigned i = 0; i < n; ++i) {
-      if (i == 4 || i == 8 || i == 12) emitChar(sink, ' ');
-      emitChar(sink, hex[bytes[start + i] >> 4]);
-      emitChar(sink, hex[bytes[start + i] & 0x0F]);
+      if (i == 4 || i == 8 || i == 12) *p++ = ' ';
+      *p++ = hex[bytes[start + i] >> 4];
+      *p++ = hex[bytes[start + i] & 0x0F];
     }
     if (withCharacters) {
-      emitRepeated(sink, ' ', 3);
+      for (int i = 0; i < 3; ++i) *p++ = ' ';
       for (unsigned i = 0; i < n; ++i) {
         const unsigned char c = bytes[start + i];
-        emitChar(sink, (c >= 0x20 && c <= 0x7E) ? static_cast<char>(c) : '.');
+        *p++ = (c >= 0x20 && c <= 0x7E) ? static_cast<char>(c) : '.';
       }
     }
+    emitRun(sink, line, static_cast<unsigned>(p - line));
   }
 }

@@ -13,33 +13,33 @@ void writeText(Stream* stream, const MessageText& text) {
 
 }  // namespace
 
-ProtocolTurn::ProtocolTurn(ProtocolFile* file) : file_(nullptr), stream_(nullptr) {
+ProtocolTurn::ProtocolTurn(ProtocolFile* file) : file_(nullptr), stream_(nullptr), counted_(false) {
   if (!file) return;
   adoptProtocolRequest(file);
   stream_ = openProtocolStream(file);
   if (!stream_) return;
   file_ = file;
+  counted_ = true;
   ++file->streamWriters;
 }
 
 void ProtocolTurn::end() {
-  if (!file_) return;
+  if (!counted_) return;
   TROVEX_ASSERT(file_->streamWriters > 0);
   --file_->streamWriters;
-  file_ = nullptr;
+  counted_ = false;
 }
 
-void deliverToProtocol(ProtocolFile* file, ProtocolTurn& turn, const PreparedMessage& message, bool keepOpen) {
-  Stream* const stream = turn.stream();
-  if (!stream) return;
-  turn.end();
-  if (message.headerDue) writeText(stream, message.header);
-  writeText(stream, message.body);
+void ProtocolTurn::deliver(const PreparedMessage& message, bool keepOpen) {
+  if (!stream_) return;
+  end();
+  if (message.headerDue) writeText(stream_, message.header);
+  writeText(stream_, message.body);
   // A message that the host's callback emitted leaves open the stream of the
   // message around it, which writes its own text after the callback; a
   // stream that no such message holds it closes like any other message.
-  if (!keepOpen && streamMayClose(file)) putProtocolStreamAside(file);
+  if (!keepOpen && streamMayClose(file_)) putProtocolStreamAside(file_);
   // An error reaches the file at once, so a host that crashes right after it
   // still leaves it there; the stream stays open.
-  else if (message.isError) flushStream(stream);
+  else if (message.isError) flushStream(stream_);
 }

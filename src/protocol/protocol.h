@@ -68,20 +68,20 @@ class ProtocolTurn {
   Stream* stream() const { return stream_; }
   // Gives the turn's place among the writers back; once.
   void end();
+  // Ends the turn, then writes header and body to its stream. Then the
+  // stream is closed unless the message keeps it open or a message around
+  // this one will still write it; a stream left open gets an error message
+  // flushed to the file at once.
+  void deliver(const PreparedMessage& message, bool keepOpen);
 
  private:
-  ProtocolFile* file_;  // while counted among the writers; null after end
+  ProtocolFile* file_;  // the file the stream belongs to; null: no stream for this message
   Stream* stream_;      // the stream for this message, or null: no file for it
+  bool counted_;        // among the stream's writers, until end
 };
 
 // The held stream may close now: no message in progress will still write it.
 inline bool streamMayClose(const ProtocolFile* file) { return file->streamWriters == 0; }
-
-// Ends the turn, then writes header and body to its stream. Then the stream
-// is closed unless the message keeps it open or a message around this one
-// will still write it; a stream left open gets an error message flushed to
-// the file at once.
-void deliverToProtocol(ProtocolFile* file, ProtocolTurn& turn, const PreparedMessage& message, bool keepOpen);
 
 // The protocol stream, opened on demand; null when there is no file name or
 // it cannot be opened.

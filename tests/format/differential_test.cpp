@@ -115,26 +115,27 @@ TEST(FormatDifferential, MixedMessages) {
 }
 
 // Integer directives that run straight to their conversion give what the
-// standard handler gives when a run takes every directive through it.
-std::string throughStandardHandler(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::string out = vformatted(format, args, convertStandard);
-  va_end(args);
-  return out;
-}
-
-TEST(FormatDifferential, DirectIntegersAgreeWithTheStandardHandler) {
+// general integer conversion gives: a "*" width sends the same directive there.
+TEST(FormatDifferential, DirectIntegersAgreeWithTheGeneralConversion) {
   std::mt19937_64 values(26);
-  for (const char* flags : {"", "0", "#", "#0", "5", "05", "#12", "30"})
+  const struct {
+    const char* flags;
+    int width;
+  } fields[] = {{"", 0}, {"0", 0}, {"#", 0}, {"#0", 0}, {"", 5}, {"0", 5}, {"#", 12}, {"", 30}};
+  for (const auto& field : fields)
     for (const char letter : std::string("diuxXoODIU"))
       for (int i = 0; i < 200; ++i) {
         const uint64_t bits = anyBits(values);
-        const std::string narrow = std::string("<%") + flags + letter + ">";
-        const std::string wide = std::string("<%") + flags + "L" + letter + ">";
         const unsigned low = static_cast<unsigned>(bits ^ bits >> 32);
-        ASSERT_EQ(formatted(narrow.c_str(), low), throughStandardHandler(narrow.c_str(), low)) << narrow;
-        ASSERT_EQ(formatted(wide.c_str(), bits), throughStandardHandler(wide.c_str(), bits)) << wide;
+        const std::string width = field.width ? std::to_string(field.width) : "";
+        for (const char* length : {"", "L"}) {
+          const std::string direct = std::string("<%") + field.flags + width + length + letter + ">";
+          const std::string starred = std::string("<%") + field.flags + "*" + length + letter + ">";
+          if (*length)
+            ASSERT_EQ(formatted(direct.c_str(), bits), formatted(starred.c_str(), field.width, bits)) << direct;
+          else
+            ASSERT_EQ(formatted(direct.c_str(), low), formatted(starred.c_str(), field.width, low)) << direct;
+        }
       }
 }
 

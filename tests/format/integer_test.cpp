@@ -44,6 +44,15 @@ const std::vector<FormatExample> integerExamples = {
     FORMAT_EXAMPLE("%LU", "5000000007", "5.000.000.007", 5000000007ULL),  // groups of zeros
     FORMAT_EXAMPLE("%U", "100000", "100.000", 100000u),
     FORMAT_EXAMPLE("%.2U", "123", "12", 123u),                         // three digits have no group to keep
+    FORMAT_EXAMPLE("%.2U", "1234", "1.234", 1234u),                    // separated digits are never cut
+    FORMAT_EXAMPLE("%U", "1000", "1.000", 1000u),                      // whole groups of zeros
+    FORMAT_EXAMPLE("%D", "-1000", "-1.000", -1000),
+    FORMAT_EXAMPLE("%LU", "2^32", "4.294.967.296", 4294967296ULL),
+    FORMAT_EXAMPLE("%LU", "10^18", "1.000.000.000.000.000.000", 1000000000000000000ULL),
+    FORMAT_EXAMPLE("%D", "10", "10", 10),                              // a leading group ending in 0
+    FORMAT_EXAMPLE("%D", "10999", "10.999", 10999),
+    FORMAT_EXAMPLE("%-D", "20000", "20.000", 20000),
+    FORMAT_EXAMPLE("%LU", "90000000000", "90.000.000.000", 90000000000ULL),
     // Hexadecimal and octal; "#" puts its prefix before any fill.
     FORMAT_EXAMPLE("%x", "255", "ff", 255),
     FORMAT_EXAMPLE("%X", "255", "FF", 255),

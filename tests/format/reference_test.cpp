@@ -33,6 +33,8 @@ const std::vector<FormatExample> textExamples = {
     FORMAT_EXAMPLE("%ws", "{0x0041, 0x0142, 0x0000}", "AB", wideText),
     FORMAT_EXAMPLE("%c", "'A'", "A", 'A'),
     FORMAT_EXAMPLE("%5c", "'A'", "A", 'A'),
+    FORMAT_EXAMPLE("[%*c] %d", "5, 'x', 42", "[x] 42", 5, 'x', 42),  // "*" is taken, though ignored
+    FORMAT_EXAMPLE("[%*.*C] %d", "5, 1, 'x', 42", "[x] 42", 5, 1, 'x', 42),
     FORMAT_EXAMPLE("%C", "9", ".", 9),
     FORMAT_EXAMPLE("%C", "0xA0", ".", 0xA0),
     FORMAT_EXAMPLE("%p", "bytes 0x00 to 0x13", "00010203 04050607 08090A0B 0C0D0E0F", dumpBytes),

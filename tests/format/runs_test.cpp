@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,10 +14,12 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <signal.h>
 #include <sys/mman.h>
 #endif
 
 #include "format/steps.h"
+#include "format/words.h"
 #include "support.h"
 
 namespace {
@@ -72,6 +76,68 @@ TEST(FormatRuns, WithoutArgumentsTheWholeFormatIsOneRun) {
   EXPECT_EQ(out.runs, 1u);
 }
 
+// Pieces as formatInPieces hands them out, each in an array of exactly the
+// piece size, so that AddressSanitizer sees a write past it.
+struct Pieces {
+  std::string text;
+  bool shortBeforeLast = false;  // a piece before the last was not full
+  unsigned count = 0;
+};
+
+Pieces inPieces(uint16_t size, const char* format, ...) {
+  Pieces out;
+  struct Collect {
+    Pieces* out;
+    uint16_t size;
+  } collect{&out, size};
+  const PiecePut put = [](void* owner, const char* text, unsigned count) {
+    Collect* c = static_cast<Collect*>(owner);
+    if (c->out->count > 0 && c->out->text.size() % c->size != 0) c->out->shortBeforeLast = true;
+    c->out->text.append(text, count);
+    ++c->out->count;
+  };
+  std::vector<char> array(size);
+  va_list args;
+  va_start(args, format);
+  formatInPieces(format, &args, array.data(), size, put, &collect);
+  va_end(args);
+  return out;
+}
+
+// Text in pieces of any size joins to the per-character text, every piece
+// full but the last: escaped runs, fields and numbers that cross a piece's end.
+TEST(FormatRuns, PiecesOfAnySizeJoinToTheSameText) {
+  std::string text;
+  for (int i = 0; i < 40; ++i) text += std::string(static_cast<size_t>(i % 7), 'a') + "\\t\"q";
+  text[text.size() / 2] = '\t';
+  const char* const formats[] = {"%S", "[%S]", "%s|%5d", "%60S|", "%-60S|", "%.50S", "%#S %5d %LU", "%.40P|%200d"};
+  for (const uint16_t size : {1, 2, 3, 7, 16, 96, 1000})
+    for (const char* format : formats) {
+      const Pieces out = inPieces(size, format, text.c_str(), 1234, 567890123456ull);
+      EXPECT_EQ(out.text, formatted(format, text.c_str(), 1234, 567890123456ull)) << size << " " << format;
+      EXPECT_FALSE(out.shortBeforeLast) << size << " " << format;
+    }
+}
+
+#if defined(TROVEX_CONTRACTS)
+// Values under which a helper would loop forever or compute nothing
+// defined stop the process instead.
+TEST(FormatContracts, BrokenPreconditionsStopTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const PiecePut ignore = [](void*, const char*, unsigned) {};
+  char piece[4];
+  const struct {
+    const char* what;
+    std::function<void()> run;
+  } rows[] = {
+      {"pieces of no size", [&] { handOutInPieces("abc", 3, 0, ignore, nullptr); }},
+      {"an array of no size", [&] { formatInPieces("abc", nullptr, piece, 0, ignore, nullptr); }},
+      {"no marked byte", [] { (void)firstMarkedByte(0); }},
+  };
+  for (const auto& row : rows) EXPECT_DEATH(row.run(), "contract broken") << row.what;
+}
+#endif
+
 // The cache of parsed formats, from the empty pool of a process of its own
 // (ctest runs FormatCache.* apart). Its tests run in the order written here:
 // the last one fills the pool.
@@ -82,7 +148,6 @@ TEST(FormatRuns, WithoutArgumentsTheWholeFormatIsOneRun) {
 // text, which reads a word at a time, for a text whose zero is the page's
 // last byte.
 TEST(FormatCache, KeptFormatsAndEscapedTextJustBeforeAnUnreadablePage) {
-  ASSERT_EQ(keptFormatCount(), 0u) << "ctest runs FormatCache.* alone, before any other format";
   // Two pages, the second unreadable.
   const size_t page = 4096;
 #ifdef _WIN32
@@ -208,14 +273,62 @@ TEST(FormatCache, EveryFormatRunsAsWrittenWhereverItLives) {
     }
 }
 
+#ifndef _WIN32
+// Two formats whose first slot is the same, the second one's first run
+// forced to lose that slot to the first: its text lies in a page that
+// cannot be read yet, so its parse faults after it saw the slot empty, and
+// the fault handler keeps the first format there before the parse goes on.
+// The run that lost the slot keeps its entry in the next one, where a
+// later run of the same format finds it.
+struct SlotRace {
+  char* page;           // the losing format's page, unreadable until the fault
+  const char* winner;   // a format of the same first slot
+  const ParsedFormat* winnerKept;
+};
+SlotRace slotRace;
+
+void takeTheSlotFirst(int, siginfo_t*, void*) {
+  mprotect(slotRace.page, 4096, PROT_READ | PROT_WRITE);
+  slotRace.winnerKept = parsedFormat(slotRace.winner);
+}
+
+TEST(FormatCache, TheRunThatLosesItsSlotKeepsItsEntryInTheNext) {
+  const size_t page = 4096;
+  char* const loser = static_cast<char*>(mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(loser, MAP_FAILED);
+  std::strcpy(loser, "lost its slot %d");
+  static char winners[4096][64];  // one of them has the same first slot
+  char* winner = nullptr;
+  for (auto& candidate : winners)
+    if (homeSlot(candidate) == homeSlot(loser)) winner = candidate;
+  ASSERT_NE(winner, nullptr);
+  std::strcpy(winner, "took the slot %d");
+  slotRace = SlotRace{loser, winner, nullptr};
+  struct sigaction onFault {}, previous{};
+  onFault.sa_sigaction = takeTheSlotFirst;
+  onFault.sa_flags = SA_SIGINFO;
+  ASSERT_EQ(sigaction(SIGSEGV, &onFault, &previous), 0);
+  ASSERT_EQ(mprotect(loser, page, PROT_NONE), 0);
+  const ParsedFormat* const loserKept = parsedFormat(loser);
+  sigaction(SIGSEGV, &previous, nullptr);
+  ASSERT_NE(slotRace.winnerKept, nullptr) << "the parse did not fault: no race";
+  ASSERT_NE(loserKept, nullptr);
+  EXPECT_NE(loserKept, slotRace.winnerKept);
+  EXPECT_EQ(parsedFormat(loser), loserKept);
+  EXPECT_EQ(parsedFormat(winner), slotRace.winnerKept);
+  EXPECT_EQ(formatted(loser, 7), "lost its slot 7");
+  munmap(loser, page);
+}
+#endif
+
 // Four threads keep formats at addresses of their own until the pool is
-// full: exactly PoolSize are kept, each runs as its own text, and a format
-// that comes after runs unkept. Runs last: the pool stays full.
+// full: each runs as its own text, every format kept is found again in the
+// entry its first run kept, no entry is handed out twice, and a format that
+// comes after runs unkept. Runs last: the pool stays full.
 TEST(FormatCache, FourThreadsFillThePool) {
   constexpr unsigned Threads = 4, PerThread = 512;
-  const unsigned keptBefore = keptFormatCount();
   static char texts[Threads][PerThread][8];
-  std::atomic<unsigned> kept{0};
+  static const ParsedFormat* entries[Threads][PerThread];
   std::atomic<bool> wrong{false};
   std::vector<std::thread> threads;
   for (unsigned t = 0; t < Threads; ++t)
@@ -223,13 +336,20 @@ TEST(FormatCache, FourThreadsFillThePool) {
       for (unsigned i = 0; i < PerThread; ++i) {
         char* const text = texts[t][i];
         std::snprintf(text, sizeof texts[t][i], "%u%%d", t * PerThread + i);
-        if (parsedFormat(text)) kept.fetch_add(1);
+        entries[t][i] = parsedFormat(text);
         if (formatted(text, 7) != std::to_string(t * PerThread + i) + "7") wrong = true;
       }
     });
   for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(kept.load(), ParsedFormat::PoolSize - keptBefore);
-  EXPECT_EQ(keptFormatCount(), ParsedFormat::PoolSize);
+  std::set<const ParsedFormat*> kept;
+  for (unsigned t = 0; t < Threads; ++t)
+    for (unsigned i = 0; i < PerThread; ++i)
+      if (entries[t][i]) {
+        EXPECT_TRUE(kept.insert(entries[t][i]).second) << texts[t][i];
+        EXPECT_EQ(parsedFormat(texts[t][i]), entries[t][i]) << texts[t][i];
+      }
+  EXPECT_FALSE(kept.empty());
+  EXPECT_LE(kept.size(), ParsedFormat::PoolSize);
   EXPECT_FALSE(wrong.load());
   char later[] = "later %d";
   EXPECT_EQ(parsedFormat(later), nullptr);

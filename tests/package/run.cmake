@@ -1,13 +1,14 @@
 # The installed package as a host developer meets it: install the build into a
 # stage and check its files, build the consumer with find_package(trovex) and
-# run it, then the other ways in (pkg-config natively; on Windows the MSVC
-# import library, linked by an MSVC-compatible linker), and the package that
-# cpack makes. On Windows that is a zip of both architectures, ARCH (x86 or
+# run it, then the other ways in (pkg-config natively, after the static
+# library is built once with Makefiles from the PROJECT's sources; on Windows
+# the MSVC import library, linked by an MSVC-compatible linker), and the
+# package that cpack makes. On Windows that is a zip of both architectures, ARCH (x86 or
 # x64, this build's) and the other one's OTHER_BUILD: it is checked, and a
 # consumer of this build's architecture is built from it and run.
 #
 #   cmake -DBUILD=dir -DSOURCE=tests/package -DSTAGE=dir -DLIBDIR=lib -DCC=cc
-#         -DCPACK=cpack [-DPKG_CONFIG=pkg-config -DNM=nm -DDEF=trovex0x1.def]
+#         -DCPACK=cpack [-DPKG_CONFIG=pkg-config -DNM=nm -DDEF=trovex0x1.def -DPROJECT=dir]
 #         [-DEMULATOR=wine-run.sh -DTOOLCHAIN=file -DCLANG=clang -DLLD_LINK=lld-link
 #          -DARCH=x86|x64 -DOTHER_BUILD=dir]
 #         -P run.cmake
@@ -84,6 +85,16 @@ if(NOT EMULATOR)
     list(REMOVE_ITEM missing ${globals})
     message(FATAL_ERROR "libtrovex.a: global names beside the exports: ${others}\nexports missing: ${missing}")
   endif()
+endif()
+
+if(NOT EMULATOR)
+  # The build most packagers run: CMake's default generator (Makefiles), in
+  # parallel. The static library alone, in a tree of its own, so that no
+  # other target builds the objects it links before it asks for them.
+  set(makefiles ${STAGE}/makefiles)
+  run(${CMAKE_COMMAND} -S ${PROJECT} -B ${makefiles} -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release)
+  run(${CMAKE_COMMAND} --build ${makefiles} --target trovex_static -j2)
+  file(REMOVE_RECURSE ${makefiles})
 endif()
 
 # CMake: find_package(trovex), a C project linking trovex::trovex and,

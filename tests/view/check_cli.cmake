@@ -83,6 +83,30 @@ if(NOT EMULATOR)
   # Interrupted while following, it still prints the table (the demo stops it so).
   run(interrupted 0 "^\nwarn<NET>: retry\n.*messages by category:.*1  warn" "^$"
       WRAP timeout --preserve-status -s TERM 1 ARGS --follow --stats "${protocol}")
+  # A followed file that the library cuts, that is removed and comes back:
+  # the cut is counted in the table and the return announced as such, in
+  # words and as a JSON record. The viewer follows in the background while
+  # the file changes (no ";" in the script: it would split the command).
+  set(follow_life [=[
+v=$1
+f=$2
+shift 2
+printf 'warn<A>: one\n' > "$f"
+"$v" --follow --interval 10 "$@" "$f" &
+sleep 0.4
+printf -- '--- Trunced at today ---\n\nwarn<A>: two\n' > "$f"
+sleep 0.4
+rm "$f"
+sleep 0.4
+printf 'warn<A>: three\n' > "$f"
+sleep 0.4
+kill -TERM $!
+wait $!]=])
+  run(follow_cut_back 0 "warn<A>: three\n.*cuts of the file by the library: 1\n"
+      "was cut by the library.*was removed.*${WORK}/life.txt is back; reading it from its start\n$"
+      WRAP sh -c "${follow_life}" follow ARGS "${WORK}/life.txt" --stats)
+  run(follow_back_json 0 "\"event\":\"cut\".*\"event\":\"removed\".*\"event\":\"back\".*three" "is back"
+      WRAP sh -c "${follow_life}" follow ARGS "${WORK}/life.txt" --json)
   # A followed file that does not exist yet is waited for, as tail -F does.
   run(follow_missing 0 "^$" "later.txt does not exist yet; waiting for it\n$"
       WRAP timeout --preserve-status -s TERM 1 ARGS --follow "${WORK}/later.txt")

@@ -170,6 +170,11 @@ TEST_F(Follow, ARemovedOrNotYetCreatedFileIsReadFromItsStartWhenItComes) {
   writeWholeFile(path("later.txt"), "warn<A>: first\n");
   EXPECT_EQ(waiting.poll(&later), Follower::Event::Created);
   EXPECT_EQ(later, "warn<A>: first\n");
+  // Once seen, a file that goes and comes back is back, not new.
+  ASSERT_EQ(std::remove(path("later.txt").c_str()), 0);
+  EXPECT_EQ(waiting.poll(&later), Follower::Event::Missing);
+  writeWholeFile(path("later.txt"), "warn<A>: again\n");
+  EXPECT_EQ(waiting.poll(&later), Follower::Event::Back);
 }
 
 TEST_F(Follow, AMissingFileOrADirectoryCannotBeStarted) {

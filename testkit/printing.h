@@ -1,5 +1,6 @@
 // Messages with variable arguments into a context of a test's or a
-// benchmark's own, keeping the protocol file open or closing it.
+// benchmark's own, keeping the protocol file open or closing it. The tests
+// and the benchmarks share it: neither includes the other's files.
 #pragma once
 
 #include <cstdarg>
