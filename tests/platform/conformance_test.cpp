@@ -16,6 +16,14 @@
 #include "another_process.h"
 #include "fileio/scratch.h"
 #include "platform/win32.h"
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/posix/pipes.h"
+#endif
 
 namespace {
 
@@ -186,6 +194,33 @@ TEST_F(Conformance, CreateFileShareModes) {
     ++index;
   }
 }
+
+#if !defined(_WIN32)
+// The folder of the emulation's pipes keeps every other user out: one that
+// others may enter, or a link, is refused.
+TEST_F(Conformance, ThePipeFolderMustBeTheUsersAlone) {
+  const struct {
+    const char* name;
+    unsigned mode;
+    bool link;
+    bool accepted;
+  } rows[] = {{"private", 0700, false, true}, {"readable", 0750, false, false}, {"enterable", 0701, false, false},
+              {"open", 0777, false, false}, {"a link to a private one", 0700, true, false}};
+  for (const auto& row : rows) {
+    const std::string folder = path(row.name);
+    ASSERT_EQ(mkdir(folder.c_str(), row.mode), 0);
+    chmod(folder.c_str(), row.mode);
+    const std::string looked = row.link ? path("link") : folder;
+    if (row.link) {
+      ASSERT_EQ(symlink(folder.c_str(), looked.c_str()), 0);
+    }
+    errno = 0;
+    EXPECT_EQ(isPrivateFolder(looked.c_str()), row.accepted) << row.name;
+    EXPECT_EQ(errno, row.accepted ? 0 : EACCES) << row.name;
+    if (row.link) unlink(looked.c_str());
+  }
+}
+#endif
 
 // ---- DeleteFileA ----
 

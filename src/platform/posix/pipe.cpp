@@ -86,10 +86,7 @@ bool pipeSocketPath(const char* name, char* path, size_t size) {
   return true;
 }
 
-bool securePipeFolder(bool create) {
-  char folder[32];
-  pipeFolder(folder, sizeof folder);
-  if (create && mkdir(folder, 0700) != 0 && errno != EEXIST) return false;
+bool isPrivateFolder(const char* folder) {
   struct stat status;
   if (lstat(folder, &status) != 0) return false;
   if (!S_ISDIR(status.st_mode) || status.st_uid != getuid() || (status.st_mode & 077)) {
@@ -97,6 +94,13 @@ bool securePipeFolder(bool create) {
     return false;
   }
   return true;
+}
+
+bool securePipeFolder(bool create) {
+  char folder[32];
+  pipeFolder(folder, sizeof folder);
+  if (create && mkdir(folder, 0700) != 0 && errno != EEXIST) return false;
+  return isPrivateFolder(folder);
 }
 
 // Called by CreateFileA for a pipe's name. The handle writes with send(),
