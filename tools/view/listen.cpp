@@ -92,13 +92,19 @@ void ListenReader::line(Writer* writer, std::string_view piece, bool continued, 
     ListenRecord end;
     end.writer = writer->id;
     end.continued = true;
-    queue_->pushAlways(std::move(end), RecordOverheadBytes);
+    queue_->pushAlwaysBeforeDrops(std::move(end), RecordOverheadBytes);
     writer->lineOpen = false;
   }
 }
 
 void ListenOutput::take(ListenQueue::Entry entry, Clock::time_point now) {
   if (entry.dropped > 0) {
+    // Records that wait for the end of their message go out first: they
+    // came before the loss.
+    for (auto& waiting : writers_) {
+      waiting.second.viewer->idle();
+      collect(&waiting.second);
+    }
     stats_.dropped += entry.dropped;
     appendDropped(&output_, form_ == OutputForm::Json, entry.dropped);
   }
@@ -119,8 +125,12 @@ void ListenOutput::take(ListenQueue::Entry entry, Clock::time_point now) {
   writer.viewer->line(record.text, record.continued, record.ends);
   writer.pending = true;
   writer.lastLine = now;
-  output_ += writer.viewer->output();
-  writer.viewer->output().clear();
+  collect(&writer);
+}
+
+void ListenOutput::collect(Writer* writer) {
+  output_ += writer->viewer->output();
+  writer->viewer->output().clear();
 }
 
 void ListenOutput::idle(Clock::time_point now) {
@@ -129,8 +139,7 @@ void ListenOutput::idle(Clock::time_point now) {
     if (!writer.pending || now - writer.lastLine < WriterIdle) continue;
     writer.pending = false;
     writer.viewer->idle();
-    output_ += writer.viewer->output();
-    writer.viewer->output().clear();
+    collect(&writer);
   }
 }
 
@@ -142,8 +151,7 @@ void ListenOutput::finish() {
 void ListenOutput::end(Writer* writer, bool gone) {
   writer->viewer->finish();
   if (gone) writer->viewer->note(SourceEvent::Gone);
-  output_ += writer->viewer->output();
-  writer->viewer->output().clear();
+  collect(writer);
   stats_.add(writer->viewer->stats());
 }
 

@@ -123,6 +123,7 @@ class ListenOutput {
     bool pending = false;  // lines came since it was last idle
     Clock::time_point lastLine;
   };
+  void collect(Writer* writer);  // moves its viewer's text to the output
   void end(Writer* writer, bool gone);
 
   const ViewFilter& filter_;

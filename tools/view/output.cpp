@@ -114,7 +114,7 @@ void Stats::add(const Stats& other) {
 void appendDropped(std::string* out, bool json, uint64_t count) {
   const std::string number = std::to_string(count);
   if (json) out->append("{\"event\":\"dropped\",\"count\":").append(number).append("}\n");
-  else out->append("--- ").append(number).append(" messages dropped: the output was busy ---\n");
+  else out->append("--- ").append(number).append(count == 1 ? " message" : " messages").append(" dropped: the output was busy ---\n");
 }
 
 void JsonRecords::setWriter(uint32_t pid, std::string_view program) {

@@ -39,7 +39,7 @@ struct Stats {
 };
 
 // The listener's notice of messages it dropped because its output was slow:
-// the line "--- N messages dropped: the output was busy ---", or with json
+// the line "--- N messages dropped: the output was busy ---" ("1 message"), or with json
 // the record {"event":"dropped","count":N}.
 void appendDropped(std::string* out, bool json, uint64_t count);
 

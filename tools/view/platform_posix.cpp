@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <limits.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -11,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <clocale>
@@ -111,15 +113,19 @@ bool endRequested() { return endSignalled != 0; }
 
 bool writeStandardOutput(const char* data, size_t size) {
   while (size > 0) {
-    const ssize_t wrote = write(STDOUT_FILENO, data, size);
+    if (endSignalled) return false;
+    // Waiting in poll rather than in write: a pipe that polls writable takes
+    // PIPE_BUF bytes at once, and an end signal that came just before the
+    // wait is seen within PollMilliseconds.
+    pollfd ready{STDOUT_FILENO, POLLOUT, 0};
+    const int count = poll(&ready, 1, PollMilliseconds);
+    if (count == 0 || (count < 0 && errno == EINTR)) continue;
+    const ssize_t wrote = count < 0 ? -1 : write(STDOUT_FILENO, data, std::min(size, size_t{PIPE_BUF}));
     if (wrote > 0) {
       data += wrote;
       size -= static_cast<size_t>(wrote);
-    } else if (wrote < 0 && errno == EAGAIN && !endSignalled) {
-      pollfd ready{STDOUT_FILENO, POLLOUT, 0};  // an output opened non-blocking by whoever started us
-      poll(&ready, 1, PollMilliseconds);
-    } else if (!(wrote < 0 && errno == EINTR && !endSignalled)) {
-      return false;  // EPIPE (the reader went away), another failure, or an end signal
+    } else if (!(wrote < 0 && (errno == EINTR || errno == EAGAIN))) {
+      return false;  // EPIPE (the reader went away), or another failure
     }
   }
   return true;
