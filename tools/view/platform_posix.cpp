@@ -113,12 +113,13 @@ bool endRequested() { return endSignalled != 0; }
 
 bool writeStandardOutput(const char* data, size_t size) {
   while (size > 0) {
-    if (endSignalled) return false;
     // Waiting in poll rather than in write: a pipe that polls writable takes
-    // PIPE_BUF bytes at once, and an end signal that came just before the
-    // wait is seen within PollMilliseconds.
+    // PIPE_BUF bytes at once, and an end signal is seen within
+    // PollMilliseconds, though it came just before the wait. After one, what
+    // is left goes out while the output takes it (the table of --stats).
     pollfd ready{STDOUT_FILENO, POLLOUT, 0};
     const int count = poll(&ready, 1, PollMilliseconds);
+    if (count == 0 && endSignalled) return false;
     if (count == 0 || (count < 0 && errno == EINTR)) continue;
     const ssize_t wrote = count < 0 ? -1 : write(STDOUT_FILENO, data, std::min(size, size_t{PIPE_BUF}));
     if (wrote > 0) {
