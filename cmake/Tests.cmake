@@ -86,13 +86,20 @@ add_test(NAME channel
   COMMAND ${CMAKE_COMMAND} -DSCENARIO=$<TARGET_FILE:channel_scenario> -DWORK=${CMAKE_BINARY_DIR}/channel-test
           ${TROVEX_CHANNEL_EMULATOR} -P ${PROJECT_SOURCE_DIR}/tests/host/channel/check_channel.cmake
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-set_tests_properties(channel unit stress PROPERTIES RESOURCE_LOCK channel_registry)
+# Four hosts at once share the channel's file and one protocol file.
+add_executable(share_writer ${PROJECT_SOURCE_DIR}/tests/host/sharing/share_writer.c)
+target_link_libraries(share_writer PRIVATE trovex)
+target_link_options(share_writer PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
+add_test(NAME sharing
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/host/sharing/check_sharing.sh $<TARGET_FILE:share_writer>
+          ${CMAKE_BINARY_DIR}/sharing-test ${CMAKE_CROSSCOMPILING_EMULATOR})
+set_tests_properties(channel unit stress sharing PROPERTIES RESOURCE_LOCK channel_registry)
 if(WIN32)
   # Under Wine the registry is the prefix's, and every program that prints
   # reads the channel's key at its first message: while one of these tests
   # points the key at its own file, no other program may run, or its messages
   # land in that file.
-  set_tests_properties(channel unit stress PROPERTIES RUN_SERIAL ON)
+  set_tests_properties(channel unit stress sharing PROPERTIES RUN_SERIAL ON)
 endif()
 
 if(WIN32)

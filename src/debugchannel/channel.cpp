@@ -15,7 +15,10 @@ void putText(const MessageText& text) {
 
 void startUpChannel() { initDebugChannel(&debugChannel, &platformChannelDevices); }
 
-void shutDownChannel() { closeDebugChannel(&debugChannel); }
+void shutDownChannel() {
+  reportLostMessages(&debugChannel);
+  closeDebugChannel(&debugChannel);
+}
 
 void deliverToChannel(const PreparedMessage& message) {
   if (message.headerDue && message.header.text && message.body.text) {
@@ -23,6 +26,9 @@ void deliverToChannel(const PreparedMessage& message) {
                         message.body.length);
     return;
   }
+  // Header and body are one message: a pipe's wait is bounded over both.
+  channelBeginMessage(&debugChannel);
   if (message.headerDue) putText(message.header);
   putText(message.body);
+  channelEndMessage(&debugChannel);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "debugchannel/device.h"
+#include "fileio/fileio.h"
 #include "format/format.h"
 #include "platform/paths.h"
 
@@ -28,6 +29,38 @@ void closeDevice(DebugChannel* channel) {
   CloseHandle(channel->deviceHandle);
   channel->deviceHandle = nullptr;
   channel->onFallback = false;
+  channel->deviceIsPipe = false;
+  channel->pipeLineOpen = false;
+}
+
+// A pipe takes what it has room for at once; while it has none the message
+// waits, up to PipeWaitMilliseconds from its start and only when it may wait
+// at all. What the pipe did not take by then is not written: the message is
+// lost, and the rest of it is dropped. False when the write failed.
+bool writeToPipe(DebugChannel* channel, const char* bytes, DWORD count, DWORD* written) {
+  DWORD done = 0;
+  for (;;) {
+    DWORD taken = 0;
+    if (!WriteFile(channel->deviceHandle, bytes + done, count - done, &taken, nullptr)) {
+      *written = done;
+      return false;
+    }
+    done += taken;
+    if (done >= count) break;
+    if (!channel->messageMayWait || GetTickCount() - channel->messageStartTick >= PipeWaitMilliseconds) {
+      channel->messageLost = true;
+      break;
+    }
+    Sleep(1);
+  }
+  if (done > 0) channel->pipeLineOpen = bytes[done - 1] != '\n';
+  *written = done;
+  return true;
+}
+
+bool writeOnce(DebugChannel* channel, const char* bytes, DWORD count, DWORD* written) {
+  if (channel->deviceIsPipe) return writeToPipe(channel, bytes, count, written);
+  return WriteFile(channel->deviceHandle, bytes, count, written, nullptr) != 0;
 }
 
 // A device that stops taking writes (a pipe whose reader has gone, a full
@@ -35,14 +68,41 @@ void closeDevice(DebugChannel* channel) {
 // of the text: a pipe's new reader, or the fallback, gets it. When that
 // fails too the device stays closed, and the next print opens it again.
 void writeToDevice(DebugChannel* channel, const char* bytes, DWORD count) {
+  if (channel->messageLost) return;
   DWORD written = 0;
-  if (WriteFile(channel->deviceHandle, bytes, count, &written, nullptr)) return;
+  if (writeOnce(channel, bytes, count, &written)) return;
   closeDevice(channel);
   openChannelDevice(channel);
   if (!channel->deviceHandle) return;
   if (written > count) written = count;
   DWORD rest = 0;
-  if (!WriteFile(channel->deviceHandle, bytes + written, count - written, &rest, nullptr)) closeDevice(channel);
+  if (!writeOnce(channel, bytes + written, count - written, &rest)) closeDevice(channel);
+}
+
+// The notice of `lost` messages, after a newline when a line is open.
+constexpr unsigned LostNoticeSize = sizeof LostMessagesNotice + 12;
+unsigned composeLostNotice(uint32_t lost, bool lineOpen, char* notice) {
+  unsigned length = 0;
+  if (lineOpen) notice[length++] = '\n';
+  char digits[10];
+  unsigned digitCount = 0;
+  for (uint32_t rest = lost; digitCount == 0 || rest > 0; rest /= 10) digits[digitCount++] = char('0' + rest % 10);
+  for (const char* at = LostMessagesNotice; *at; ++at) {
+    if (at[0] == '%' && at[1] == 'u') {
+      while (digitCount > 0) notice[length++] = digits[--digitCount];
+      ++at;
+    } else {
+      notice[length++] = *at;
+    }
+  }
+  return length;
+}
+
+// Tells the pipe how many messages it lost, on a line of its own.
+void tellLostMessages(DebugChannel* channel) {
+  char notice[LostNoticeSize];
+  writeToDevice(channel, notice, composeLostNotice(channel->lostMessages, channel->pipeLineOpen, notice));
+  if (!channel->messageLost) channel->lostMessages = 0;
 }
 
 // The port without sharing, at 19200 baud, 8 data bits, one stop bit, binary,
@@ -68,40 +128,59 @@ void openSerialPort(DebugChannel* channel) {
   SetCommState(port, &line);
 }
 
-// A named pipe whose every instance is taken: its server offers new ones as
-// soon as it has taken the writers, though other writers may be quicker. An
-// open waits for one this often, each time this long at most.
-constexpr unsigned PipeBusyTries = 4;
-constexpr DWORD PipeBusyWaitMilliseconds = 250;
-
-// A file, or a named pipe ("\\.\pipe\NAME"), which opens the same way.
-HANDLE openAppending(const char* name) {
-  HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  for (unsigned tries = 0; tries < PipeBusyTries && file == INVALID_HANDLE_VALUE &&
-                           GetLastError() == ERROR_PIPE_BUSY && WaitNamedPipeA(name, PipeBusyWaitMilliseconds);
-       ++tries)
+// A file or a named pipe ("\\.\pipe\NAME"), which opens the same way. A file
+// that another host holds for a message is waited for (waitForShare); a pipe
+// whose every instance is taken, within what the message may wait.
+HANDLE openAppending(const DebugChannel* channel, const char* name, bool waitForShare) {
+  HANDLE file = waitForShare ? createFileWaitingForShare(name, GENERIC_WRITE, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL)
+                             : CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PIPE_BUSY || !channel->messageMayWait) return file;
+  const DWORD waited = GetTickCount() - channel->messageStartTick;
+  if (waited < PipeWaitMilliseconds && WaitNamedPipeA(name, PipeWaitMilliseconds - waited))
     file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   return file;
 }
 
+void takeDevice(DebugChannel* channel, HANDLE file, bool fallback, uint32_t device) {
+  SetFilePointer(file, 0, nullptr, FILE_END);  // a pipe has no position: the move fails and is ignored
+  channel->deviceHandle = file;
+  channel->onFallback = fallback;
+  channel->pipeLineOpen = false;
+  // A pipe is written without waiting on its reader; where the mode cannot
+  // be set the writes wait as they would for a file.
+  DWORD noWait = PIPE_NOWAIT;
+  channel->deviceIsPipe =
+      GetFileType(file) == FILE_TYPE_PIPE && SetNamedPipeHandleState(file, &noWait, nullptr, nullptr);
+  channel->stderrHandle = device == FileAndStderrDevice ? standardError() : nullptr;
+}
+
 // The configured file, else the first fallback that opens, positioned at
-// its end (a pipe has no position: the move fails and is ignored). With
-// none, standard error takes the output. While a fallback stands in, every
-// print tries the configured file first and moves back to it once it opens:
-// a pipe's reader that starts, or starts again, gets the next message.
+// its end. With none, standard error takes the output. A configured path
+// that failed is tried again a second later, not at every print (each try
+// costs a failed open, and a busy pipe a wait); in between a fallback file
+// stands in, held for one message at a time, so that hosts that all fell
+// back share it message by message. A pipe's reader that starts, or starts
+// again, gets the messages from the next try on.
 void openChannelFile(DebugChannel* channel, uint32_t device) {
-  HANDLE file = openAppending(channel->pathValue);
-  const bool fallback = file == INVALID_HANDLE_VALUE;
-  if (fallback && channel->deviceHandle) return;  // the fallback in use stays
-  for (unsigned i = 0; file == INVALID_HANDLE_VALUE && i < channel->devices->fallbackCount; ++i)
-    file = openAppending(channel->devices->fallbackFiles[i]);
-  if (file != INVALID_HANDLE_VALUE) {
-    if (channel->deviceHandle) closeDevice(channel);
-    SetFilePointer(file, 0, nullptr, FILE_END);
-    channel->deviceHandle = file;
-    channel->onFallback = fallback;
-    channel->stderrHandle = device == FileAndStderrDevice ? standardError() : nullptr;
-    return;
+  const DWORD now = GetTickCount();
+  if (!channel->pathFailed || now - channel->pathFailedTick >= PathRetryMilliseconds) {
+    // After a failure the path is tried once, without waiting for a holder:
+    // one that held it for a second holds it for long.
+    HANDLE file = openAppending(channel, channel->pathValue, !channel->pathFailed);
+    if (file != INVALID_HANDLE_VALUE) {
+      channel->pathFailed = false;
+      takeDevice(channel, file, false, device);
+      return;
+    }
+    channel->pathFailed = true;
+    channel->pathFailedTick = now;
+  }
+  for (unsigned i = 0; i < channel->devices->fallbackCount; ++i) {
+    HANDLE file = openAppending(channel, channel->devices->fallbackFiles[i], true);
+    if (file != INVALID_HANDLE_VALUE) {
+      takeDevice(channel, file, true, device);
+      return;
+    }
   }
   channel->stderrHandle = standardError();
   // Said once per process, so that a missing directory does not go unnoticed
@@ -149,7 +228,7 @@ void openChannelDevice(DebugChannel* channel) {
     channel->configLoaded = true;
     if (!channel->pathSet) readChannelConfig(channel);
   }
-  if (channel->deviceHandle && !channel->onFallback) return;
+  if (channel->deviceHandle) return;
   const uint32_t device = channel->channelType & ChannelDeviceMask;
   if (device == SerialDevice) {
     openSerialPort(channel);
@@ -187,15 +266,58 @@ void channelAfterPrint(DebugChannel* channel) {
   if ((channel->channelType & CloseAfterPrint) && channel->deviceHandle) closeDevice(channel);
 }
 
-void channelPrint(DebugChannel* channel, const char* format, va_list* args) {
+void channelBeginMessage(DebugChannel* channel) {
   // Normally set up at load; a print before that sets the channel up itself.
   if (!channel->channelLockReady) initDebugChannel(channel, &platformChannelDevices);
-  char piece[StagingSize];
   EnterCriticalSection(&channel->channelLock);
+  if (channel->messageDepth++ > 0) return;
+  const DWORD now = GetTickCount();
+  channel->messageStartTick = now;
+  channel->messageLost = false;
+  channel->messageMayWait = !channel->waitedInVain || now - channel->waitedInVainTick >= NoWaitMilliseconds;
   openChannelDevice(channel);
+  if (channel->lostMessages > 0 && channel->deviceIsPipe) tellLostMessages(channel);
+}
+
+void channelEndMessage(DebugChannel* channel) {
+  if (--channel->messageDepth == 0) {
+    if (channel->messageLost) {
+      ++channel->lostMessages;
+      if (channel->messageMayWait) {
+        channel->waitedInVain = true;
+        channel->waitedInVainTick = GetTickCount();
+      }
+      channel->messageLost = false;
+    }
+    if (channel->onFallback && channel->deviceHandle) closeDevice(channel);
+  }
+  LeaveCriticalSection(&channel->channelLock);
+}
+
+void reportLostMessages(DebugChannel* channel) {
+  if (!channel->channelLockReady) return;
+  EnterCriticalSection(&channel->channelLock);
+  if (channel->lostMessages > 0) {
+    channel->waitedInVain = false;  // the last word may wait as a message does
+    channelBeginMessage(channel);
+    const uint32_t unreported = channel->lostMessages;
+    channel->messageLost = false;  // the notice is no message of the host's
+    channelEndMessage(channel);
+    HANDLE error = standardError();
+    if (unreported > 0 && error) {
+      char notice[LostNoticeSize];
+      writeBytes(error, notice, composeLostNotice(unreported, false, notice));
+    }
+  }
+  LeaveCriticalSection(&channel->channelLock);
+}
+
+void channelPrint(DebugChannel* channel, const char* format, va_list* args) {
+  char piece[StagingSize];
+  channelBeginMessage(channel);
   formatInPieces(format, args, piece, StagingSize, putPiece, channel);
   channelAfterPrint(channel);
-  LeaveCriticalSection(&channel->channelLock);
+  channelEndMessage(channel);
 }
 
 void channelWrite(DebugChannel* channel, const char* text, unsigned count) {
@@ -204,9 +326,7 @@ void channelWrite(DebugChannel* channel, const char* text, unsigned count) {
 
 void channelWriteMessage(DebugChannel* channel, const char* header, unsigned headerCount, const char* body,
                          unsigned bodyCount) {
-  if (!channel->channelLockReady) initDebugChannel(channel, &platformChannelDevices);
-  EnterCriticalSection(&channel->channelLock);
-  openChannelDevice(channel);
+  channelBeginMessage(channel);
   if (headerCount > 0 && headerCount + bodyCount <= StagingSize && !(channel->channelType & CloseAfterPrint)) {
     // One write per target for the whole message: the device and standard
     // error receive the same bytes in the same order as from two prints.
@@ -224,5 +344,5 @@ void channelWriteMessage(DebugChannel* channel, const char* header, unsigned hea
     handOutInPieces(body, bodyCount, StagingSize, putPiece, channel);
   }
   channelAfterPrint(channel);
-  LeaveCriticalSection(&channel->channelLock);
+  channelEndMessage(channel);
 }

@@ -30,13 +30,37 @@ constexpr uint32_t FileAndStderrDevice = 3;
 // format, not tunable.
 constexpr DWORD ChannelPathReadSize = 1023;
 
+// A named pipe never holds a host for long: a message waits at most
+// PipeWaitMilliseconds for the pipe to take it, and after a message that
+// waited in vain, messages wait not at all for NoWaitMilliseconds. A
+// configured path that failed to open is tried again after
+// PathRetryMilliseconds. Fixed by what hosts are promised, not tunable.
+constexpr DWORD PipeWaitMilliseconds = 50;
+constexpr DWORD NoWaitMilliseconds = 1000;
+constexpr DWORD PathRetryMilliseconds = 1000;
+
+// The line that tells a pipe's reader how many messages it missed, before the
+// next message the pipe takes whole.
+constexpr char LostMessagesNotice[] = "--- %u messages lost: the reader was busy ---\n";
+
 struct DebugChannel {
   uint32_t channelType;       // device selection word; 1 after load
   char pathValue[1024];       // the registry's "path", NUL-terminated
   bool pathSet;               // pathValue holds a path read from the registry
   bool configLoaded;          // the registry has been looked at
   HANDLE deviceHandle;        // the open serial port, file or pipe, or null
-  bool onFallback;            // deviceHandle is a fallback file standing in for pathValue
+  bool onFallback;            // deviceHandle is a fallback file standing in for pathValue; held for one message
+  bool deviceIsPipe;          // deviceHandle is a named pipe, written without waiting on its reader
+  bool pathFailed;            // the configured path failed to open at pathFailedTick
+  DWORD pathFailedTick;       // GetTickCount of that failure
+  unsigned messageDepth;      // nesting of channelBeginMessage; the outermost one is the message
+  DWORD messageStartTick;     // GetTickCount at the message's start, for its wait on a pipe
+  bool messageMayWait;        // the message may wait for the pipe (no vain wait in the last second)
+  bool messageLost;           // the pipe did not take the message whole: the rest of it is not written
+  bool waitedInVain;          // the last message that waited for the pipe was lost
+  DWORD waitedInVainTick;     // GetTickCount at that message's end
+  uint32_t lostMessages;      // messages the pipe lost that no notice has reported yet
+  bool pipeLineOpen;          // the last byte the pipe took was not a newline
   HANDLE stderrHandle;        // standard error receiving a copy of everything, or null; never closed
   bool inEscape;              // an escape sequence (ESC up to 'm') is being kept from the device
   CRITICAL_SECTION channelLock;
@@ -64,6 +88,16 @@ void openChannelDevice(DebugChannel* channel);
 void channelPutRun(DebugChannel* channel, const char* text, unsigned count);
 // Closes the device when the configuration asks for that after every print.
 void channelAfterPrint(DebugChannel* channel);
+// The frame of one message, header and body: the lock is held and the device
+// opened from begin to end, and a pipe's wait is bounded over the whole. At
+// the start, the pipe first gets the notice of messages it lost before.
+// Prints and writes inside a frame belong to its message; outside one each
+// is a message of its own.
+void channelBeginMessage(DebugChannel* channel);
+void channelEndMessage(DebugChannel* channel);
+// At unload: messages lost with no notice yet are told to the pipe, or, when
+// it cannot take the notice, to standard error.
+void reportLostMessages(DebugChannel* channel);
 // A whole print: lock, open, format, close-after-print, unlock.
 void channelPrint(DebugChannel* channel, const char* format, va_list* args);
 // The same for characters already produced: the device sees what a print

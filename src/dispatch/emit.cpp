@@ -151,12 +151,16 @@ bool endsWithNewline(const char* format, const char* end) { return end != format
 
 // The destinations in their order. Variadic: a header too long to build is
 // formatted by each destination from this call's own arguments, label and id.
-void runDestinations(OutputContext* context, const Destinations& destinations, ProtocolTurn& turn,
-                     bool keepOpen, PreparedMessage* message, ...) {
+// The protocol file is opened after the channel has its text: a channel that
+// waits for its own file or pipe then never holds the protocol file, which
+// hosts that share it wait for.
+void runDestinations(OutputContext* context, const Destinations& destinations, bool keepOpen,
+                     PreparedMessage* message, ...) {
   va_list headerArgs;
   va_start(headerArgs, message);
   if (message->headerDue && !message->header.text) message->header.args = &headerArgs;
   if (destinations.channel) deliverToChannel(*message);
+  ProtocolTurn turn(destinations.protocol ? context->protocol : nullptr);
   if (destinations.callback) deliverToCallback(destinations.callback, message->label, message->id, message->body);
   if (destinations.protocol) deliverToProtocol(context->protocol, turn, *message, keepOpen);
   va_end(headerArgs);
@@ -166,7 +170,6 @@ void runDestinations(OutputContext* context, const Destinations& destinations, P
 // decided once, the destinations, the line state.
 void deliver(OutputContext* context, const Destinations& destinations, const HeaderDraft& draft, bool endsLine,
              const MessageText& body, unsigned flags) {
-  ProtocolTurn turn(destinations.protocol ? context->protocol : nullptr);
   // Taken, not read: a message the callback emits does not continue the line
   // too. Every write is under the lock, so a load and a store do it without
   // a locked exchange, and the store only when there is one.
@@ -182,7 +185,7 @@ void deliver(OutputContext* context, const Destinations& destinations, const Hea
                           continuing ? nullptr : draft.idText,
                           body,
                           draft.level == ErrorLevel};
-  runDestinations(context, destinations, turn, (flags & KeepOpen) != 0, &message, draft.label, draft.idText);
+  runDestinations(context, destinations, (flags & KeepOpen) != 0, &message, draft.label, draft.idText);
 
   // The format is examined, not the produced text.
   context->atLineStart = !continuing && endsLine;

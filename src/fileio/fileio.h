@@ -165,6 +165,16 @@ char* tempDirectory(char* buffer, uint32_t size);
 // directory. 1, or 0 with directory unchanged when the result does not fit.
 int joinPath(char* directory, const char* name, uint32_t size);
 
+// How long an open waits for a file that another handle holds without
+// sharing: such a holder (another host writing one message) has usually let
+// go a moment later, and a message that took a fallback or was lost for it
+// would be out of its place. Fixed by what hosts are promised, not tunable.
+constexpr DWORD SharingWaitMilliseconds = 100;
+// CreateFileA, tried again while it fails with a sharing violation, for up
+// to SharingWaitMilliseconds. Every stream opened by name opens this way.
+HANDLE createFileWaitingForShare(const char* name, DWORD access, DWORD shareMode, DWORD disposition,
+                                 DWORD attributes);
+
 // FileAttr bits of a file, or -1.
 int32_t fileAttributes(const char* name);
 // Sets the bits of mask to their values in values; archive, writable, hidden,

@@ -65,6 +65,23 @@ int setFileAttributes(const char* name, uint32_t mask, uint32_t values) {
   return 1;
 }
 
+HANDLE createFileWaitingForShare(const char* name, DWORD access, DWORD shareMode, DWORD disposition,
+                                 DWORD attributes) {
+  // Between tries: short against the time a host holds its file for one
+  // message, long enough not to take the processor from the holder.
+  constexpr DWORD PauseMilliseconds = 2;
+  SECURITY_ATTRIBUTES security{sizeof security, nullptr, FALSE};  // the handle is not inherited
+  const DWORD start = GetTickCount();
+  for (;;) {
+    HANDLE file = CreateFileA(name, access, shareMode, &security, disposition, attributes, nullptr);
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
+        GetTickCount() - start >= SharingWaitMilliseconds)
+      return file;
+    Sleep(PauseMilliseconds);
+    SetLastError(ERROR_SHARING_VIOLATION);  // what a caller reads if the time is up
+  }
+}
+
 int deleteFile(const char* name) {
   if (DeleteFileA(name)) return 0;
   recordLastError();

@@ -38,11 +38,7 @@ int openSlot(const char* name, const SlotOpen& open) {
     errorNumber = ErrorNoMemory;
     return -1;
   }
-  SECURITY_ATTRIBUTES security;
-  security.nLength = sizeof security;
-  security.lpSecurityDescriptor = nullptr;
-  security.bInheritHandle = FALSE;
-  HANDLE handle = CreateFileA(name, open.access, open.shareMode, &security, open.disposition, open.attributes, nullptr);
+  HANDLE handle = createFileWaitingForShare(name, open.access, open.shareMode, open.disposition, open.attributes);
   if (handle == INVALID_HANDLE_VALUE) handle = nullptr;
   if (!handle) recordLastError();
   handleSlots[slot].store(handle, std::memory_order_release);  // a failed open frees the slot

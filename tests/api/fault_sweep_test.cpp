@@ -156,6 +156,7 @@ class FaultSweep : public SimTest {
     if (counted) countedCalls = sim::callCount(counted);
     sim::reset();
     fixSystem();
+    sim::advanceTicks(PathRetryMilliseconds);  // a channel on its fallback tries its path again a second later
     Trovex_Printf("w", "FINAL", "after the fault\n");
   }
 

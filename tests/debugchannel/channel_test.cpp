@@ -3,14 +3,21 @@
 // after every print (prints from many threads: the stress test). Standard error is
 // redirected to a scratch file with SetStdHandle, so the same tests run
 // natively and under Wine.
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "../fileio/scratch.h"
 #include "common/texts.h"
 #include "debugchannel/channel.h"
 #include "debugchannel/device.h"
+#include "platform.h"
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -314,6 +321,163 @@ TEST_F(Channel, AFileWhoseWriteFailsIsOpenedAgainForTheRest) {
   closeDebugChannel(&channel);
   sim::reset();
   EXPECT_EQ(readWholeFile(path("channel.txt")), "one\nwarn<ID>: two\nthree\n");
+}
+#endif
+
+// What a listener receives until `expected` bytes have come or its writer
+// has gone (at most a few seconds).
+struct Received {
+  std::string data, program;
+  std::vector<uint32_t> pids;  // of each connection
+  bool gone = false;
+};
+Received receive(PipeListener* listener, size_t expected) {
+  Received got;
+  std::vector<PipeEvent> events;
+  std::string error;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (got.data.size() < expected && !got.gone && std::chrono::steady_clock::now() < end) {
+    EXPECT_TRUE(listener->wait(&events, &error)) << error;
+    for (const PipeEvent& event : events) {
+      got.data += event.data;
+      if (event.kind == PipeEvent::Kind::Connected) {
+        got.program = event.program;
+        got.pids.push_back(event.pid);
+      }
+      got.gone = got.gone || event.kind == PipeEvent::Kind::Gone;
+    }
+    events.clear();
+  }
+  return got;
+}
+
+// As if a second had passed since the configured path last failed to open.
+void aSecondLater(DebugChannel* channel) { channel->pathFailedTick -= PathRetryMilliseconds; }
+
+// A pipe's reader that is not there yet, comes, goes and comes again: the
+// channel writes to its fallback until the pipe opens, which it tries again
+// once a second, not at every print; once a write fails (the reader has
+// gone) it goes on with the same print at once, on a new reader or the
+// fallback. A message longer than one write arrives whole.
+TEST_F(Channel, APipesReaderMayComeGoAndComeAgain) {
+  writeConfig({true, 1, true, 2, Config::PipePath});
+  DebugChannel channel;
+  initDebugChannel(&channel, &devices);
+  auto message = [&](const std::string& body) {
+    channelWriteMessage(&channel, "warn<P>: ", 9, body.data(), static_cast<unsigned>(body.size()));
+  };
+  std::string error;
+  std::string longBody;  // a shifted or lost byte shows
+  for (int i = 0; i < 5000; ++i) longBody.push_back(static_cast<char>('a' + i % 23));
+  longBody.push_back('\n');
+  message("before\n");
+  std::unique_ptr<PipeListener> listener = listenOnPipe(pipeName(), &error);
+  ASSERT_TRUE(listener) << error;
+  message("within the second\n");
+  aSecondLater(&channel);
+  message("first\n");
+  message(longBody);
+  const std::string firstTwo = "warn<P>: first\nwarn<P>: " + longBody;
+  const Received first = receive(listener.get(), firstTwo.size());
+  EXPECT_TRUE(first.data == firstTwo) << first.data.size();
+  EXPECT_EQ(first.program.rfind("trovex_tests", 0), 0u) << first.program;
+  listener.reset();
+  message("gap\n");
+  listener = listenOnPipe(pipeName(), &error);
+  ASSERT_TRUE(listener) << error;
+  aSecondLater(&channel);
+  message("again\n");
+  closeDebugChannel(&channel);
+  const Received again = receive(listener.get(), std::string::npos);
+  EXPECT_EQ(again.data, "warn<P>: again\n");
+  EXPECT_TRUE(again.gone) << "closed with the channel";
+  EXPECT_EQ(readWholeFile(fallbackName), "warn<P>: before\nwarn<P>: within the second\nwarn<P>: gap\n");
+  EXPECT_EQ(readWholeFile(path("stderr.txt")), "");
+  EXPECT_FALSE(listenOnPipe("a/b\\c", &error)) << "no pipe name on either system";
+}
+
+// A reader that takes nothing: each message waits for the pipe a bounded
+// while, and once one has waited in vain the next ones in that second do not
+// wait at all; what the pipe could not take is counted, and the next message
+// it takes is preceded by the count, so that the reader sees every message
+// either whole or in the count. A message the pipe took in part leaves its
+// line open: the notice starts on a line of its own.
+TEST_F(Channel, AReaderThatTakesNothingCostsABoundedWaitAndTheLossIsTold) {
+  writeConfig({true, 1, true, 2, Config::PipePath});
+  std::string error;
+  std::unique_ptr<PipeListener> listener = listenOnPipe(pipeName(), &error);
+  ASSERT_TRUE(listener) << error;
+  DebugChannel channel;
+  initDebugChannel(&channel, &devices);
+  const std::string body = std::string(997, 'b') + "\n";
+  unsigned sent = 0;
+  while (channel.lostMessages < 3 && sent < 100000) {
+    const std::string text = std::to_string(sent++) + ":" + body;
+    channelWriteMessage(&channel, "warn<P>: ", 9, text.data(), static_cast<unsigned>(text.size()));
+  }
+  ASSERT_EQ(channel.lostMessages, 3u) << "a pipe that is never read fills up";
+  EXPECT_TRUE(channel.waitedInVain);
+  EXPECT_FALSE(channel.messageMayWait) << "the second and third loss waited for nothing";
+  const Received whileFull = receive(listener.get(), 1);  // the reader starts reading
+  channel.waitedInVain = false;  // as a second later
+  channelWriteMessage(&channel, "warn<P>: ", 9, "last\n", 5);
+  ++sent;
+  channelWriteMessage(&channel, "warn<P>: ", 9, "after\n", 6);
+  ++sent;
+  closeDebugChannel(&channel);
+  std::string data = whileFull.data + receive(listener.get(), std::string::npos).data;
+  // Every line: a whole message in order, a notice, or the head of a lost message.
+  unsigned whole = 0, told = 0, notices = 0;
+  size_t at = 0;
+  while (at < data.size()) {
+    const size_t end = data.find('\n', at);
+    ASSERT_NE(end, std::string::npos) << "the reader's text ends with a whole line";
+    const std::string line = data.substr(at, end + 1 - at);
+    unsigned count = 0;
+    if (std::sscanf(line.c_str(), "--- %u messages lost: the reader was busy ---\n", &count) == 1) {
+      told += count;
+      ++notices;
+    } else if (line == "warn<P>: " + std::to_string(whole + told) + ":" + body ||
+               line == "warn<P>: last\n" || line == "warn<P>: after\n") {
+      ++whole;
+    } else {
+      EXPECT_EQ(data.find("--- ", end + 1), end + 1) << "only a lost message's head, then a notice: " << line.substr(0, 40);
+    }
+    at = end + 1;
+  }
+  // A reader that reads ahead on its own (Windows' pending read) may take
+  // some between the losses: then more notices tell of them.
+  EXPECT_GE(notices, 1u);
+  EXPECT_GE(told, 3u);
+  EXPECT_EQ(whole + told, sent);
+  const std::string end = "warn<P>: last\nwarn<P>: after\n";
+  EXPECT_EQ(data.substr(data.size() - end.size()), end);
+}
+
+#if !defined(_WIN32)
+// A forked child's messages reach the reader as the child's, not its parent's.
+TEST_F(Channel, AForkedChildWritesAsItself) {
+  writeConfig({true, 1, true, 2, Config::PipePath});
+  std::string error;
+  std::unique_ptr<PipeListener> listener = listenOnPipe(pipeName(), &error);
+  ASSERT_TRUE(listener) << error;
+  DebugChannel channel;
+  initDebugChannel(&channel, &devices);
+  channelWriteMessage(&channel, "warn<P>: ", 9, "parent\n", 7);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    channelWriteMessage(&channel, "warn<P>: ", 9, "child\n", 6);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  closeDebugChannel(&channel);
+  const Received got = receive(listener.get(), 31);
+  EXPECT_EQ(got.data, "warn<P>: parent\nwarn<P>: child\n");
+  ASSERT_EQ(got.pids.size(), 2u);
+  EXPECT_EQ(got.pids[0], uint32_t(getpid()));
+  EXPECT_EQ(got.pids[1], uint32_t(child));
 }
 #endif
 

@@ -139,7 +139,8 @@ struct OpenFailure {
   const char* call;
   unsigned skip;
   DWORD error;
-  int32_t errorNumber;
+  int32_t errorNumber;  // 0: the open succeeds
+  unsigned times = 1;   // failing calls from the skip on; 0 every one
 };
 
 TEST_F(Failure, AFailedOpenFreesEverythingAndNamesTheCause) {
@@ -147,7 +148,8 @@ TEST_F(Failure, AFailedOpenFreesEverythingAndNamesTheCause) {
       {"HeapAlloc", 0, ERROR_NOT_ENOUGH_MEMORY, 12},     // the record
       {"HeapAlloc", 1, ERROR_NOT_ENOUGH_MEMORY, 12},     // the buffer
       {"CreateFileA", 0, ERROR_ACCESS_DENIED, 13},
-      {"CreateFileA", 0, ERROR_SHARING_VIOLATION, 203},
+      {"CreateFileA", 0, ERROR_SHARING_VIOLATION, 203, 0},  // held by another for longer than the wait
+      {"CreateFileA", 0, ERROR_SHARING_VIOLATION, 0, 3},    // let go within it: the open waits and succeeds
       {"CreateFileA", 0, ERROR_WRITE_PROTECT, 202},
       {"CreateFileA", 0, ERROR_INVALID_NAME, 22},
       {"SetFilePointer", 0, ERROR_INVALID_FUNCTION, 201},
@@ -155,10 +157,12 @@ TEST_F(Failure, AFailedOpenFreesEverythingAndNamesTheCause) {
   const std::string name = path("open.txt");
   writeWholeFile(name, "x");
   for (const OpenFailure& c : cases) {
-    sim::failCall(c.call, c.skip, 1, c.error);
+    sim::failCall(c.call, c.skip, c.times, c.error);
     errorNumber = 0;
-    EXPECT_EQ(openStream(name.c_str(), "a"), nullptr) << c.call << ' ' << c.error;
+    Stream* stream = openStream(name.c_str(), "a");
+    EXPECT_EQ(stream != nullptr, c.errorNumber == 0) << c.call << ' ' << c.error;
     EXPECT_EQ(errorNumber.load(), c.errorNumber) << c.call << ' ' << c.error;
+    if (stream) closeStream(stream);
     sim::reset();
   }
   EXPECT_EQ(deleteFile(name.c_str()), 0);  // no handle was left open on it

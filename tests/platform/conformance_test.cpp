@@ -6,11 +6,14 @@
 // wrong, unless a comment here says why it cannot follow.
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "another_process.h"
 #include "fileio/scratch.h"
 #include "platform/win32.h"
 
@@ -109,8 +112,32 @@ TEST_F(Conformance, CreateFileNamesThatCannotBeOpened) {
   }
 }
 
-// A second open while the first holds the file: each side's access must be
-// shared by the other. A refused open leaves the file as it was.
+// The open of another process, made by ConformanceChild below: the handle's
+// fate as the child's exit status.
+constexpr int OpenedElsewhere = 10, SharingViolationElsewhere = 11, OtherFailureElsewhere = 12;
+const char OpenProbeVariable[] = "TROVEX_OPEN_PROBE";
+
+int openedInAnotherProcess(const std::string& name, DWORD access, DWORD share, DWORD disposition) {
+  const std::string probe =
+      std::to_string(access) + " " + std::to_string(share) + " " + std::to_string(disposition) + " " + name;
+  return runTestInAnotherProcess("ConformanceChild.OpensAsAnotherProcess", OpenProbeVariable, probe);
+}
+
+TEST(ConformanceChild, OpensAsAnotherProcess) {
+  const char* probe = std::getenv(OpenProbeVariable);
+  if (!probe) GTEST_SKIP() << "runs only as the other process of a share-mode row";
+  unsigned long access = 0, share = 0, disposition = 0;
+  int nameAt = 0;
+  ASSERT_EQ(std::sscanf(probe, "%lu %lu %lu %n", &access, &share, &disposition, &nameAt), 3);
+  const auto file = opened(probe + nameAt, DWORD(access), DWORD(share), DWORD(disposition));
+  std::_Exit(file.result != INVALID_HANDLE_VALUE          ? OpenedElsewhere
+             : file.error == ERROR_SHARING_VIOLATION ? SharingViolationElsewhere
+                                                     : OtherFailureElsewhere);
+}
+
+// A second open while the first holds the file, in the same process and in
+// another one: each side's access must be shared by the other. A refused
+// open leaves the file as it was.
 TEST_F(Conformance, CreateFileShareModes) {
   const struct {
     DWORD firstAccess, firstShare;
@@ -145,6 +172,13 @@ TEST_F(Conformance, CreateFileShareModes) {
     EXPECT_EQ(second.result != INVALID_HANDLE_VALUE, row.opens) << "row " << index;
     EXPECT_EQ(second.error, row.opens ? ERROR_SUCCESS : ERROR_SHARING_VIOLATION) << "row " << index;
     EXPECT_EQ(readWholeFile(name), "held") << "row " << index;
+    first = open(name, row.firstAccess, row.firstShare, OPEN_EXISTING);
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(openedInAnotherProcess(name, row.access, row.share, row.disposition),
+              row.opens ? OpenedElsewhere : SharingViolationElsewhere)
+        << "row " << index << " from another process";
+    CloseHandle(first);
+    EXPECT_EQ(readWholeFile(name), "held") << "row " << index << " from another process";
     // Once the first is closed, the second opens.
     HANDLE again = open(name, row.access, row.share, OPEN_EXISTING);
     EXPECT_NE(again, INVALID_HANDLE_VALUE) << "row " << index;

@@ -314,7 +314,7 @@ TEST_F(Protocol, TheTemporaryDirectoryTakesTheFileAndDeletesOnlyWhatTheModeWould
     if (row.cwd == Unreadable) sim::failCall("GetFileAttributesA", 0, 0, ERROR_ACCESS_DENIED);
     // Without its write permission the emulation reports the directory read-only.
     if (row.cwd == ReadOnly) fs::permissions(path("cwd"), fs::perms::owner_write, fs::perm_options::remove);
-    if (row.failedOpens) sim::failCall("CreateFileA", 0, row.failedOpens, ERROR_SHARING_VIOLATION);
+    if (row.failedOpens) sim::failCall("CreateFileA", 0, row.failedOpens, ERROR_ACCESS_DENIED);
     message("new\n");
     sim::reset();
     fs::permissions(path("cwd"), fs::perms::owner_write, fs::perm_options::add);

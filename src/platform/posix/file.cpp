@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <limits>
 #include <ctime>
 #include <fcntl.h>
 #include <new>
@@ -38,6 +39,80 @@ bool sharingConflict(dev_t device, ino_t inode, DWORD access, DWORD share) {
     if ((open->access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return true;
   }
   return false;
+}
+
+// Share modes between processes. Each handle on a regular file marks what it
+// does with read locks of its open file description, on bytes far past any
+// data: one byte for "reads", one for "writes", one for "keeps readers out"
+// and one for "keeps writers out". The kernel drops them at the
+// description's last close, whichever process holds it. An open places its
+// own marks first and then looks for others' marks that it conflicts with:
+// two opens that race see each other and both fail, never both succeed.
+// The order puts the marks and the checks of the library's own modes ("w",
+// "a", "r", the channel's unshared file) into one run of bytes each.
+constexpr unsigned MarkReads = 0, MarkDeniesWrite = 1, MarkWrites = 2, MarkDeniesRead = 3, MarkCount = 4;
+constexpr off_t ShareMarkBase = std::numeric_limits<off_t>::max() - 64;
+
+// The marks a handle with `access` and `share` places, and the marks of
+// others that keep it out, as bit sets of the Mark numbers.
+unsigned marksPlaced(DWORD access, DWORD share) {
+  if (!(access & (GENERIC_READ | GENERIC_WRITE))) return 0;  // takes no part
+  return ((access & GENERIC_READ) ? 1u << MarkReads : 0) | ((access & GENERIC_WRITE) ? 1u << MarkWrites : 0) |
+         (!(share & FILE_SHARE_READ) ? 1u << MarkDeniesRead : 0) | (!(share & FILE_SHARE_WRITE) ? 1u << MarkDeniesWrite : 0);
+}
+unsigned marksThatConflict(DWORD access, DWORD share) {
+  if (!(access & (GENERIC_READ | GENERIC_WRITE))) return 0;
+  return ((access & GENERIC_READ) ? 1u << MarkDeniesRead : 0) | ((access & GENERIC_WRITE) ? 1u << MarkDeniesWrite : 0) |
+         (!(share & FILE_SHARE_READ) ? 1u << MarkReads : 0) | (!(share & FILE_SHARE_WRITE) ? 1u << MarkWrites : 0);
+}
+
+flock markRange(short type, unsigned first, unsigned count) {
+  flock range{};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = ShareMarkBase + first;
+  range.l_len = count;
+  return range;
+}
+
+// Places the marks of `marks`, one lock per run of neighbours. False when the
+// file system keeps no such locks (the marks then hold in this process only).
+bool placeMarks(int fd, unsigned marks) {
+  for (unsigned first = 0; first < MarkCount; ++first) {
+    if (!(marks & (1u << first))) continue;
+    unsigned count = 1;
+    while (first + count < MarkCount && (marks & (1u << (first + count)))) ++count;
+    flock range = markRange(F_RDLCK, first, count);
+    if (fcntl(fd, F_OFD_SETLK, &range) != 0) return false;
+    first += count;
+  }
+  return true;
+}
+
+// True when another open file description holds one of `marks`.
+bool othersHold(int fd, unsigned marks) {
+  if (!marks) return false;
+  const unsigned first = static_cast<unsigned>(__builtin_ctz(marks));
+  const unsigned last = 31u - static_cast<unsigned>(__builtin_clz(marks));
+  flock probe = markRange(F_WRLCK, first, last - first + 1);
+  if (fcntl(fd, F_OFD_GETLK, &probe) != 0 || probe.l_type == F_UNLCK) return false;
+  // A lock on a byte of the run that is not asked about says nothing of the others.
+  const unsigned heldFirst = static_cast<unsigned>(probe.l_start - ShareMarkBase);
+  const unsigned heldEnd = probe.l_len == 0 ? MarkCount : heldFirst + static_cast<unsigned>(probe.l_len);
+  for (unsigned mark = heldFirst; mark < heldEnd && mark < MarkCount; ++mark)
+    if (marks & (1u << mark)) return true;
+  for (unsigned mark = first; mark <= last; ++mark) {
+    if (!(marks & (1u << mark))) continue;
+    probe = markRange(F_WRLCK, mark, 1);
+    if (fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) return true;
+  }
+  return false;
+}
+
+// True when another process's handle on the file conflicts with this open.
+// The file must be open for reading to take read locks.
+bool sharingConflictElsewhere(int fd, DWORD access, DWORD share) {
+  return placeMarks(fd, marksPlaced(access, share)) && othersHold(fd, marksThatConflict(access, share));
 }
 
 // True when a handle has the file open without sharing its deletion. Called under openFilesLock.
@@ -137,9 +212,13 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY
     default: return failOpen(ERROR_INVALID_PARAMETER);
   }
   // Windows empties the file whatever the access asked for, and the
-  // descriptor must be writable for that. The handle still reads and writes
+  // descriptor must be writable for that. A writer's descriptor is readable
+  // too where the file allows, so that it can take the read locks that mark
+  // its share mode for other processes. The handle still reads and writes
   // only as `access` says: ReadFile and WriteFile check it.
   if (truncate && !(access & GENERIC_WRITE)) flags = (flags & ~O_ACCMODE) | O_RDWR;
+  const bool readableWriter = (flags & O_ACCMODE) == O_WRONLY;
+  if (readableWriter) flags = (flags & ~O_ACCMODE) | O_RDWR;
 
   // Whether the file existed comes from the open itself, not from a look at
   // the name before it: an existing file is opened without O_CREAT first,
@@ -152,6 +231,10 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY
   for (;;) {
     do fd = open(name, creates ? flags & ~O_CREAT : flags, mode);
     while (fd < 0 && errno == EINTR);
+    if (fd < 0 && errno == EACCES && readableWriter && (flags & O_ACCMODE) == O_RDWR) {
+      flags = (flags & ~O_ACCMODE) | O_WRONLY;  // a file that only may be written
+      continue;
+    }
     if (!creates || fd >= 0 || errno != ENOENT) {
       existed = fd >= 0 && disposition != CREATE_NEW;
       break;
@@ -187,7 +270,8 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD shareMode, LPSECURITY
 
   pthread_mutex_lock(&openFilesLock);
   // Checked before truncating, so a refused open leaves the file as it was.
-  if (sharingConflict(status.st_dev, status.st_ino, access, shareMode)) {
+  if (sharingConflict(status.st_dev, status.st_ino, access, shareMode) ||
+      (S_ISREG(status.st_mode) && sharingConflictElsewhere(fd, access, shareMode))) {
     pthread_mutex_unlock(&openFilesLock);
     freeFileObject(object);
     close(fd);
@@ -252,16 +336,26 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID data, DWORD size, LPDWORD written, 
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
+  const bool pipe = object->type == S_IFSOCK;
+  // A pipe connected before a fork is the parent's: the child's writes would
+  // reach the server as the parent's. The child's copy fails as a pipe whose
+  // server went away, so that the writer connects again, as itself.
+  if (pipe && object->pipeGeneration != pipeForkGeneration()) {
+    SetLastError(ERROR_NO_DATA);
+    return FALSE;
+  }
   DWORD shortError = 0;
   DWORD wanted = size;
   const bool endsShort = simShortCall("WriteFile", size, &wanted, &shortError);
   const char* bytes = static_cast<const char*>(data);
+  const int sendFlags = MSG_NOSIGNAL | (object->pipeNoWait ? MSG_DONTWAIT : 0);
   DWORD done = 0;
   while (done < wanted) {
-    ssize_t n = object->type == S_IFSOCK ? send(object->fd, bytes + done, wanted - done, MSG_NOSIGNAL)
-                                         : write(object->fd, bytes + done, wanted - done);
+    ssize_t n = pipe ? send(object->fd, bytes + done, wanted - done, sendFlags)
+                     : write(object->fd, bytes + done, wanted - done);
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (pipe && object->pipeNoWait && (errno == EAGAIN || errno == EWOULDBLOCK)) break;  // full: what fitted
       SetLastError(win32ErrorFromErrno(errno));
       if (written) *written = done;
       return FALSE;

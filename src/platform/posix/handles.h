@@ -18,6 +18,8 @@ struct HandleObject {
   dev_t device = 0;                    // File: the open file's identity, for share modes
   ino_t inode = 0;                     // File: as device
   mode_t type = 0;                     // File: the S_IFMT bits, which do not change while open; S_IFSOCK for a pipe
+  bool pipeNoWait = false;             // pipe: writes take what fits at once (PIPE_NOWAIT)
+  unsigned pipeGeneration = 0;         // pipe: pipeForkGeneration when it connected
   HandleObject* nextOpen = nullptr;    // File: the next of the process's open files
 };
 
@@ -35,6 +37,10 @@ void closeFileObject(HandleObject* object);
 // CreateFileA of the pipe `name` (after "\\.\pipe\"): a File object of
 // type S_IFSOCK connected to the pipe's server (pipe.cpp).
 HANDLE openPipeClient(const char* name, DWORD access);
+// Counts the forks of this process (in the child). A pipe connected in a
+// parent is the parent's: its server knows the parent's process id, so a
+// child that writes into it would be taken for the parent.
+unsigned pipeForkGeneration();
 
 // The Win32 error code for a POSIX errno value.
 DWORD win32ErrorFromErrno(int error);
@@ -51,6 +57,8 @@ FILETIME fileTimeFromTimespec(const struct timespec& time);
 bool simShouldFail(const char* name);
 // True when a test fixed the local time; *time is then that time.
 bool simFixedLocalTime(SYSTEMTIME* time);
+// Milliseconds a test moved GetTickCount forward.
+DWORD simTickOffset();
 // How many bytes of a ReadFile or WriteFile call (`name`) of `size` bytes to
 // transfer before the call ends short, and with which last error (0: the call
 // succeeds with the short count). Returns false when none is armed for this call.
@@ -63,6 +71,7 @@ extern bool filesAsCharDevices;
 // The shipped emulation has no test controls: every call goes to the system.
 inline bool simShouldFail(const char*) { return false; }
 inline bool simFixedLocalTime(SYSTEMTIME*) { return false; }
+inline DWORD simTickOffset() { return 0; }
 inline bool simShortCall(const char*, DWORD, DWORD*, DWORD*) { return false; }
 constexpr unsigned nullStandardHandles = 0;
 constexpr bool filesAsCharDevices = false;

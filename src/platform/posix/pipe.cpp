@@ -1,5 +1,7 @@
 // The client end of a named pipe: a connection to the local stream socket
 // that the pipe's server listens on (pipes.h).
+#include <fcntl.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -42,6 +44,10 @@ bool introduce(int fd) {
   while (sent < 0 && errno == EINTR);
   return sent == static_cast<ssize_t>(size + 2);
 }
+
+unsigned forkGeneration = 0;
+void countFork() { ++forkGeneration; }  // in the child, which has one thread
+[[maybe_unused]] const bool forkCounted = [] { return pthread_atfork(nullptr, nullptr, countFork) == 0; }();
 
 HANDLE failOpen(DWORD error) {
   SetLastError(error);
@@ -92,7 +98,10 @@ HANDLE openPipeClient(const char* name, DWORD access) {
   if (!pipeSocketPath(name, address.sun_path, sizeof address.sun_path)) return failOpen(ERROR_INVALID_NAME);
   // No folder (no server ever ran) or a folder not the user's own: no pipe.
   if (!securePipeFolder(false)) return failOpen(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Connected without waiting: a server whose queue of connections is full
+  // (it stopped taking them) makes the open fail with ERROR_PIPE_BUSY, as a
+  // pipe with no free instance does, instead of holding the caller.
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return failOpen(win32ErrorFromErrno(errno));
   int result;
   do result = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
@@ -104,6 +113,8 @@ HANDLE openPipeClient(const char* name, DWORD access) {
     if (error == ENOENT || error == ECONNREFUSED) return failOpen(ERROR_FILE_NOT_FOUND);
     return failOpen(error == EAGAIN ? ERROR_PIPE_BUSY : win32ErrorFromErrno(error));
   }
+  // Writes wait for the reader again unless the handle asks otherwise.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (!introduce(fd)) {
     close(fd);
     return failOpen(ERROR_NO_DATA);
@@ -115,8 +126,22 @@ HANDLE openPipeClient(const char* name, DWORD access) {
   }
   object->access = access;
   object->type = S_IFSOCK;
+  object->pipeGeneration = pipeForkGeneration();
   SetLastError(ERROR_SUCCESS);
   return object;
+}
+
+unsigned pipeForkGeneration() { return forkGeneration; }
+
+BOOL WINAPI SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount, LPDWORD collectDataTimeout) {
+  HandleObject* object = handleObject(pipe, HandleKind::File);
+  if (!object) return FALSE;
+  if (object->type != S_IFSOCK || maxCollectionCount || collectDataTimeout || (mode && (*mode & ~PIPE_NOWAIT))) {
+    SetLastError(object->type != S_IFSOCK ? ERROR_INVALID_FUNCTION : ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (mode) object->pipeNoWait = (*mode & PIPE_NOWAIT) != 0;
+  return TRUE;
 }
 
 BOOL WINAPI WaitNamedPipeA(LPCSTR, DWORD timeout) {

@@ -119,7 +119,15 @@ bool simFixedLocalTime(SYSTEMTIME* time) {
   return fixed;
 }
 
+namespace {
+std::atomic<DWORD> tickOffset{0};
+}  // namespace
+
+DWORD simTickOffset() { return tickOffset.load(std::memory_order_relaxed); }
+
 namespace sim {
+
+void advanceTicks(DWORD milliseconds) { tickOffset.fetch_add(milliseconds, std::memory_order_relaxed); }
 
 void failCall(const char* name, unsigned skip, unsigned times, DWORD error) {
   pthread_mutex_lock(&armedLock);

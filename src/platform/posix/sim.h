@@ -42,6 +42,10 @@ void treatFilesAsCharDevices(bool on);
 // Fixes the local time that GetLocalTime reports at *time; null lets the
 // running clock through again.
 void fixLocalTime(const SYSTEMTIME* time);
+// Moves GetTickCount forward by `milliseconds`, for good (reset does not
+// take it back: a clock never runs backwards), so that a test need not wait
+// out an interval.
+void advanceTicks(DWORD milliseconds);
 // Empties the emulated registry; the next registry call seeds it from the
 // environment again, as the first one of a process does.
 void resetRegistry();

@@ -1,4 +1,5 @@
 // Local time from the POSIX clock and calendar fields as a tick count.
+#include <cerrno>
 #include <ctime>
 
 #include "platform/posix/handles.h"
@@ -45,6 +46,19 @@ void WINAPI GetLocalTime(LPSYSTEMTIME time) {
   // A leap second shows as the 59th, as Windows never has a 60th.
   time->wSecond = static_cast<WORD>(local.tm_sec < 60 ? local.tm_sec : 59);
   time->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
+}
+
+DWORD WINAPI GetTickCount(void) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const uint64_t milliseconds = uint64_t(now.tv_sec) * 1000 + uint64_t(now.tv_nsec) / 1000000;
+  return static_cast<DWORD>(milliseconds + simTickOffset());
+}
+
+void WINAPI Sleep(DWORD milliseconds) {
+  struct timespec pause{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
 }
 
 BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* time, LPFILETIME fileTime) {

@@ -72,6 +72,12 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LP
 // connections frees as its server takes them, which nothing announces, so
 // this waits a short while, at most `timeout` milliseconds, and says yes.
 BOOL WINAPI WaitNamedPipeA(LPCSTR name, DWORD timeout);
+// The pipe's wait mode for a client: with PIPE_NOWAIT a write takes what the
+// pipe has room for at once and reports that count (0 when full) instead of
+// waiting for its reader. Only the mode is supported; the other two must be null.
+#define PIPE_WAIT 0x0u
+#define PIPE_NOWAIT 0x1u
+BOOL WINAPI SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount, LPDWORD collectDataTimeout);
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
 DWORD WINAPI GetFileType(HANDLE file);
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);

@@ -23,3 +23,8 @@ void WINAPI GetLocalTime(LPSYSTEMTIME time);
 // range (a day past its month's end included) or the year is before 1601;
 // wDayOfWeek is not read.
 BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* time, LPFILETIME fileTime);
+// Milliseconds since an arbitrary start, from the monotonic clock; wraps
+// after about 49.7 days, as on Windows. Callers compare differences.
+DWORD WINAPI GetTickCount(void);
+// Suspends the calling thread for at least `milliseconds`.
+void WINAPI Sleep(DWORD milliseconds);

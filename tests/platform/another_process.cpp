@@ -1,0 +1,43 @@
+#include "another_process.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#endif
+
+int runTestInAnotherProcess(const char* testName, const char* variable, const std::string& value) {
+  const std::string filter = std::string("--gtest_filter=") + testName;
+#if defined(_WIN32)
+  char self[MAX_PATH];
+  if (GetModuleFileNameA(nullptr, self, MAX_PATH) == 0) return -1;
+  std::string command = std::string("\"") + self + "\" " + filter;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  SetEnvironmentVariableA(variable, value.c_str());
+  const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+  SetEnvironmentVariableA(variable, nullptr);
+  if (!started) return -1;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(status);
+#else
+  const pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    setenv(variable, value.c_str(), 1);
+    execl("/proc/self/exe", "trovex_tests", filter.c_str(), "--gtest_brief=1", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+#endif
+}
