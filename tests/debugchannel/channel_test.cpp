@@ -13,7 +13,7 @@
 #include "common/texts.h"
 #include "debugchannel/channel.h"
 #include "debugchannel/device.h"
-#include "platform.h"
+#include "listen.h"
 #if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>

@@ -184,3 +184,4 @@ std::unique_ptr<Recoder> openRecoder(const std::string& encoding) {
   if (end == encoding.c_str() + digits || *end || codePage > 65535 || !IsValidCodePage(static_cast<UINT>(codePage)))
     return nullptr;
   return std::make_unique<CodePageRecoder>(static_cast<UINT>(codePage));
+}
