@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // The first bytes a client sends on a new connection: this mark, its
 // program's file name (at most PipeHelloMaxName bytes), the mark again. The
@@ -28,3 +29,19 @@ bool pipeSocketPath(const char* name, char* path, size_t size);
 // no one else may enter; with create, a missing one is made first. Otherwise
 // false, with errno set (EACCES for a folder of the wrong owner or mode).
 bool securePipeFolder(bool create);
+
+// The emulation's OutputDebugStringA: one datagram per call to the socket
+// DebugOutputSocketName in the pipe folder, which trovex-view --listen
+// receives while it runs. A datagram holds the caller's process id in
+// decimal, a zero byte, its program's file name (at most PipeHelloMaxName
+// bytes), a zero byte, then the text: at most DebugOutputMaxText bytes, as
+// the system's buffer on Windows holds beside the process id. It is sent
+// without waiting; with no listener, or one that is behind, the text goes
+// nowhere, as on Windows with no debugger and no monitor. No pipe takes the
+// socket's name.
+constexpr char DebugOutputSocketName[] = "debug-output";
+constexpr size_t DebugOutputBufferSize = 4096;
+constexpr size_t DebugOutputMaxText = DebugOutputBufferSize - sizeof(uint32_t) - 1;
+
+// The debug-output socket's path into path (size bytes); false when it does not fit.
+bool debugOutputSocketPath(char* path, size_t size);

@@ -105,6 +105,32 @@ void tellLostMessages(DebugChannel* channel) {
   if (!channel->messageLost) channel->lostMessages = 0;
 }
 
+// Hands the message's text held for the debugger over, as one call.
+void flushToDebugger(DebugChannel* channel) {
+  if (channel->debuggerCount == 0) return;
+  channel->debuggerText[channel->debuggerCount] = '\0';
+  OutputDebugStringA(channel->debuggerText);
+  channel->debuggerCount = 0;
+}
+
+// Filtered text for the device: written to a port, file or pipe, or held for
+// the debugger until the message ends or a piece is full.
+void keepForDevice(DebugChannel* channel, const char* bytes, unsigned count) {
+  if (!channel->toDebugger) {
+    if (channel->deviceHandle) writeToDevice(channel, bytes, count);
+    return;
+  }
+  while (count > 0) {
+    const unsigned room = DebuggerPieceSize - channel->debuggerCount;
+    const unsigned step = count < room ? count : room;
+    std::memcpy(channel->debuggerText + channel->debuggerCount, bytes, step);
+    channel->debuggerCount += step;
+    bytes += step;
+    count -= step;
+    if (channel->debuggerCount == DebuggerPieceSize) flushToDebugger(channel);
+  }
+}
+
 // The port without sharing, at 19200 baud, 8 data bits, one stop bit, binary,
 // no parity checking, DTR and RTS off; everything else as the port had it.
 void openSerialPort(DebugChannel* channel) {
@@ -234,15 +260,17 @@ void openChannelDevice(DebugChannel* channel) {
     openSerialPort(channel);
   } else if ((device == FileDevice || device == FileAndStderrDevice) && channel->pathSet) {
     openChannelFile(channel, device);
+  } else if (device == DebuggerDevice) {
+    channel->toDebugger = true;
   } else if (!channel->stderrHandle) {
     channel->stderrHandle = standardError();
   }
 }
 
 void channelPutRun(DebugChannel* channel, const char* text, unsigned count) {
-  if (channel->deviceHandle) {
+  if (channel->deviceHandle || channel->toDebugger) {
     char kept[StagingSize];
-    DWORD keptCount = 0;
+    unsigned keptCount = 0;
     for (unsigned i = 0; i < count; ++i) {
       const char ch = text[i];
       if (channel->inEscape) {
@@ -252,12 +280,12 @@ void channelPutRun(DebugChannel* channel, const char* text, unsigned count) {
       } else {
         kept[keptCount++] = ch;
         if (keptCount == sizeof kept) {
-          writeToDevice(channel, kept, keptCount);
+          keepForDevice(channel, kept, keptCount);
           keptCount = 0;
         }
       }
     }
-    if (keptCount > 0 && channel->deviceHandle) writeToDevice(channel, kept, keptCount);
+    if (keptCount > 0) keepForDevice(channel, kept, keptCount);
   }
   if (channel->stderrHandle && count > 0) writeBytes(channel->stderrHandle, text, count);
 }
@@ -290,6 +318,7 @@ void channelEndMessage(DebugChannel* channel) {
       channel->messageLost = false;
     }
     if (channel->onFallback && channel->deviceHandle) closeDevice(channel);
+    flushToDebugger(channel);
   }
   LeaveCriticalSection(&channel->channelLock);
 }

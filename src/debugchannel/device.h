@@ -24,6 +24,12 @@ constexpr uint32_t SerialDevice = 0;
 constexpr uint32_t StderrDevice = 1;
 constexpr uint32_t FileDevice = 2;          // standard error too once no file opens
 constexpr uint32_t FileAndStderrDevice = 3;
+constexpr uint32_t DebuggerDevice = 4;      // OutputDebugStringA: the debugger's output window
+
+// The debugger gets a message's text in calls of at most this many bytes:
+// under the 4,096-byte buffer that the system hands to a monitor, which
+// also holds the process id and the terminating zero. Fixed, not tunable.
+constexpr unsigned DebuggerPieceSize = 4000;
 
 // The registry value "path" is read with at most 1023 bytes into a field of
 // 1024, so that it always ends inside the field. Fixed by the configuration's
@@ -61,6 +67,9 @@ struct DebugChannel {
   DWORD waitedInVainTick;     // GetTickCount at that message's end
   uint32_t lostMessages;      // messages the pipe lost that no notice has reported yet
   bool pipeLineOpen;          // the last byte the pipe took was not a newline
+  bool toDebugger;            // device 4: the text goes to OutputDebugStringA
+  unsigned debuggerCount;     // bytes of the message in progress held in debuggerText
+  char debuggerText[DebuggerPieceSize + 1];  // the message for the debugger, NUL-terminated when handed over
   HANDLE stderrHandle;        // standard error receiving a copy of everything, or null; never closed
   bool inEscape;              // an escape sequence (ESC up to 'm') is being kept from the device
   CRITICAL_SECTION channelLock;

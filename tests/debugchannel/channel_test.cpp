@@ -3,15 +3,18 @@
 // after every print (prints from many threads: the stress test). Standard error is
 // redirected to a scratch file with SetStdHandle, so the same tests run
 // natively and under Wine.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../fileio/scratch.h"
 #include "common/texts.h"
 #include "debugchannel/channel.h"
+#include "debug_output.h"
 #include "debugchannel/device.h"
 #include "listen.h"
 #if !defined(_WIN32)
@@ -189,15 +192,15 @@ TEST_F(Channel, ConfigurationDecidesWhichTargetsReceiveTheMessage) {
   }
 }
 
-TEST_F(Channel, TypesFourToFifteenWriteToStandardErrorOnly) {
-  for (DWORD type = 4; type <= 15; ++type) {
+TEST_F(Channel, TypesFiveToFifteenWriteToStandardErrorOnly) {
+  for (DWORD type = 5; type <= 15; ++type) {
     writeConfig({true, 1, true, type, Config::GoodPath});
     DebugChannel channel;
     initDebugChannel(&channel, &devices);
     print(&channel, "%d;", static_cast<int>(type));
     closeDebugChannel(&channel);
   }
-  EXPECT_EQ(readWholeFile(path("stderr.txt")), "4;5;6;7;8;9;10;11;12;13;14;15;");
+  EXPECT_EQ(readWholeFile(path("stderr.txt")), "5;6;7;8;9;10;11;12;13;14;15;");
   EXPECT_EQ(readWholeFile(path("channel.txt")), Missing);
 }
 
@@ -351,6 +354,14 @@ Received receive(PipeListener* listener, size_t expected) {
   return got;
 }
 
+uint32_t thisProcess() {
+#if defined(_WIN32)
+  return GetCurrentProcessId();
+#else
+  return uint32_t(getpid());
+#endif
+}
+
 // As if a second had passed since the configured path last failed to open.
 void aSecondLater(DebugChannel* channel) { channel->pathFailedTick -= PathRetryMilliseconds; }
 
@@ -452,6 +463,52 @@ TEST_F(Channel, AReaderThatTakesNothingCostsABoundedWaitAndTheLossIsTold) {
   EXPECT_EQ(whole + told, sent);
   const std::string end = "warn<P>: last\nwarn<P>: after\n";
   EXPECT_EQ(data.substr(data.size() - end.size()), end);
+}
+
+// Device 4, the debugger: each message, header and body, reaches
+// OutputDebugStringA in one call, or in pieces of at most 4,000 bytes, with
+// escape sequences kept out; the close-after bit changes nothing, and
+// standard error gets nothing.
+TEST_F(Channel, TheDebuggerGetsEachMessageInOneCallOrInPieces) {
+  std::string error;
+  std::unique_ptr<DebugOutputMonitor> monitor = monitorDebugOutput(&error);
+  ASSERT_TRUE(monitor) << error;
+  std::vector<DebugOutputText> texts;
+  std::atomic<bool> done{false};
+  std::thread receiver([&] {
+    // A moment past the end, for what is still on its way.
+    for (int after = 0; after < 3; after += done.load() ? 1 : 0) EXPECT_TRUE(monitor->wait(&texts, &error)) << error;
+  });
+  const std::string header = "warn<DBG>: ";
+  const size_t lengths[] = {1, 3000, 9000};
+  std::vector<std::string> expected;  // the calls, in order
+  for (DWORD type : {4u, 0x104u}) {
+    writeConfig({true, 1, true, type, Config::GoodPath});
+    DebugChannel channel;
+    initDebugChannel(&channel, &devices);
+    for (size_t length : lengths) {
+      const std::string body = "\x1b[31m" + std::string(length - 1, char('a' + length % 26)) + "\n";
+      channelWriteMessage(&channel, header.data(), unsigned(header.size()), body.data(), unsigned(body.size()));
+      const std::string kept = header + body.substr(5);
+      for (size_t at = 0; at < kept.size(); at += DebuggerPieceSize) expected.push_back(kept.substr(at, DebuggerPieceSize));
+    }
+    print(&channel, "%s<%s>: ", "warn", "DBG");
+    print(&channel, "printed %d\n", 2);  // two prints outside a message: two calls
+    expected.push_back("warn<DBG>: ");
+    expected.push_back("printed 2\n");
+    closeDebugChannel(&channel);
+  }
+  done = true;
+  receiver.join();
+  std::vector<std::string> got;
+  for (const DebugOutputText& text : texts)
+    if (text.pid == thisProcess()) got.push_back(text.text);
+  std::string sizes;
+  for (const std::string& text : got) sizes += std::to_string(text.size()) + " ";
+  ASSERT_EQ(got.size(), expected.size()) << sizes;
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == expected[i]) << "call " << i << ": " << got[i].substr(0, 40);
+  EXPECT_EQ(readWholeFile(path("stderr.txt")), "");
+  EXPECT_EQ(readWholeFile(path("channel.txt")), Missing);
 }
 
 #if !defined(_WIN32)

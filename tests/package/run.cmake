@@ -50,7 +50,7 @@ if(EMULATOR)
   set(cmakedir lib/cmake/trovex)
 endif()
 set(common include/trovex.h ${cmakedir}/trovexConfig.cmake ${cmakedir}/trovexConfigVersion.cmake
-    share/doc/trovex/channel-file.reg share/doc/trovex/channel-pipe.reg)
+    share/doc/trovex/channel-file.reg share/doc/trovex/channel-pipe.reg share/doc/trovex/channel-debugger.reg)
 if(EMULATOR)
   # An architecture's folder: the DLL, both import libraries, the viewer, the
   # debug files of the two programs, and the CMake targets.

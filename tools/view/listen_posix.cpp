@@ -2,14 +2,12 @@
 // emulation's CreateFileA connects to (common/pipe.h), served with poll().
 // A writer's process id comes from the socket's peer, its program's name
 // from its hello.
-#include <limits.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
 
 #include "common/pipe.h"
 #include "listen.h"
@@ -20,21 +18,6 @@ namespace {
 // How long a wait looks for something to happen.
 constexpr int PollMilliseconds = 100;
 constexpr size_t PipeReadBytes = 65536;
-
-// The program's file name: of its executable, or (a process that has ended
-// and not yet been reaped has none) the name the kernel keeps for it.
-std::string programOf(pid_t pid) {
-  char link[PATH_MAX];
-  const std::string proc = "/proc/" + std::to_string(pid);
-  const ssize_t length = readlink((proc + "/exe").c_str(), link, sizeof link - 1);
-  if (length > 0) {
-    const std::string path(link, static_cast<size_t>(length));
-    return path.substr(path.rfind('/') + 1);
-  }
-  std::string name;
-  std::getline(std::ifstream(proc + "/comm"), name);
-  return name.empty() ? "?" : name;
-}
 
 class SocketListener : public PipeListener {
  public:
@@ -98,7 +81,7 @@ class SocketListener : public PipeListener {
       ucred peer{};
       socklen_t size = sizeof peer;
       getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size);
-      writers_.push_back({fd, ++lastId_, static_cast<uint32_t>(peer.pid), programOf(peer.pid), false, {}});
+      writers_.push_back({fd, ++lastId_, static_cast<uint32_t>(peer.pid), programOf(static_cast<uint32_t>(peer.pid)), false, {}});
     }
   }
 

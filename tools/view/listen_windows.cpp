@@ -24,18 +24,6 @@ constexpr size_t MaxEventsPerWait = 64;
 // Instances kept waiting for writers: hosts that start together each find one.
 constexpr size_t FreeInstances = 4;
 
-std::string programOf(DWORD pid) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (!process) return "?";
-  char path[MAX_PATH * 2];
-  DWORD size = sizeof path;
-  const bool known = QueryFullProcessImageNameA(process, 0, path, &size);
-  CloseHandle(process);
-  if (!known) return "?";
-  const std::string image(path, size);
-  return image.substr(image.find_last_of("\\/") + 1);
-}
-
 // One instance of the pipe: waiting for a writer, then reading from it. Its
 // operations complete on the listener's completion port, keyed by the
 // instance and told apart by their OVERLAPPED records.

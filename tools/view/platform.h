@@ -52,6 +52,9 @@ bool writeStandardOutput(const char* data, size_t size);
 // they reach the thread that writes the output.
 std::thread startWorker(std::function<void()> work);
 
+// The file name of a running process's image, "?" when it cannot be found.
+std::string programOf(uint32_t pid);
+
 // True when standard output is a terminal (a console on Windows, where
 // colour escapes are switched on for it).
 bool standardOutputIsTerminal();

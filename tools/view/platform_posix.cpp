@@ -17,6 +17,7 @@
 #include <csignal>
 #include <clocale>
 #include <cstring>
+#include <fstream>
 
 #include "platform.h"
 
@@ -139,6 +140,21 @@ std::thread startWorker(std::function<void()> work) {
   std::thread worker(std::move(work));
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   return worker;
+}
+
+// Of its executable, or (a process that has ended and not yet been reaped
+// has none) the name the kernel keeps for it.
+std::string programOf(uint32_t pid) {
+  char link[PATH_MAX];
+  const std::string proc = "/proc/" + std::to_string(pid);
+  const ssize_t length = readlink((proc + "/exe").c_str(), link, sizeof link - 1);
+  if (length > 0) {
+    const std::string path(link, static_cast<size_t>(length));
+    return path.substr(path.rfind('/') + 1);
+  }
+  std::string name;
+  std::getline(std::ifstream(proc + "/comm"), name);
+  return name.empty() ? "?" : name;
 }
 
 bool standardOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }

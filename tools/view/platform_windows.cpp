@@ -124,6 +124,18 @@ bool writeStandardOutput(const char* data, size_t size) {
 
 std::thread startWorker(std::function<void()> work) { return std::thread(std::move(work)); }
 
+std::string programOf(uint32_t pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return "?";
+  char path[MAX_PATH * 2];
+  DWORD size = sizeof path;
+  const bool known = QueryFullProcessImageNameA(process, 0, path, &size);
+  CloseHandle(process);
+  if (!known) return "?";
+  const std::string image(path, size);
+  return image.substr(image.find_last_of("\\/") + 1);
+}
+
 bool standardOutputIsTerminal() {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;

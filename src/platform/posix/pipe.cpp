@@ -1,6 +1,7 @@
 // The client end of a named pipe: a connection to the local stream socket
 // that the pipe's server listens on (pipes.h).
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -29,15 +30,24 @@ int pipeFolder(char* folder, size_t size) {
   return std::snprintf(folder, size, PipeFolderFormat, static_cast<unsigned>(getuid()));
 }
 
-// Sends the hello (pipes.h) with the executable's file name.
-bool introduce(int fd) {
-  char hello[PATH_MAX + 2];
-  const ssize_t length = readlink("/proc/self/exe", hello + 1, sizeof hello - 2);
-  const char* slash = length > 0 ? static_cast<const char*>(memrchr(hello + 1, '/', size_t(length))) : nullptr;
-  const char* name = slash ? slash + 1 : hello + 1;
-  size_t size = length > 0 ? size_t(hello + 1 + length - name) : 0;
+// The executable's file name into name (at most PipeHelloMaxName bytes,
+// not terminated); its length, 0 when it cannot be found.
+size_t programName(char* name) {
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+  if (length <= 0) return 0;
+  const char* slash = static_cast<const char*>(memrchr(path, '/', size_t(length)));
+  const char* start = slash ? slash + 1 : path;
+  size_t size = size_t(path + length - start);
   if (size > PipeHelloMaxName) size = PipeHelloMaxName;
-  std::memmove(hello + 1, name, size);
+  std::memcpy(name, start, size);
+  return size;
+}
+
+// Sends the hello (common/pipe.h) with the executable's file name.
+bool introduce(int fd) {
+  char hello[PipeHelloMaxName + 2];
+  const size_t size = programName(hello + 1);
   hello[0] = hello[size + 1] = PipeHelloMark;
   ssize_t sent;
   do sent = send(fd, hello, size + 2, MSG_NOSIGNAL);
@@ -62,7 +72,7 @@ const char* pipeNameOf(const char* path) {
 }
 
 bool pipeSocketPath(const char* name, char* path, size_t size) {
-  if (!*name || std::strchr(name, '/')) {
+  if (!*name || std::strchr(name, '/') || std::strcmp(name, DebugOutputSocketName) == 0) {
     errno = EINVAL;
     return false;
   }
@@ -149,4 +159,45 @@ BOOL WINAPI WaitNamedPipeA(LPCSTR, DWORD timeout) {
   const timespec pause{0, static_cast<long>(wait) * 1000000L};
   nanosleep(&pause, nullptr);
   return TRUE;
+}
+
+bool debugOutputSocketPath(char* path, size_t size) {
+  char folder[32];
+  pipeFolder(folder, sizeof folder);
+  const int length = std::snprintf(path, size, "%s/%s", folder, DebugOutputSocketName);
+  return length > 0 && static_cast<size_t>(length) < size && static_cast<size_t>(length) < sizeof(sockaddr_un::sun_path);
+}
+
+void WINAPI OutputDebugStringA(LPCSTR text) {
+  if (!text) return;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (!debugOutputSocketPath(address.sun_path, sizeof address.sun_path) || !securePipeFolder(false)) return;
+  char datagram[16 + PipeHelloMaxName + DebugOutputMaxText];
+  size_t length = static_cast<size_t>(std::snprintf(datagram, 16, "%u", static_cast<unsigned>(getpid()))) + 1;
+  length += programName(datagram + length);
+  datagram[length++] = '\0';
+  const size_t textLength = strnlen(text, DebugOutputMaxText);
+  std::memcpy(datagram + length, text, textLength);
+  length += textLength;
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return;
+  // The listener's queue holds a few datagrams only: a full one is waited
+  // for a little, as a pipe's writer waits; a listener that stays behind
+  // loses the text, the caller no more than the wait.
+  constexpr int QueueWaitMilliseconds = 50;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+      if (send(fd, datagram, length, MSG_DONTWAIT | MSG_NOSIGNAL) >= 0 || (errno != EAGAIN && errno != EINTR)) break;
+      timespec now;
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      const long waited = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+      if (waited >= QueueWaitMilliseconds) break;
+      pollfd room{fd, POLLOUT, 0};
+      poll(&room, 1, int(QueueWaitMilliseconds - waited));
+    }
+  }
+  close(fd);
 }

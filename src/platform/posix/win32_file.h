@@ -77,6 +77,9 @@ BOOL WINAPI WaitNamedPipeA(LPCSTR name, DWORD timeout);
 // waiting for its reader. Only the mode is supported; the other two must be null.
 #define PIPE_WAIT 0x0u
 #define PIPE_NOWAIT 0x1u
+// Hands the text to trovex-view --listen when one runs (common/pipe.h), else
+// to no one, as Windows does with no debugger and no monitor.
+void WINAPI OutputDebugStringA(LPCSTR text);
 BOOL WINAPI SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount, LPDWORD collectDataTimeout);
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
 DWORD WINAPI GetFileType(HANDLE file);
