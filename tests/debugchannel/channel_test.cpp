@@ -16,7 +16,7 @@
 #include "debugchannel/channel.h"
 #include "debug_output.h"
 #include "debugchannel/device.h"
-#include "platform.h"
+#include "listen.h"
 #if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>

@@ -20,16 +20,20 @@ TEST(BoundedQueue, DropsWhatDoesNotFitAndSaysWhere) {
   EXPECT_FALSE(queue.push(3, 1));
   queue.countDropped();
   queue.pushAlways(4, 3);          // over the bound, still counted
+  EXPECT_FALSE(queue.push(8, 1));
+  queue.pushAlwaysBeforeDrops(9, 1);
   EXPECT_FALSE(queue.push(5, 0)) << "nothing fits while over the bound";
   std::vector<Queue::Entry> taken;
   ASSERT_TRUE(queue.take(&taken, std::chrono::milliseconds(0)));
-  ASSERT_EQ(taken.size(), 4u);
+  ASSERT_EQ(taken.size(), 5u);
   EXPECT_EQ(taken[0].dropped, 0u);
   EXPECT_EQ(*taken[1].item, 2);
   EXPECT_EQ(taken[2].dropped, 2u) << "3 and the one the producer dropped came before 4";
   EXPECT_EQ(*taken[2].item, 4);
-  EXPECT_EQ(taken[3].dropped, 1u) << "5 did not fit after 4";
-  EXPECT_FALSE(taken[3].item.has_value());
+  EXPECT_EQ(taken[3].dropped, 0u) << "9 goes before the drop of 8";
+  EXPECT_EQ(*taken[3].item, 9);
+  EXPECT_EQ(taken[4].dropped, 2u) << "8, and 5 that did not fit after 9";
+  EXPECT_FALSE(taken[4].item.has_value());
   // Taking frees the room; a closed queue gives what is left, then false.
   taken.clear();
   EXPECT_TRUE(queue.push(6, 10));

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "encoding.h"
+#include "listen.h"
 #include "view.h"
 
 namespace {
@@ -228,6 +229,131 @@ TEST(Viewer, PipeWritersLinesAndRecordsNameIt) {
   EXPECT_TRUE(filter.writerPasses(4242, writer.program));
   EXPECT_FALSE(filter.writerPasses(8, writer.program));
   EXPECT_FALSE(filter.writerPasses(7, "hosting.exe"));
+}
+
+// What happens at the pipe, step by step, for the listener's two halves.
+struct ListenStep {
+  PipeEvent event;
+  bool pause;  // instead: the output takes what is queued, and the writers fall idle
+};
+ListenStep arrives(uint64_t writer, uint32_t pid, const char* program) {
+  return {{PipeEvent::Kind::Connected, writer, pid, program, {}}, false};
+}
+ListenStep sends(uint64_t writer, std::string data) { return {{PipeEvent::Kind::Data, writer, 0, {}, std::move(data)}, false}; }
+ListenStep leaves(uint64_t writer) { return {{PipeEvent::Kind::Gone, writer, 0, {}, {}}, false}; }
+const ListenStep Pause{{PipeEvent::Kind::Data, 0, 0, {}, {}}, true};
+
+// Runs the steps through the reading half into a queue of queueBytes, then
+// through the output half; what it shows.
+std::string listenTo(const std::vector<ListenStep>& steps, size_t queueBytes = ListenQueueBytes,
+                     OutputForm form = OutputForm::Plain, const FilterSettings& settings = {}, Stats* stats = nullptr) {
+  ViewFilter filter;
+  std::string error;
+  EXPECT_TRUE(filter.configure(settings, &error)) << error;
+  ListenQueue queue(queueBytes);
+  ListenReader reader(filter, &queue);
+  ListenOutput output(filter, form);
+  auto now = ListenOutput::Clock::now();
+  auto drain = [&] {
+    std::vector<ListenQueue::Entry> entries;
+    queue.take(&entries, std::chrono::milliseconds(0));
+    for (ListenQueue::Entry& entry : entries) output.take(std::move(entry), now);
+  };
+  for (const ListenStep& step : steps) {
+    if (!step.pause) {
+      reader.take(step.event);
+      continue;
+    }
+    drain();
+    now += 2 * ListenOutput::WriterIdle;
+    output.idle(now);
+  }
+  reader.finish();
+  drain();
+  output.finish();
+  if (stats) {
+    *stats = output.stats();
+    stats->hiddenMessages += reader.hiddenMessages();
+  }
+  return output.output();
+}
+
+TEST(Listener, EachWritersLinesWholeThenItsDeparture) {
+  const struct {
+    const char* name;
+    std::vector<ListenStep> steps;
+    const char* shown;
+  } rows[] = {
+      {"lines of two writers, each whole, in the order they ended",
+       {arrives(1, 7, "x"), arrives(2, 8, "y"), sends(1, "warn<A>: one-"), sends(2, "warn<B>: two\n"),
+        sends(1, "half\n  dump\n")},
+       "[8 y] warn<B>: two\n[7 x] warn<A>: one-half\n[7 x]   dump\n"},
+      {"a departing writer's last words, though no newline ended them",
+       {arrives(1, 7, "x"), sends(1, "warn<A>: first\nwarn<B>: last words"), leaves(1)},
+       "[7 x] warn<A>: first\n[7 x] warn<B>: last words\n[7 x] --- gone ---\n"},
+      {"a writer quiet for a while before it leaves is gone all the same",
+       {arrives(1, 7, "x"), sends(1, "warn<A>: a\n"), Pause, leaves(1)}, "[7 x] warn<A>: a\n[7 x] --- gone ---\n"},
+      {"a writer that sent nothing comes and goes unseen", {arrives(1, 7, "x"), Pause, leaves(1)}, ""},
+      {"writers still there when the listener ends are not gone",
+       {arrives(1, 7, "x"), sends(1, "warn<A>: a\nopen")}, "[7 x] warn<A>: a\n[7 x] open\n"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(listenTo(row.steps), row.shown) << row.name;
+}
+
+// A queue that is full drops whole messages (a header line and the lines
+// after it), says how many where they would have been, and never leaves a
+// line of the output open.
+TEST(Listener, AFullQueueDropsWholeMessagesAndSaysSo) {
+  const size_t oneLine = RecordOverheadBytes + 20;
+  const std::string longLine(LineSplitter::MaxLineBytes + 10, 'z');
+  const struct {
+    const char* name;
+    size_t queueBytes;
+    std::vector<ListenStep> steps;
+    std::string shown;
+    uint64_t dropped;
+  } rows[] = {
+      {"the rest of a dropped message goes with it, and counts with it",
+       oneLine,
+       {arrives(1, 7, "x"), sends(1, "warn<A>: 1\nwarn<B>: 2\n  its dump\n"), Pause, sends(1, "  more dump\nwarn<C>: 3\n")},
+       "[7 x] warn<A>: 1\n--- 1 message dropped: the output was busy ---\n[7 x] warn<C>: 3\n", 1},
+      {"lines outside a message count one each", oneLine,
+       {arrives(1, 7, "x"), sends(1, "a\nb\nc\n")},
+       "[7 x] a\n--- 2 messages dropped: the output was busy ---\n", 2},
+      {"a long line whose rest is dropped is ended where it stops",
+       RecordOverheadBytes + LineSplitter::MaxLineBytes + 1,
+       {arrives(1, 7, "x"), sends(1, longLine + "\nwarn<B>: b\n")},
+       "[7 x] " + longLine.substr(0, LineSplitter::MaxLineBytes) +
+           "\n--- 2 messages dropped: the output was busy ---\n", 2},
+      {"a departure always gets through, after the drops",
+       oneLine,
+       {arrives(1, 7, "x"), arrives(2, 8, "y"), sends(1, "warn<A>: 1\n"), sends(2, "warn<B>: 2\n"), leaves(2), leaves(1)},
+       "[7 x] warn<A>: 1\n--- 1 message dropped: the output was busy ---\n[7 x] --- gone ---\n", 1},
+  };
+  for (const auto& row : rows) {
+    Stats stats;
+    const std::string shown = listenTo(row.steps, row.queueBytes, OutputForm::Plain, {}, &stats);
+    EXPECT_TRUE(shown == row.shown) << row.name << ":\n" << shown.size() << " " << row.shown.size() << shown.substr(shown.size() > 300 ? shown.size() - 300 : 0);
+    EXPECT_EQ(stats.dropped, row.dropped) << row.name;
+  }
+  EXPECT_EQ(listenTo({arrives(1, 7, "x"), sends(1, "warn<A>: 1\nwarn<B>: 2\n")}, oneLine, OutputForm::Json),
+            "{\"pid\":7,\"process\":\"x\",\"category\":\"warn\",\"id\":\"A\",\"text\":\"1\"}\n"
+            "{\"event\":\"dropped\",\"count\":1}\n");
+}
+
+// --pid and --process hide writers before their lines take room in the
+// queue; --stats counts their messages as hidden.
+TEST(Listener, HiddenWritersCostNothingAndAreCounted) {
+  FilterSettings settings;
+  settings.pids = {8};
+  Stats stats;
+  EXPECT_EQ(listenTo({arrives(1, 7, "x"), arrives(2, 8, "y"), sends(1, "warn<A>: 1\n  dump\nwarn<A>: 2\n"),
+                      sends(2, "warn<B>: 3\n"), leaves(1)},
+                     RecordOverheadBytes + 20, OutputForm::Plain, settings, &stats),
+            "[8 y] warn<B>: 3\n");
+  EXPECT_EQ(stats.hiddenMessages, 2u);
+  EXPECT_EQ(stats.dropped, 0u);
+  EXPECT_NE(stats.table().find("messages hidden by the filter: 2\n"), std::string::npos);
 }
 
 TEST(Encoding, Windows1252InTheReadersEncoding) {

@@ -1,18 +1,17 @@
 // trovex-view: reads, follows and filters the library's output from a
-// protocol file, a serial port or standard input.
+// protocol file, a serial port or standard input, or live from hosts through
+// a named pipe (listen.h). Here: the options, and the readers of one source.
 #include <CLI/CLI.hpp>
 
 #include <chrono>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <thread>
 
 #include "common/texts.h"
-#include "encoding.h"
+#include "console.h"
 #include "follow.h"
+#include "listen.h"
 #include "platform.h"
 #include "protocol/protocol.h"
 #include "view.h"
@@ -30,12 +29,6 @@ constexpr int ExitSourceFailed = 1;  // the file, device or input cannot be open
 constexpr int ExitUsage = 2;
 
 constexpr size_t ReadBlock = 65536;
-// A writer of the pipe that has sent nothing for this long is idle: a JSON
-// record waiting for the end of its message is written.
-constexpr auto WriterIdle = std::chrono::milliseconds(100);
-
-volatile std::sig_atomic_t interrupted = 0;
-extern "C" void onInterrupt(int) { interrupted = 1; }
 
 const char Examples[] = R"(Examples:
   trovex-view demo-protocol.txt
@@ -85,38 +78,11 @@ std::string joinList(const std::vector<std::string>& lists) {
   return joined;
 }
 
-// Converts what the viewer shows (JSON is UTF-8 already: raw for it).
-OutputEncoder encoder;
-
-void flush(Viewer* viewer) {
-  std::string& out = viewer->output();
-  if (out.empty()) return;
-  std::string encoded;
-  encoder.encode(out, &encoded);
-  std::fwrite(encoded.data(), 1, encoded.size(), stdout);
-  std::fflush(stdout);
-  out.clear();
-}
-
-void notice(const std::string& text) { std::fprintf(stderr, "trovex-view: %s\n", text.c_str()); }
-
-// Library text (a table that names identifiers) in the reader's encoding.
-void print(const std::string& text) {
-  std::string encoded;
-  encoder.encode(text, &encoded);
-  std::fwrite(encoded.data(), 1, encoded.size(), stdout);
-}
-
-// The library's text (a cut's marker) for a notice.
-std::string shown(const std::string& text) {
-  std::string encoded;
-  encoder.encode(text, &encoded);
-  return encoded;
-}
+void flush(Viewer* viewer) { show(&viewer->output()); }
 
 // Waits for the poll interval, in short steps so that an interrupt ends it.
 void pause(unsigned milliseconds) {
-  for (unsigned waited = 0; waited < milliseconds && !interrupted; waited += 20)
+  for (unsigned waited = 0; waited < milliseconds && !stopping(); waited += 20)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
@@ -133,7 +99,7 @@ int viewFile(const Options& options, Viewer* viewer) {
   }
   viewer->feed(chunk.data(), chunk.size());
   flush(viewer);
-  while (options.follow && !interrupted) {
+  while (options.follow && !stopping()) {
     pause(options.intervalMs);
     chunk.clear();
     switch (follower.poll(&chunk)) {
@@ -141,13 +107,13 @@ int viewFile(const Options& options, Viewer* viewer) {
         break;
       case Follower::Event::Cut:
         viewer->note(SourceEvent::Cut, follower.marker());
-        notice(options.file + " was cut by the library (" + shown(follower.marker()) +
+        notice(options.file + " was cut by the library (" + inShownEncoding(follower.marker()) +
                "); going on after what was shown");
         break;
       case Follower::Event::CutUnmatched:
         viewer->finish();
         viewer->note(SourceEvent::Cut, follower.marker());
-        notice(options.file + " was cut by the library (" + shown(follower.marker()) +
+        notice(options.file + " was cut by the library (" + inShownEncoding(follower.marker()) +
                "); its kept part does not continue what was shown, so it is shown from the cut");
         break;
       case Follower::Event::Restarted:
@@ -178,7 +144,7 @@ int viewFile(const Options& options, Viewer* viewer) {
 int viewSource(ByteSource* source, const std::string& name, Viewer* viewer) {
   std::vector<char> buffer(ReadBlock);
   std::string error;
-  while (!interrupted) {
+  while (!stopping()) {
     const long got = source->read(buffer.data(), buffer.size(), &error);
     if (got == ByteSource::EndOfInput) break;
     if (got == ByteSource::ReadFailed) {
@@ -192,71 +158,6 @@ int viewSource(ByteSource* source, const std::string& name, Viewer* viewer) {
     flush(viewer);
   }
   return ExitOk;
-}
-
-// A writer of the pipe: its own viewer (null when the writer is filtered
-// out), since every writer's stream has messages and lines of its own.
-struct PipeWriter {
-  std::unique_ptr<Viewer> viewer;
-  bool sent = false;     // it has sent something: its going away is shown
-  bool pending = false;  // it has sent something since it was last idle
-  std::chrono::steady_clock::time_point lastData;
-};
-
-void endWriter(PipeWriter* writer, bool gone, Stats* stats) {
-  if (!writer->viewer) return;
-  writer->viewer->finish();
-  if (gone && writer->sent) writer->viewer->note(SourceEvent::Gone);
-  flush(writer->viewer.get());
-  stats->add(writer->viewer->stats());
-}
-
-int viewPipe(const Options& options, const ViewFilter& filter, OutputForm form, Stats* stats) {
-  const std::string path = PipePathPrefix + options.listen;
-  std::string error;
-  std::unique_ptr<PipeListener> listener = listenOnPipe(options.listen, &error);
-  if (!listener) {
-    notice("cannot listen on " + path + ": " + error);
-    return ExitSourceFailed;
-  }
-  notice("listening on " + path);
-  std::map<uint64_t, PipeWriter> writers;
-  std::vector<PipeEvent> events;
-  int status = ExitOk;
-  while (!interrupted) {
-    events.clear();
-    if (!listener->wait(&events, &error)) {
-      notice("cannot serve " + path + ": " + error);
-      status = ExitSourceFailed;
-      break;
-    }
-    const auto now = std::chrono::steady_clock::now();
-    for (const PipeEvent& event : events) {
-      PipeWriter& writer = writers[event.writer];
-      if (event.kind == PipeEvent::Kind::Connected) {
-        const WriterTag tag{event.pid, event.program};
-        if (filter.writerPasses(event.pid, event.program)) writer.viewer = std::make_unique<Viewer>(filter, form, &tag);
-      } else if (event.kind == PipeEvent::Kind::Data) {
-        writer.sent = writer.pending = true;
-        writer.lastData = now;
-        if (!writer.viewer) continue;
-        writer.viewer->feed(event.data.data(), event.data.size());
-        flush(writer.viewer.get());
-      } else {
-        endWriter(&writer, true, stats);
-        writers.erase(event.writer);
-      }
-    }
-    for (auto& entry : writers) {
-      PipeWriter& writer = entry.second;
-      if (!writer.pending || !writer.viewer || now - writer.lastData < WriterIdle) continue;
-      writer.pending = false;
-      writer.viewer->idle();
-      flush(writer.viewer.get());
-    }
-  }
-  for (auto& entry : writers) endWriter(&entry.second, false, stats);
-  return status;
 }
 
 }  // namespace
@@ -349,7 +250,8 @@ int main(int argc, char** argv) {
     notice(error);
     return ExitUsage;
   }
-  if (!encoder.choose(options.json ? "raw" : options.encoding, &error)) {
+  // JSON is UTF-8 already: raw for it.
+  if (!chooseShownEncoding(options.json ? "raw" : options.encoding, &error)) {
     notice(error);
     return ExitUsage;
   }
@@ -360,12 +262,11 @@ int main(int argc, char** argv) {
                                                                                    : OutputForm::Plain;
   Viewer viewer(filter, form);
 
-  std::signal(SIGINT, onInterrupt);
-  std::signal(SIGTERM, onInterrupt);
+  catchEndSignals();
   int status = ExitOk;
   Stats counts;
   if (!options.listen.empty()) {
-    status = viewPipe(options, filter, form, &counts);
+    status = listenToPipe(options.listen, filter, form, &counts) ? ExitOk : ExitSourceFailed;
   } else if (!options.serial.empty()) {
     std::unique_ptr<ByteSource> port = openSerialPort(options.serial, &error);
     if (!port) {
@@ -381,6 +282,9 @@ int main(int argc, char** argv) {
   viewer.finish();
   flush(&viewer);
   counts.add(viewer.stats());
-  if (options.stats) print(counts.table());
+  if (options.stats) {
+    std::string table = counts.table();
+    show(&table);
+  }
   return status;
 }

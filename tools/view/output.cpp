@@ -99,6 +99,7 @@ std::string Stats::table() const {
   for (const auto& row : rows) appendRow(&out, row.first.empty() ? "(empty)" : row.first, row.second);
   appendTotal(&out, "messages hidden by the filter", hiddenMessages);
   if (cuts) appendTotal(&out, "cuts of the file by the library", cuts);
+  if (dropped) appendTotal(&out, "messages dropped while the output was slow", dropped);
   return out;
 }
 
@@ -107,6 +108,13 @@ void Stats::add(const Stats& other) {
   for (const auto& entry : other.byId) byId[entry.first] += entry.second;
   hiddenMessages += other.hiddenMessages;
   cuts += other.cuts;
+  dropped += other.dropped;
+}
+
+void appendDropped(std::string* out, bool json, uint64_t count) {
+  const std::string number = std::to_string(count);
+  if (json) out->append("{\"event\":\"dropped\",\"count\":").append(number).append("}\n");
+  else out->append("--- ").append(number).append(count == 1 ? " message" : " messages").append(" dropped: the output was busy ---\n");
 }
 
 void JsonRecords::setWriter(uint32_t pid, std::string_view program) {

@@ -29,6 +29,7 @@ struct Stats {
   std::map<std::string, uint64_t> byId;      // shown messages per identifier
   uint64_t hiddenMessages = 0;               // messages the filter stopped
   uint64_t cuts = 0;                         // truncations of the followed file
+  uint64_t dropped = 0;                      // messages the listener dropped: its output was slow
 
   // Adds another viewer's counts (the writers of a pipe, each read on its own).
   void add(const Stats& other);
@@ -36,6 +37,11 @@ struct Stats {
   // then the messages hidden and the cuts.
   std::string table() const;
 };
+
+// The listener's notice of messages it dropped because its output was slow:
+// the line "--- N messages dropped: the output was busy ---" ("1 message"), or with json
+// the record {"event":"dropped","count":N}.
+void appendDropped(std::string* out, bool json, uint64_t count);
 
 // --json: one object a line for each message, with its continuation lines
 // joined by "\n" and escape sequences kept out (blank lines only between

@@ -1,13 +1,15 @@
 // What the viewer takes from the operating system: byte sources that block
 // for a short while at most (so that an interrupt is seen promptly), a
-// file's identity, and the reader's terminal and its encoding.
+// file's identity, the reader's terminal and its encoding, standard output
+// and the signals that end the program.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <thread>
 
 class ByteSource {
  public:
@@ -29,31 +31,26 @@ std::unique_ptr<ByteSource> openSerialPort(const std::string& device, std::strin
 // Standard input, read as bytes.
 std::unique_ptr<ByteSource> openStandardInput();
 
-// What happens at a named pipe that the viewer serves: a writer connects
-// (its process id and program name, taken then), sends bytes, or goes away.
-// `writer` tells the connections apart for as long as the listener runs.
-struct PipeEvent {
-  enum class Kind { Connected, Data, Gone } kind;
-  uint64_t writer;
-  uint32_t pid;          // Connected
-  std::string program;   // Connected: the image's file name, "?" when it cannot be found
-  std::string data;      // Data
-};
+// The system's text for the last call that failed (errno, or GetLastError
+// on Windows).
+std::string lastSystemError();
 
-// The server of the named pipe "\\.\pipe\NAME": on Windows the pipe itself,
-// always with a free instance waiting; elsewhere the local socket that the
-// emulation's CreateFileA connects to (src/common/pipe.h). Any
-// number of writers at once, each read on its own.
-class PipeListener {
- public:
-  virtual ~PipeListener() = default;
-  // Appends what happened, waiting about a tenth of a second at most when
-  // nothing has; false, with the reason in `error`, when serving failed.
-  virtual bool wait(std::vector<PipeEvent>* events, std::string* error) = 0;
-};
-// Null, with the reason in `error`, when the pipe cannot be served: a bad
-// name, or another listener serving it already.
-std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string* error);
+// Sets up the end signals: SIGINT, SIGTERM and SIGHUP (Ctrl-C and
+// Ctrl-Break on Windows) ask the program to end (endRequested), and on POSIX
+// they also stop a write to standard output that waits. SIGPIPE is ignored:
+// an output whose reader went away fails its write instead of killing the
+// program before it has cleaned up (the listener's socket file).
+void catchEndSignals();
+bool endRequested();
+
+// Writes all of data to standard output. False when the output has ended:
+// its reader went away, the write failed, or an end signal came while it
+// waited.
+bool writeStandardOutput(const char* data, size_t size);
+
+// Runs work on a thread of its own, which the end signals never interrupt:
+// they reach the thread that writes the output.
+std::thread startWorker(std::function<void()> work);
 
 // The file name of a running process's image, "?" when it cannot be found.
 std::string programOf(uint32_t pid);

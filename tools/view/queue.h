@@ -48,6 +48,16 @@ class BoundedQueue {
     add(std::move(item), bytes);
   }
 
+  // As pushAlways, for an item that belongs before the items dropped since
+  // the last one added (the end of a line whose rest was dropped).
+  void pushAlwaysBeforeDrops(Item item, size_t bytes) {
+    std::lock_guard<std::mutex> hold(lock_);
+    const uint64_t dropped = dropped_;
+    dropped_ = 0;
+    add(std::move(item), bytes);
+    dropped_ = dropped;
+  }
+
   // Counts an item that the producer drops itself (the rest of a message
   // whose start did not fit), at the place where it would have been.
   void countDropped(uint64_t count = 1) {

@@ -34,6 +34,8 @@ class Viewer {
   Viewer& operator=(const Viewer&) = delete;
 
   void feed(const char* data, size_t size);
+  // A line already cut from its stream, as LineSplitter hands it on.
+  void line(std::string_view piece, bool continued, bool ends) { handle(piece, continued, ends); }
   // Ends an unfinished last line, and the last message: lines fed after it
   // stand alone until the next message.
   void finish();

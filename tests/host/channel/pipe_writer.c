@@ -1,9 +1,11 @@
 /* A host of the listener's test: ROUNDS rounds of COUNT messages through the
    debug channel (configured from outside), each naming its process, round
-   and place, and then one longer than the channel writes at once. Before
-   each round after the first it waits for the file GO.ROUND to appear.
+   and place, padded with PAD bytes, DELAY milliseconds apart, and then one
+   longer than the channel writes at once. Before each round after the first
+   it waits for the file GO.ROUND to appear; after each it says on standard
+   output that the round is written.
 
-     pipe_writer ROUNDS COUNT GO */
+     pipe_writer ROUNDS COUNT GO [PAD [DELAY]] */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -13,13 +15,15 @@
 #if defined(_WIN32)
 #include <windows.h>
 static unsigned processId(void) { return (unsigned)GetCurrentProcessId(); }
-static void waitAWhile(void) { Sleep(20); }
+static void sleepFor(int milliseconds) { Sleep((DWORD)milliseconds); }
 #else
 #include <time.h>
 #include <unistd.h>
 static unsigned processId(void) { return (unsigned)getpid(); }
-static void waitAWhile(void) {
-  struct timespec step = {0, 20000000};
+static void sleepFor(int milliseconds) {
+  struct timespec step;
+  step.tv_sec = milliseconds / 1000;
+  step.tv_nsec = (long)(milliseconds % 1000) * 1000000L;
   nanosleep(&step, NULL);
 }
 #endif
@@ -31,30 +35,39 @@ static int exists(const char* name) {
 }
 
 int main(int argc, char** argv) {
-  static char longText[3001];
+  static char longText[3001], padding[65536];
   char go[1024];
-  int rounds, count, round, i, waited;
-  if (argc != 4) {
-    fprintf(stderr, "usage: pipe_writer ROUNDS COUNT GO\n");
+  int rounds, count, pad, delay, round, i, waited;
+  if (argc < 4 || argc > 6) {
+    fprintf(stderr, "usage: pipe_writer ROUNDS COUNT GO [PAD [DELAY]]\n");
     return 2;
   }
   rounds = atoi(argv[1]);
   count = atoi(argv[2]);
+  pad = argc > 4 ? atoi(argv[4]) : 0;
+  delay = argc > 5 ? atoi(argv[5]) : 0;
+  if (pad < 0 || pad >= (int)sizeof padding) pad = 0;
   memset(longText, 'L', sizeof longText - 1);
+  memset(padding, 'P', (size_t)pad);
   for (round = 0; round < rounds; ++round) {
     snprintf(go, sizeof go, "%s.%d", argv[3], round);
     for (waited = 0; round > 0 && !exists(go); ++waited) {
       if (waited == 3000) return 3; /* a minute */
-      waitAWhile();
+      sleepFor(20);
     }
-    for (i = 0; i < count; ++i) Trovex_Printf("w", "W", "pid=%u round=%d seq=%d\n", processId(), round, i);
+    for (i = 0; i < count; ++i) {
+      Trovex_Printf("w", "W", "pid=%u round=%d seq=%d%s\n", processId(), round, i, padding);
+      if (delay > 0) sleepFor(delay);
+    }
     Trovex_Printf("e", "LONG", "pid=%u round=%d %s\n", processId(), round, longText);
+    printf("round %d written\n", round);
+    fflush(stdout);
   }
 #if defined(_WIN32)
   /* On Windows the listener finds the program's name by the process, which
      it must look at before the process has ended: this one stays a moment.
      Elsewhere the pipe's client says the name, and the host may end at once. */
-  for (waited = 0; waited < 10; ++waited) waitAWhile();
+  sleepFor(200);
 #endif
   return 0;
 }

@@ -1,0 +1,200 @@
+// The listener: a reading thread and the output, with the queue between.
+#include "listen.h"
+
+#include <atomic>
+#include <thread>
+
+#include "common/texts.h"
+#include "console.h"
+#include "platform.h"
+
+struct ListenReader::Writer {
+  Writer(ListenReader* reader, uint64_t id, WriterTag tag, bool shown)
+      : id(id),
+        tag(std::move(tag)),
+        shown(shown),
+        splitter([reader, this](std::string_view piece, bool continued, bool ends) {
+          reader->line(this, piece, continued, ends);
+        }) {}
+
+  const uint64_t id;
+  const WriterTag tag;
+  const bool shown;         // --pid and --process let it through
+  bool introduced = false;  // a record of it is out: its departure goes out too
+  bool inMessage = false;   // a header came since the start or the last cut marker
+  bool skipping = false;    // its current message did not fit: the rest goes too
+  bool lineOpen = false;    // the last record out was a piece that did not end its line
+  LineSplitter splitter;
+};
+
+ListenReader::ListenReader(const ViewFilter& filter, ListenQueue* queue) : filter_(filter), queue_(queue) {}
+ListenReader::~ListenReader() = default;
+
+void ListenReader::take(PipeEvent event) {
+  if (event.kind == PipeEvent::Kind::Connected) {
+    const bool shown = filter_.writerPasses(event.pid, event.program);
+    writers_[event.writer] =
+        std::make_unique<Writer>(this, event.writer, WriterTag{event.pid, std::move(event.program)}, shown);
+    return;
+  }
+  const auto found = writers_.find(event.writer);
+  if (found == writers_.end()) return;
+  Writer* writer = found->second.get();
+  if (event.kind == PipeEvent::Kind::Data) {
+    writer->splitter.feed(event.data.data(), event.data.size());
+    return;
+  }
+  writer->splitter.finish();  // its last words, though no newline ended them
+  if (writer->introduced) {
+    ListenRecord gone;
+    gone.kind = ListenRecord::Kind::Gone;
+    gone.writer = writer->id;
+    queue_->pushAlways(std::move(gone), RecordOverheadBytes);
+  }
+  writers_.erase(found);
+}
+
+void ListenReader::finish() {
+  for (auto& entry : writers_) entry.second->splitter.finish();
+  writers_.clear();
+}
+
+void ListenReader::line(Writer* writer, std::string_view piece, bool continued, bool ends) {
+  bool starts = false;  // the line begins a message, or stands alone
+  if (!continued) {
+    const ParsedLine parsed = parseLine(piece);
+    const bool header = parsed.category != Category::Plain;
+    if (!writer->shown) {
+      hidden_ += header;
+      return;
+    }
+    starts = header || parsed.truncationMarker || !writer->inMessage;
+    if (header || parsed.truncationMarker) writer->inMessage = header;
+  }
+  if (!writer->shown) return;
+  if (starts) writer->skipping = false;
+  if (writer->skipping) return;
+  ListenRecord record;
+  record.writer = writer->id;
+  if (!writer->introduced) record.arrival = writer->tag;
+  record.text.assign(piece);
+  record.continued = continued;
+  record.ends = ends;
+  const size_t cost = RecordOverheadBytes + piece.size() + (record.arrival ? writer->tag.program.size() : 0);
+  if (queue_->push(std::move(record), cost)) {
+    writer->introduced = true;
+    writer->lineOpen = !ends;
+    return;
+  }
+  writer->skipping = true;
+  if (writer->lineOpen) {
+    // The line's start is out: end it there, so the next line starts anew.
+    ListenRecord end;
+    end.writer = writer->id;
+    end.continued = true;
+    queue_->pushAlwaysBeforeDrops(std::move(end), RecordOverheadBytes);
+    writer->lineOpen = false;
+  }
+}
+
+void ListenOutput::take(ListenQueue::Entry entry, Clock::time_point now) {
+  if (entry.dropped > 0) {
+    // Records that wait for the end of their message go out first: they
+    // came before the loss.
+    for (auto& waiting : writers_) {
+      waiting.second.viewer->idle();
+      collect(&waiting.second);
+    }
+    stats_.dropped += entry.dropped;
+    appendDropped(&output_, form_ == OutputForm::Json, entry.dropped);
+  }
+  if (!entry.item) return;
+  ListenRecord& record = *entry.item;
+  auto found = writers_.find(record.writer);
+  if (record.arrival && found == writers_.end()) {
+    found = writers_.emplace(record.writer, Writer{}).first;
+    found->second.viewer = std::make_unique<Viewer>(filter_, form_, &*record.arrival);
+  }
+  if (found == writers_.end()) return;
+  Writer& writer = found->second;
+  if (record.kind == ListenRecord::Kind::Gone) {
+    end(&writer, true);
+    writers_.erase(found);
+    return;
+  }
+  writer.viewer->line(record.text, record.continued, record.ends);
+  writer.pending = true;
+  writer.lastLine = now;
+  collect(&writer);
+}
+
+void ListenOutput::collect(Writer* writer) {
+  output_ += writer->viewer->output();
+  writer->viewer->output().clear();
+}
+
+void ListenOutput::idle(Clock::time_point now) {
+  for (auto& entry : writers_) {
+    Writer& writer = entry.second;
+    if (!writer.pending || now - writer.lastLine < WriterIdle) continue;
+    writer.pending = false;
+    writer.viewer->idle();
+    collect(&writer);
+  }
+}
+
+void ListenOutput::finish() {
+  for (auto& entry : writers_) end(&entry.second, false);
+  writers_.clear();
+}
+
+void ListenOutput::end(Writer* writer, bool gone) {
+  writer->viewer->finish();
+  if (gone) writer->viewer->note(SourceEvent::Gone);
+  collect(writer);
+  stats_.add(writer->viewer->stats());
+}
+
+bool listenToPipe(const std::string& name, const ViewFilter& filter, OutputForm form, Stats* stats) {
+  const std::string path = PipePathPrefix + name;
+  std::string error;
+  std::unique_ptr<PipeListener> listener = listenOnPipe(name, &error);
+  if (!listener) {
+    notice("cannot listen on " + path + ": " + error);
+    return false;
+  }
+  notice("listening on " + path);
+  ListenQueue queue(ListenQueueBytes);
+  ListenReader reader(filter, &queue);
+  std::atomic<bool> ending{false};
+  bool failed = false;  // written by the reading thread, read once it has ended
+  std::thread reading = startWorker([&] {
+    std::vector<PipeEvent> events;
+    while (!ending) {
+      events.clear();
+      failed = !listener->wait(&events, &error);
+      if (failed) break;
+      for (PipeEvent& event : events) reader.take(std::move(event));
+    }
+    reader.finish();
+    queue.close();
+  });
+  ListenOutput output(filter, form);
+  std::vector<ListenQueue::Entry> entries;
+  // What was read is shown to the end, unless the output has ended.
+  while (queue.take(&entries, ListenOutput::WriterIdle)) {
+    const auto now = ListenOutput::Clock::now();
+    for (ListenQueue::Entry& entry : entries) output.take(std::move(entry), now);
+    entries.clear();
+    output.idle(now);
+    show(&output.output());
+    if (stopping()) ending = true;
+  }
+  reading.join();
+  output.finish();
+  show(&output.output());
+  stats->add(output.stats());
+  stats->hiddenMessages += reader.hiddenMessages();
+  if (failed) notice("cannot serve " + path + ": " + error);
+  return !failed;
+}

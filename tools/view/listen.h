@@ -1,0 +1,138 @@
+// trovex-view --listen: serves the named pipe that hosts' debug channels
+// write to, and shows what each host writes, tagged with it.
+//
+// Reading and showing run apart. A thread reads the pipe's writers (the
+// platform's PipeListener) and hands their lines, whole, to a queue bounded
+// in bytes (ListenReader); the program's main thread takes them and writes
+// the output (ListenOutput). An output that waits (a paused terminal, a
+// pager nobody scrolls, a pipe nobody reads) never stops the reading, so
+// never holds a host. When the queue is full, whole messages are dropped, and
+// the output says how many where they would have been. Another source (the
+// system's debug output, say) is another producer of records for the same
+// queue; another consumer (forwarding) takes them beside the output.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "filter.h"
+#include "line.h"
+#include "queue.h"
+#include "view.h"
+
+// What happens at a named pipe that the viewer serves: a writer connects
+// (its process id and program name, taken then), sends bytes, or goes away.
+// `writer` tells the connections apart for as long as the listener runs.
+struct PipeEvent {
+  enum class Kind { Connected, Data, Gone } kind;
+  uint64_t writer;
+  uint32_t pid;          // Connected
+  std::string program;   // Connected: the image's file name, "?" when it cannot be found
+  std::string data;      // Data
+};
+
+// The server of the named pipe "\\.\pipe\NAME": on Windows the pipe itself,
+// always with a free instance waiting; elsewhere the local socket that the
+// emulation's CreateFileA connects to (common/pipe.h), whose file goes when
+// the listener does. Any number of writers at once, each read on its own.
+class PipeListener {
+ public:
+  virtual ~PipeListener() = default;
+  // Appends what happened, waiting about a tenth of a second at most when
+  // nothing has; false, with the reason in `error`, when serving failed.
+  virtual bool wait(std::vector<PipeEvent>* events, std::string* error) = 0;
+};
+// Null, with the reason in `error`, when the pipe cannot be served: a bad
+// name, or another listener serving it already.
+std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string* error);
+
+// What the reading hands to the output: a line of a writer (or a piece of a
+// line longer than LineSplitter::MaxLineBytes), or the writer's departure.
+struct ListenRecord {
+  enum class Kind { Line, Gone } kind = Kind::Line;
+  uint64_t writer = 0;              // as PipeEvent::writer
+  std::optional<WriterTag> arrival;  // on the writer's first record: who it is
+  std::string text;                 // Line: without its newline
+  bool continued = false;           // Line: it goes on a line begun in an earlier record
+  bool ends = true;                 // Line: the line ends with it
+};
+
+// The queue's bound: 16 MiB of records, each costing its text and a fixed
+// RecordOverheadBytes for its keeping. That is 80,000 lines of 80 bytes:
+// eight seconds of a host that writes 10,000 messages a second, with room
+// for a few writers' long messages. A bound, not a reservation: memory is
+// taken only while the output falls behind.
+constexpr size_t ListenQueueBytes = size_t{16} << 20;
+constexpr size_t RecordOverheadBytes = 128;
+using ListenQueue = BoundedQueue<ListenRecord>;
+
+// The reading half. Each writer's bytes are cut into lines; a line that
+// does not fit in the queue is dropped with the rest of its message (its
+// lines without a header), and counts as one message dropped. A writer that
+// --pid or --process hides costs the queue nothing: its messages are only
+// counted. Writers that never sent a line cost it nothing either.
+class ListenReader {
+ public:
+  ListenReader(const ViewFilter& filter, ListenQueue* queue);
+  ~ListenReader();
+  void take(PipeEvent event);
+  // The listener ends: the unfinished last lines of the writers still there
+  // are handed on, and no departures.
+  void finish();
+  // Messages of hidden writers (read once the reading has ended).
+  uint64_t hiddenMessages() const { return hidden_; }
+
+ private:
+  struct Writer;
+  void line(Writer* writer, std::string_view piece, bool continued, bool ends);
+
+  const ViewFilter& filter_;
+  ListenQueue* queue_;
+  std::map<uint64_t, std::unique_ptr<Writer>> writers_;
+  uint64_t hidden_ = 0;
+};
+
+// The output half: each writer's lines through a viewer of its own (view.h),
+// the notices of drops, and the writers' departures.
+class ListenOutput {
+ public:
+  using Clock = std::chrono::steady_clock;
+  // A writer that has sent nothing for this long is idle: a JSON record
+  // waiting for the end of its message is written.
+  static constexpr auto WriterIdle = std::chrono::milliseconds(100);
+
+  ListenOutput(const ViewFilter& filter, OutputForm form) : filter_(filter), form_(form) {}
+  void take(ListenQueue::Entry entry, Clock::time_point now);
+  void idle(Clock::time_point now);
+  // The listener ends: each writer's last message ends, none is shown gone.
+  void finish();
+
+  // Text ready to print; the caller writes it out and clears it.
+  std::string& output() { return output_; }
+  // Counts of the writers gone (all of them after finish) and of drops.
+  const Stats& stats() const { return stats_; }
+
+ private:
+  struct Writer {
+    std::unique_ptr<Viewer> viewer;
+    bool pending = false;  // lines came since it was last idle
+    Clock::time_point lastLine;
+  };
+  void collect(Writer* writer);  // moves its viewer's text to the output
+  void end(Writer* writer, bool gone);
+
+  const ViewFilter& filter_;
+  const OutputForm form_;
+  std::map<uint64_t, Writer> writers_;
+  std::string output_;
+  Stats stats_;
+};
+
+// Serves "\\.\pipe\NAME" until the program stops (console.h), adding the
+// counts to stats. False, after a notice, when it cannot be served.
+bool listenToPipe(const std::string& name, const ViewFilter& filter, OutputForm form, Stats* stats);
