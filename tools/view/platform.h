@@ -42,7 +42,7 @@ struct PipeEvent {
 
 // The server of the named pipe "\\.\pipe\NAME": on Windows the pipe itself,
 // always with a free instance waiting; elsewhere the local socket that the
-// emulation's CreateFileA connects to (src/platform/posix/pipes.h). Any
+// emulation's CreateFileA connects to (src/common/pipe.h). Any
 // number of writers at once, each read on its own.
 class PipeListener {
  public:

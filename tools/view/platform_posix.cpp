@@ -18,7 +18,7 @@
 #include <fstream>
 
 #include "platform.h"
-#include "platform/posix/pipes.h"
+#include "common/pipe.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/pipe.h"
 #include "common/texts.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/pipes.h"

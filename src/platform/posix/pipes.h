@@ -1,31 +1,9 @@
-// Named pipes over local stream sockets. The pipe "\\.\pipe\NAME" is the
-// socket NAME in the user's pipe folder, /tmp/trovex-UID: a fixed place, so
-// that a host and the listener find each other whatever their environments,
-// and a folder only its owner can enter, so that no other user can listen in
-// on a host's channel or put a socket of theirs in its way. The emulation
-// opens the client end (CreateFileA); trovex-view --listen serves the socket.
+// Named pipes over local stream sockets (common/pipe.h): what the rest of
+// the emulation needs besides the socket's place and the hello.
 #pragma once
 
-#include <cstddef>
-
-// The first bytes a client sends on a new connection: this mark, its
-// program's file name (at most PipeHelloMaxName bytes), the mark again. The
-// server takes the name from there: by the time it looks at the process, a
-// short-lived host may have ended and left nothing to look at. A client
-// that does not introduce itself is looked at instead.
-constexpr char PipeHelloMark = '\0';
-constexpr size_t PipeHelloMaxName = 255;
+#include "common/pipe.h"
 
 // The pipe's name after the prefix "\\.\pipe\" (compared without regard to
 // case, as Windows does), or null when path names no pipe.
 const char* pipeNameOf(const char* path);
-
-// Writes the socket's path for a pipe name into path (size bytes). False
-// (errno ENAMETOOLONG or EINVAL) for a name that is empty, holds a "/", or
-// is too long for a socket's address.
-bool pipeSocketPath(const char* name, char* path, size_t size);
-
-// True when the user's pipe folder exists as a folder of the user's own that
-// no one else may enter; with create, a missing one is made first. Otherwise
-// false, with errno set (EACCES for a folder of the wrong owner or mode).
-bool securePipeFolder(bool create);

@@ -1,0 +1,99 @@
+// A queue between threads that is bounded in bytes: producers never wait for
+// the consumer. What does not fit is dropped and counted, and the count goes
+// to the consumer at the place of the loss, so that it can say how many items
+// it never saw, and where.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+template <typename Item>
+class BoundedQueue {
+ public:
+  // What take() hands over, in order: the number of items dropped just
+  // before this place, then the item. Only the last entry of a take may
+  // hold no item: items were dropped after every one that was taken.
+  struct Entry {
+    uint64_t dropped = 0;
+    std::optional<Item> item;
+  };
+
+  // limitBytes: what the items waiting may cost together, by the costs their
+  // producers give them.
+  explicit BoundedQueue(size_t limitBytes) : limit_(limitBytes) {}
+
+  // Adds an item that costs `bytes`. When it does not fit beside those
+  // waiting, it is dropped and counted instead, and false comes back.
+  bool push(Item item, size_t bytes) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (used_ > limit_ || bytes > limit_ - used_) {
+      ++dropped_;
+      return false;
+    }
+    add(std::move(item), bytes);
+    return true;
+  }
+
+  // Adds an item whatever the bound: one the consumer cannot do without (a
+  // writer's arrival or departure). It still counts against the bound, so
+  // the producer keeps such items few.
+  void pushAlways(Item item, size_t bytes) {
+    std::lock_guard<std::mutex> hold(lock_);
+    add(std::move(item), bytes);
+  }
+
+  // Counts an item that the producer drops itself (the rest of a message
+  // whose start did not fit), at the place where it would have been.
+  void countDropped(uint64_t count = 1) {
+    std::lock_guard<std::mutex> hold(lock_);
+    dropped_ += count;
+  }
+
+  // Moves every waiting entry to the end of `out`, waiting up to `wait` for
+  // the first one. False once the queue is closed and nothing is left.
+  bool take(std::vector<Entry>* out, std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> hold(lock_);
+    ready_.wait_for(hold, wait, [this] { return closed_ || !entries_.empty() || dropped_ > 0; });
+    if (closed_ && entries_.empty() && dropped_ == 0) return false;
+    for (Stored& stored : entries_) out->push_back({stored.dropped, std::move(stored.item)});
+    entries_.clear();
+    used_ = 0;
+    if (dropped_ > 0) out->push_back({dropped_, std::nullopt});
+    dropped_ = 0;
+    return true;
+  }
+
+  // No more items will come: take() returns what is left, then false.
+  void close() {
+    std::lock_guard<std::mutex> hold(lock_);
+    closed_ = true;
+    ready_.notify_all();
+  }
+
+ private:
+  struct Stored {
+    uint64_t dropped;  // items dropped just before this one
+    Item item;
+  };
+
+  void add(Item&& item, size_t bytes) {
+    entries_.push_back({dropped_, std::move(item)});
+    dropped_ = 0;
+    used_ += bytes;
+    if (entries_.size() == 1) ready_.notify_one();
+  }
+
+  const size_t limit_;
+  std::mutex lock_;
+  std::condition_variable ready_;
+  std::deque<Stored> entries_;
+  size_t used_ = 0;       // costs of the entries waiting
+  uint64_t dropped_ = 0;  // items dropped since the last entry added or taken
+  bool closed_ = false;
+};
