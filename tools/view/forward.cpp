@@ -87,17 +87,7 @@ void Forwarder::take(const Record& record, const WriterTag* writer) {
               writer ? writer->program : settings_.sourceName,
               writer ? std::to_string(writer->pid) : std::string()};
   const size_t bytes = item.bytes();
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_) return;
-    if (!queue_.empty() && queuedBytes_ + bytes > ForwardQueueBytes) {
-      ++dropped_;
-      return;
-    }
-    queue_.push_back(std::move(item));
-    queuedBytes_ += bytes;
-  }
-  ready_.notify_one();
+  queue_.push(std::move(item), bytes);
 }
 
 ForwardTotals Forwarder::finish() {
@@ -108,46 +98,58 @@ ForwardTotals Forwarder::finish() {
       deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(FinishMilliseconds);
     }
   }
-  ready_.notify_one();
+  stopped_.notify_all();
+  queue_.close();
   if (thread_.joinable()) thread_.join();
+  return totals_;
+}
+
+bool Forwarder::stopping() {
   std::lock_guard<std::mutex> lock(mutex_);
-  ForwardTotals totals = totals_;
-  totals.dropped = dropped_;
-  totals.unsent = queue_.size();
-  return totals;
+  return stopping_ && std::chrono::steady_clock::now() > deadline_;
 }
 
 void Forwarder::run() {
+  // How long a take waits for records before it looks again.
+  constexpr std::chrono::milliseconds TakeWait(1000);
+  std::vector<Entry> batch;
+  size_t next = 0;  // the first entry of the batch not yet sent
   unsigned retry = FirstRetryMilliseconds;
-  std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    if (queue_.empty()) {
-      if (stopping_) break;
-      ready_.wait(lock);
+    if (next == batch.size()) {
+      batch.clear();
+      next = 0;
+      if (!takeBatch(&batch, TakeWait)) break;  // closed, and all sent
       continue;
     }
-    if (stopping_ && std::chrono::steady_clock::now() > deadline_) break;
-    // The record stays first in the queue until it is sent; the reading
-    // only adds at the back, which leaves references to it valid.
-    const Queued& item = queue_.front();
-    lock.unlock();
-    const bool sent = deliver(item);
-    lock.lock();
-    if (sent) {
-      queuedBytes_ -= item.bytes();
-      queue_.pop_front();
+    if (stopping()) break;  // the end's time is up
+    if (deliver(&batch[next])) {
+      ++next;
       retry = FirstRetryMilliseconds;
       continue;
     }
+    std::unique_lock<std::mutex> lock(mutex_);
+    // Once the end has come, one attempt more is all it gets.
     if (stopping_) break;
-    ready_.wait_for(lock, std::chrono::milliseconds(retry), [this] { return stopping_; });
+    stopped_.wait_for(lock, std::chrono::milliseconds(retry), [this] { return stopping_; });
     retry = std::min(retry * 2, LastRetryMilliseconds);
   }
+  // What never left: the rest of the batch, and of the queue.
+  do {
+    for (size_t i = next; i < batch.size(); ++i) totals_.unsent += batch[i].item ? 1 : 0;
+    batch.clear();
+    next = 0;
+  } while (takeBatch(&batch, std::chrono::milliseconds(0)));
 }
 
-// Called without the lock; the item is the queue's first, which only this
-// thread removes.
-bool Forwarder::deliver(const Queued& item) {
+bool Forwarder::takeBatch(std::vector<Entry>* batch, std::chrono::milliseconds wait) {
+  if (!queue_.take(batch, wait)) return false;
+  for (const Entry& entry : *batch) totals_.dropped += entry.dropped;
+  return true;
+}
+
+// Sends the drops counted before the entry, then its record.
+bool Forwarder::deliver(Entry* entry) {
   if (connection_ && connection_->closed()) {
     connection_.reset();
     lost("it closed the connection");
@@ -163,16 +165,13 @@ bool Forwarder::deliver(const Queued& item) {
     down_ = false;
     reachedOnce_ = true;
   }
-  uint64_t dropped;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    dropped = dropped_;
-  }
-  if (dropped > droppedAnnounced_) {
-    const std::string text = droppedText(dropped - droppedAnnounced_);
+  if (entry->dropped > 0) {
+    const std::string text = droppedText(entry->dropped);
     if (!sendRecord(viewerNotice(text), ViewerProgram, ownProcId_)) return false;
-    droppedAnnounced_ = dropped;
+    entry->dropped = 0;
   }
+  if (!entry->item) return true;
+  const Queued& item = *entry->item;
   Record record;
   record.kind = item.kind;
   record.category = item.category;

@@ -6,7 +6,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -14,6 +13,7 @@
 #include <thread>
 
 #include "network.h"
+#include "queue.h"
 #include "record.h"
 
 struct ForwardTarget {
@@ -44,9 +44,9 @@ struct ForwardSettings {
 
 // What forwarding did, at its end.
 struct ForwardTotals {
-  uint64_t sent = 0;       // records the collector took (a notice of drops included)
+  uint64_t sent = 0;       // records sent (notices of drops included)
   uint64_t dropped = 0;    // records the queue could not hold
-  uint64_t unsent = 0;     // records still queued at the end
+  uint64_t unsent = 0;     // records queued and never sent
 };
 
 class Forwarder : public RecordSink {
@@ -86,29 +86,35 @@ class Forwarder : public RecordSink {
     std::string procId;
     size_t bytes() const;
   };
+  using Entry = BoundedQueue<Queued>::Entry;
+
   void run();
-  bool deliver(const Queued& item);
+  // Takes the next records, and counts the drops among them.
+  bool takeBatch(std::vector<Entry>* batch, std::chrono::milliseconds wait);
+  bool deliver(Entry* entry);
   bool sendRecord(const Record& record, const std::string& program, const std::string& procId);
   void lost(const std::string& reason);
+  bool stopping();
 
   const ForwardSettings settings_;
   const Notice notice_;
   const std::string hostname_;
   const std::string ownProcId_;
+  // Between the reading and the sending thread. The sending thread takes
+  // its records in batches, and takes the next only when it has sent the
+  // last: while the collector is away it holds one batch, and the queue up
+  // to its bound.
+  BoundedQueue<Queued> queue_{ForwardQueueBytes};
 
-  std::mutex mutex_;                 // guards the fields up to the thread
-  std::condition_variable ready_;
-  std::deque<Queued> queue_;
-  size_t queuedBytes_ = 0;
-  uint64_t dropped_ = 0;             // by take, while the queue was full
+  std::mutex mutex_;                 // guards stopping_ and deadline_
+  std::condition_variable stopped_;  // ends a pause between attempts
   bool stopping_ = false;
   std::chrono::steady_clock::time_point deadline_;
   std::thread thread_;
 
-  // The sending thread's own.
+  // The sending thread's own, read by finish() after it has ended.
   std::unique_ptr<Connection> connection_;
   bool down_ = false;                // the collector cannot be reached; said once
   bool reachedOnce_ = false;
-  uint64_t droppedAnnounced_ = 0;    // drops a notice record has told the collector of
   ForwardTotals totals_;
 };

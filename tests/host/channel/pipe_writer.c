@@ -1,7 +1,8 @@
 /* A host of the listener's test: ROUNDS rounds of COUNT messages through the
    debug channel (configured from outside), each naming its process, round
-   and place, and then one longer than the channel writes at once. Before
-   each round after the first it waits for the file GO.ROUND to appear.
+   and place, then one longer than the channel writes at once, and one of
+   3,000 bytes in 30 lines with a Windows-1252 "\xe4". Before each round
+   after the first it waits for the file GO.ROUND to appear.
 
      pipe_writer ROUNDS COUNT GO */
 #include <stdio.h>
@@ -32,6 +33,7 @@ static int exists(const char* name) {
 
 int main(int argc, char** argv) {
   static char longText[3001];
+  static char lines[3001]; /* 30 lines of 100 bytes, newlines included */
   char go[1024];
   int rounds, count, round, i, waited;
   if (argc != 4) {
@@ -41,6 +43,7 @@ int main(int argc, char** argv) {
   rounds = atoi(argv[1]);
   count = atoi(argv[2]);
   memset(longText, 'L', sizeof longText - 1);
+  for (i = 0; i < 30; ++i) snprintf(lines + i * 100, 101, "%02d M\xe4r %-92d\n", i, i);
   for (round = 0; round < rounds; ++round) {
     snprintf(go, sizeof go, "%s.%d", argv[3], round);
     for (waited = 0; round > 0 && !exists(go); ++waited) {
@@ -49,6 +52,7 @@ int main(int argc, char** argv) {
     }
     for (i = 0; i < count; ++i) Trovex_Printf("w", "W", "pid=%u round=%d seq=%d\n", processId(), round, i);
     Trovex_Printf("e", "LONG", "pid=%u round=%d %s\n", processId(), round, longText);
+    Trovex_Printf("i", "LINES", "pid=%u round=%d\n%s", processId(), round, lines);
   }
 #if defined(_WIN32)
   /* On Windows the listener finds the program's name by the process, which
