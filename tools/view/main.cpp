@@ -136,8 +136,7 @@ RecordSink* forwarding = nullptr;
 void addForwardOptions(CLI::App& app, Options* options) {
   CLI::Option* forward =
       app.add_option("--forward", options->forward,
-                     "also send each message to a syslog collector: syslog+tcp://HOST[:PORT] (601) or "
-                     "syslog+udp://HOST[:PORT] (514)")
+                     "also send each message to syslog+tcp://HOST[:PORT] (601) or syslog+udp://HOST[:PORT] (514)")
           ->type_name("URL");
   app.add_option("--facility", options->facility,
                  "the records' syslog facility: user, local0 to local7, another name or its number")
