@@ -104,7 +104,7 @@ ForwardTotals Forwarder::finish() {
   return totals_;
 }
 
-bool Forwarder::stopping() {
+bool Forwarder::timeUp() {
   std::lock_guard<std::mutex> lock(mutex_);
   return stopping_ && std::chrono::steady_clock::now() > deadline_;
 }
@@ -122,7 +122,7 @@ void Forwarder::run() {
       if (!takeBatch(&batch, TakeWait)) break;  // closed, and all sent
       continue;
     }
-    if (stopping()) break;  // the end's time is up
+    if (timeUp()) break;
     if (deliver(&batch[next])) {
       ++next;
       retry = FirstRetryMilliseconds;
@@ -161,7 +161,7 @@ bool Forwarder::deliver(Entry* entry) {
       lost(error);
       return false;
     }
-    if (down_ && reachedOnce_) notice_("reached " + settings_.url + " again");
+    if (down_) notice_("reached " + settings_.url + (reachedOnce_ ? " again" : ""));
     down_ = false;
     reachedOnce_ = true;
   }

@@ -94,7 +94,8 @@ class Forwarder : public RecordSink {
   bool deliver(Entry* entry);
   bool sendRecord(const Record& record, const std::string& program, const std::string& procId);
   void lost(const std::string& reason);
-  bool stopping();
+  // The end has come, and the time it gives is up.
+  bool timeUp();
 
   const ForwardSettings settings_;
   const Notice notice_;
