@@ -131,8 +131,8 @@ for pid in $pids; do
   got=$(jq -r --arg pid "$pid" "select(.msgid == \"LONG\" and .procid == \$pid) | \"\(.severity) \($text)\"" "$records")
   [ "$got" = "3 pid=$pid round=0 $(printf "%3000s" | tr ' ' L)" ] || fail "the long message of $pid: ${#got} bytes"
   got=$(jq -r --arg pid "$pid" "select(.msgid == \"LINES\" and .procid == \$pid) | \"\(.severity) \($text)\"" "$records")
-  [ "$got" = "6 pid=$pid round=0
-$lines" ] || fail "the message of lines of $pid:$(diff <(echo "6 pid=$pid round=0"; echo "$lines") <(echo "$got") | head -5)"
+  [ "$got" = "6 pid=$pid round=0 of lines:
+$lines" ] || fail "the message of lines of $pid:$(diff <(echo "6 pid=$pid round=0 of lines:"; echo "$lines") <(echo "$got") | head -5)"
   got=$(jq -r --arg pid "$pid" "select(.procid == \$pid and .msgid == \"-\") | \"\(.severity) \(.sd) \($text)\"" "$records")
   [ "$got" = "5 [trovex@32473 event=\"gone\"] --- gone ---" ] || fail "$pid gone: $got"
 done

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     }
     for (i = 0; i < count; ++i) Trovex_Printf("w", "W", "pid=%u round=%d seq=%d\n", processId(), round, i);
     Trovex_Printf("e", "LONG", "pid=%u round=%d %s\n", processId(), round, longText);
-    Trovex_Printf("i", "LINES", "pid=%u round=%d\n%s", processId(), round, lines);
+    Trovex_Printf("i", "LINES", "pid=%u round=%d of lines:\n%s", processId(), round, lines);
   }
 #if defined(_WIN32)
   /* On Windows the listener finds the program's name by the process, which
