@@ -140,11 +140,13 @@ done
 cp "$records" "$work/hosts.json"
 : >"$records"
 
-# UDP: a short message whole, a long one cut to a datagram and marked.
-printf 'warn<U>: short\ninit<U>: %03000d\n' 0 |
-  $emulator "$view" --quiet --facility local3 --forward "syslog+udp://127.0.0.1:$udp" - 2>"$work/udp.err" ||
+# UDP: a short message whole, a long one cut to a datagram and marked; what
+# the filter hides is not forwarded either.
+printf 'warn<X>: hidden\nwarn<U>: short\ninit<U>: %03000d\n' 0 |
+  $emulator "$view" --quiet --exclude X --facility local3 --forward "syslog+udp://127.0.0.1:$udp" - 2>"$work/udp.err" ||
   fail "the viewer over UDP ended with $?"
 await 2 '.msgid == "U"'
+[ -z "$(jq -c 'select(.msgid == "X")' "$records")" ] || fail "a hidden message was forwarded"
 got=$(jq -r "select(.msgid == \"U\") | \"\(.severity) \(.facility) \(.app) \($text)\"" "$records" | head -1)
 [ "$got" = "4 19 - short" ] || fail "the short datagram: $got"
 got=$(jq -r "select(.msgid == \"U\" and .severity == 6) | $text" "$records")
