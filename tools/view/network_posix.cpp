@@ -21,10 +21,17 @@ class SocketConnection : public Connection {
 
   bool send(const std::string& bytes, std::string* error) override {
     size_t done = 0;
+    bool refused = false;
     while (done < bytes.size()) {
       // No SIGPIPE when the collector has gone: the error says so.
       const ssize_t sent = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
       if (sent < 0 && errno == EINTR) continue;
+      // The refusal of an earlier datagram (where no collector listens)
+      // comes back at the next send, which it keeps from leaving: once more.
+      if (sent < 0 && errno == ECONNREFUSED && !stream_ && !refused) {
+        refused = true;
+        continue;
+      }
       if (sent < 0) {
         *error = errno == EAGAIN || errno == EWOULDBLOCK ? "the collector takes nothing" : errnoText();
         return false;

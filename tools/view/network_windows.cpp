@@ -35,10 +35,17 @@ class SocketConnection : public Connection {
 
   bool send(const std::string& bytes, std::string* error) override {
     size_t done = 0;
+    bool refused = false;
     while (done < bytes.size()) {
       const int sent = ::send(socket_, bytes.data() + done, static_cast<int>(bytes.size() - done), 0);
       if (sent == SOCKET_ERROR) {
         const int code = WSAGetLastError();
+        // The refusal of an earlier datagram (where no collector listens)
+        // comes back at a later call: once more.
+        if (code == WSAECONNRESET && !stream_ && !refused) {
+          refused = true;
+          continue;
+        }
         *error = code == WSAETIMEDOUT ? "the collector takes nothing" : socketErrorText(code);
         return false;
       }
