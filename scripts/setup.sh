@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev googletest libbenchmark-dev libspdlog-dev pkgconf
-          libcli11-dev jq python3
+          libcli11-dev jq python3 rsyslog
           g++-mingw-w64-i686 wine wine32:i386
           g++-mingw-w64-x86-64 wine64)
 

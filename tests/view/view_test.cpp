@@ -193,10 +193,10 @@ TEST(Viewer, JsonRecordWrittenWhenTheSourceWaitsAndItsMessageGoesOn) {
             "{\"event\":\"restart\"}\n{\"category\":\"init\",\"id\":\"B\",\"text\":\"b\"}\n");
   // A text longer than a record takes comes in parts, none lost.
   Viewer big(filter, OutputForm::Json);
-  const std::string text = "warn<A>: " + std::string(3 * JsonRecords::MaxTextBytes + 10, 'z') + "\n";
+  const std::string text = "warn<A>: " + std::string(3 * RecordAssembler::MaxTextBytes + 10, 'z') + "\n";
   big.feed(text.data(), text.size());
   big.finish();
-  EXPECT_EQ(std::count(big.output().begin(), big.output().end(), 'z'), static_cast<long>(3 * JsonRecords::MaxTextBytes + 10));
+  EXPECT_EQ(std::count(big.output().begin(), big.output().end(), 'z'), static_cast<long>(3 * RecordAssembler::MaxTextBytes + 10));
   EXPECT_NE(big.output().find("\",\"continued\":true}\n"), std::string::npos);
 }
 

@@ -113,7 +113,7 @@ void ListenOutput::take(ListenQueue::Entry entry, Clock::time_point now) {
   auto found = writers_.find(record.writer);
   if (record.arrival && found == writers_.end()) {
     found = writers_.emplace(record.writer, Writer{}).first;
-    found->second.viewer = std::make_unique<Viewer>(filter_, form_, &*record.arrival);
+    found->second.viewer = std::make_unique<Viewer>(filter_, form_, &*record.arrival, forward_);
   }
   if (found == writers_.end()) return;
   Writer& writer = found->second;
@@ -155,7 +155,8 @@ void ListenOutput::end(Writer* writer, bool gone) {
   stats_.add(writer->viewer->stats());
 }
 
-bool listenToPipe(const std::string& name, const ViewFilter& filter, OutputForm form, Stats* stats) {
+bool listenToPipe(const std::string& name, const ViewFilter& filter, OutputForm form, Stats* stats,
+                  RecordSink* forward) {
   const std::string path = PipePathPrefix + name;
   std::string error;
   std::unique_ptr<PipeListener> listener = listenOnPipe(name, &error);
@@ -179,7 +180,7 @@ bool listenToPipe(const std::string& name, const ViewFilter& filter, OutputForm 
     reader.finish();
     queue.close();
   });
-  ListenOutput output(filter, form);
+  ListenOutput output(filter, form, forward);
   std::vector<ListenQueue::Entry> entries;
   // What was read is shown to the end, unless the output has ended.
   while (queue.take(&entries, ListenOutput::WriterIdle)) {

@@ -106,7 +106,9 @@ class ListenOutput {
   // waiting for the end of its message is written.
   static constexpr auto WriterIdle = std::chrono::milliseconds(100);
 
-  ListenOutput(const ViewFilter& filter, OutputForm form) : filter_(filter), form_(form) {}
+  // forward: where each writer's records go besides the output, or null.
+  ListenOutput(const ViewFilter& filter, OutputForm form, RecordSink* forward = nullptr)
+      : filter_(filter), form_(form), forward_(forward) {}
   void take(ListenQueue::Entry entry, Clock::time_point now);
   void idle(Clock::time_point now);
   // The listener ends: each writer's last message ends, none is shown gone.
@@ -128,11 +130,14 @@ class ListenOutput {
 
   const ViewFilter& filter_;
   const OutputForm form_;
+  RecordSink* const forward_;
   std::map<uint64_t, Writer> writers_;
   std::string output_;
   Stats stats_;
 };
 
 // Serves "\\.\pipe\NAME" until the program stops (console.h), adding the
-// counts to stats. False, after a notice, when it cannot be served.
-bool listenToPipe(const std::string& name, const ViewFilter& filter, OutputForm form, Stats* stats);
+// counts to stats; what passes the filter also goes to forward, if given.
+// False, after a notice, when it cannot be served.
+bool listenToPipe(const std::string& name, const ViewFilter& filter, OutputForm form, Stats* stats,
+                  RecordSink* forward = nullptr);

@@ -11,9 +11,11 @@
 #include "common/texts.h"
 #include "console.h"
 #include "follow.h"
+#include "forward.h"
 #include "listen.h"
 #include "platform.h"
 #include "protocol/protocol.h"
+#include "syslog.h"
 #include "view.h"
 
 #if defined(_WIN32)
@@ -43,6 +45,8 @@ const char Examples[] = R"(Examples:
       show live what every host whose debug channel names \\.\pipe\trovex writes
   trovex-view --json app-protocol.txt | jq -r 'select(.category == "error") | .text'
       one JSON object per message, for jq and log shippers
+  trovex-view --listen --quiet --forward syslog+tcp://logs.example.net
+      hand every host's messages to the machines' syslog collector (RFC 5424)
 
 Filtering uses the library's own rules: patterns with "*", "?" and "[set]",
 compared without regard to case, separated by ";" ("\;" is a literal ";").
@@ -52,7 +56,10 @@ message above them. Colour: NO_COLOR in the environment switches it off for
 --color=auto. The library writes Windows-1252; text is shown in the
 terminal's encoding, by the locale (--encoding to choose, raw for the bytes).
 With --listen, each line comes after "[pid program] " of the host that wrote
-it, and a host that goes away is shown as gone.
+it, and a host that goes away is shown as gone. With --forward, each message
+that passes the filters is also one record to the collector; a collector that
+cannot be reached is tried again, and at the end the viewer says how many
+records never reached it.
 
 Exit status: 0 done (or interrupted), 1 the source cannot be opened or read,
 2 wrong usage.)";
@@ -70,6 +77,9 @@ struct Options {
   std::vector<std::string> include, exclude;
   bool noErrors = false, noWarnings = false, noInit = false;
   unsigned intervalMs = 200;
+  std::string forward;  // the collector's URL, with --forward
+  std::string facility = "user";
+  bool quiet = false;
 };
 
 std::string joinList(const std::vector<std::string>& lists) {
@@ -84,6 +94,48 @@ void flush(Viewer* viewer) { show(&viewer->output()); }
 void pause(unsigned milliseconds) {
   for (unsigned waited = 0; waited < milliseconds && !stopping(); waited += 20)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+// Where the records of every viewer go besides (--forward), or null.
+RecordSink* forwarding = nullptr;
+
+void addForwardOptions(CLI::App& app, Options* options) {
+  CLI::Option* forward =
+      app.add_option("--forward", options->forward,
+                     "also send each message to syslog+tcp://HOST[:PORT] (601) or syslog+udp://HOST[:PORT] (514)")
+          ->type_name("URL");
+  app.add_option("--facility", options->facility,
+                 "the records' syslog facility: user, local0 to local7, another name or its number")
+      ->type_name("NAME")
+      ->needs(forward);
+  app.add_flag("--quiet", options->quiet, "show nothing (with --forward: only forward)");
+}
+
+// The forwarding settings of the options; false, with the reason, for a
+// URL or a facility that cannot be used.
+bool forwardSettings(const Options& options, ForwardSettings* settings, std::string* error) {
+  if (!parseForwardUrl(options.forward, &settings->target, error)) return false;
+  settings->url = options.forward;
+  settings->facility = syslogFacility(options.facility);
+  if (settings->facility < 0) {
+    *error = "--facility: unknown facility " + options.facility;
+    return false;
+  }
+  // Records of a file or a serial port carry its name as their program;
+  // standard input's carry none.
+  const std::string& source = options.file.empty() ? options.serial : options.file;
+  if (source != "-") settings->sourceName = std::filesystem::path(source).filename().string();
+  return true;
+}
+
+// Ends forwarding and says what never reached the collector.
+void endForwarding(Forwarder* forwarder, const std::string& url) {
+  if (!forwarder) return;
+  const ForwardTotals totals = forwarder->finish();
+  if (totals.dropped + totals.unsent == 0) return;
+  notice(std::to_string(totals.dropped + totals.unsent) + " records never reached " + url + " (" +
+         std::to_string(totals.dropped) + " dropped while the queue was full, " + std::to_string(totals.unsent) +
+         " still queued at the end)");
 }
 
 int viewFile(const Options& options, Viewer* viewer) {
@@ -219,6 +271,7 @@ int main(int argc, char** argv) {
                "one JSON object per message (category, id, text), and per cut or new run; UTF-8")
       ->excludes(stats)
       ->excludes(encoding);
+  addForwardOptions(app, &options);
   serial->excludes(follow);
   listen->excludes(serial)->excludes(follow);
   app.set_version_flag("--version", "trovex-view " TROVEX_VERSION, "Print the version and exit");
@@ -257,16 +310,27 @@ int main(int argc, char** argv) {
   }
   const char* noColor = std::getenv("NO_COLOR");
   const ColorMode mode = color == "always" ? ColorMode::Always : color == "never" ? ColorMode::Never : ColorMode::Auto;
-  const OutputForm form = options.json ? OutputForm::Json
+  std::unique_ptr<Forwarder> forwarder;
+  if (!options.forward.empty()) {
+    ForwardSettings forward;
+    if (!forwardSettings(options, &forward, &error)) {
+      notice(error + " (trovex-view --help lists the options)");
+      return ExitUsage;
+    }
+    forwarder = std::make_unique<Forwarder>(forward, notice);
+    forwarding = forwarder.get();
+  }
+  const OutputForm form = options.quiet ? OutputForm::Quiet
+                          : options.json ? OutputForm::Json
                           : colourWanted(mode, standardOutputIsTerminal(), noColor) ? OutputForm::Coloured
                                                                                    : OutputForm::Plain;
-  Viewer viewer(filter, form);
+  Viewer viewer(filter, form, nullptr, forwarding);
 
   catchEndSignals();
   int status = ExitOk;
   Stats counts;
   if (!options.listen.empty()) {
-    status = listenToPipe(options.listen, filter, form, &counts) ? ExitOk : ExitSourceFailed;
+    status = listenToPipe(options.listen, filter, form, &counts, forwarding) ? ExitOk : ExitSourceFailed;
   } else if (!options.serial.empty()) {
     std::unique_ptr<ByteSource> port = openSerialPort(options.serial, &error);
     if (!port) {
@@ -281,6 +345,7 @@ int main(int argc, char** argv) {
   }
   viewer.finish();
   flush(&viewer);
+  endForwarding(forwarder.get(), options.forward);
   counts.add(viewer.stats());
   if (options.stats) {
     std::string table = counts.table();

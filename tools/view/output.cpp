@@ -117,76 +117,32 @@ void appendDropped(std::string* out, bool json, uint64_t count) {
   else out->append("--- ").append(number).append(count == 1 ? " message" : " messages").append(" dropped: the output was busy ---\n");
 }
 
-void JsonRecords::setWriter(uint32_t pid, std::string_view program) {
-  writer_ = "\"pid\":" + std::to_string(pid) + ",\"process\":";
-  appendJsonString(&writer_, program);
-  writer_.push_back(',');
-}
-
-void JsonRecords::open() { out_->append("{").append(writer_); }
-
-void JsonRecords::message(Category category, std::string_view id, std::string_view body, bool ends) {
-  end();
-  inRecord_ = isMessage_ = true;
-  category_ = category;
-  id_.assign(id);
-  add(body, ends);
-}
-
-void JsonRecords::line(std::string_view piece, bool continued, bool ends) {
-  if (!continued && ends && (piece.empty() || piece == "\r")) {
-    // Part of the text only when more of it follows.
-    if (inRecord_) ++blankLines_;
+void appendJsonRecord(std::string* out, const Record& record, const WriterTag* writer) {
+  out->push_back('{');
+  if (writer) {
+    out->append("\"pid\":").append(std::to_string(writer->pid)).append(",\"process\":");
+    appendJsonString(out, writer->program);
+    out->push_back(',');
+  }
+  if (record.kind == Record::Kind::Event) {
+    out->append("\"event\":");
+    appendJsonString(out, record.event);
+    if (!record.text.empty()) {
+      out->append(",\"marker\":");
+      appendJsonString(out, record.text);
+    }
+    out->append("}\n");
     return;
   }
-  if (!inRecord_) {
-    inRecord_ = true;
-    isMessage_ = false;
-  } else if (!continued) {
-    text_.append(blankLines_ + (!text_.empty() || !continues_), '\n');
+  if (record.kind == Record::Kind::Message) {
+    out->append("\"category\":");
+    appendJsonString(out, categoryLabel(record.category));
+    out->append(",\"id\":");
+    appendJsonString(out, record.id);
+    out->push_back(',');
   }
-  blankLines_ = 0;
-  add(piece, ends);
-}
-
-void JsonRecords::add(std::string_view piece, bool ends) {
-  appendLine(&text_, piece, Category::Plain, false, false);
-  if (ends && !text_.empty() && text_.back() == '\r') text_.pop_back();  // a CR LF line end
-  if (text_.size() >= MaxTextBytes) flush();
-}
-
-void JsonRecords::flush() {
-  if (!inRecord_ || (text_.empty() && continues_)) return;
-  open();
-  if (isMessage_) {
-    out_->append("\"category\":");
-    appendJsonString(out_, categoryLabel(category_));
-    out_->append(",\"id\":");
-    appendJsonString(out_, id_);
-    out_->push_back(',');
-  }
-  out_->append("\"text\":");
-  appendJsonString(out_, text_);
-  if (continues_) out_->append(",\"continued\":true");
-  out_->append("}\n");
-  text_.clear();
-  continues_ = true;
-}
-
-void JsonRecords::end() {
-  flush();
-  inRecord_ = continues_ = false;
-  blankLines_ = 0;
-}
-
-void JsonRecords::event(const char* name, std::string_view marker) {
-  end();
-  open();
-  out_->append("\"event\":");
-  appendJsonString(out_, name);
-  if (!marker.empty()) {
-    out_->append(",\"marker\":");
-    appendJsonString(out_, marker);
-  }
-  out_->append("}\n");
+  out->append("\"text\":");
+  appendJsonString(out, record.text);
+  if (record.continued) out->append(",\"continued\":true");
+  out->append("}\n");
 }

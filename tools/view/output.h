@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "line.h"
+#include "record.h"
 
 enum class ColorMode { Auto, Always, Never };
 
@@ -43,47 +44,11 @@ struct Stats {
 // the record {"event":"dropped","count":N}.
 void appendDropped(std::string* out, bool json, uint64_t count);
 
-// --json: one object a line for each message, with its continuation lines
-// joined by "\n" and escape sequences kept out (blank lines only between
-// two of them: a blank line before the next header or at the end is no part
-// of the text); one for text outside any message; one for each event. Text
-// is UTF-8, converted from the library's Windows-1252:
+// --json: one object a line for each record (record.h), text in UTF-8,
+// converted from the library's Windows-1252:
 //   {"category":"warn","id":"NET","text":"retry\nsecond line"}
 //   {"text":"a line before the first message"}
-//   {"event":"cut","marker":"--- Trunced at ... ---"}   also "restart", "removed", "back"
-// A record is written when its message ends, or when the source has nothing
-// more for now (flush): later lines of the same message then come in a
-// record of their own with "continued":true, as do the parts of a text
-// longer than MaxTextBytes.
-class JsonRecords {
- public:
-  static constexpr size_t MaxTextBytes = size_t{1} << 20;
-
-  explicit JsonRecords(std::string* out) : out_(out) {}
-  // Every record starts with the writer's "pid" and "process".
-  void setWriter(uint32_t pid, std::string_view program);
-  // A shown message's header line; body: its text after the header.
-  void message(Category category, std::string_view id, std::string_view body, bool ends);
-  // A line without a header, or a further piece of a long line (continued).
-  void line(std::string_view piece, bool continued, bool ends);
-  // Writes the open record; the message goes on.
-  void flush();
-  // Writes the open record; what follows belongs to no message before it.
-  void end();
-  // Ends the open record and writes an event; marker only for a cut.
-  void event(const char* name, std::string_view marker = {});
-
- private:
-  void add(std::string_view piece, bool ends);
-  void open();
-
-  std::string* out_;
-  std::string writer_;       // the writer's fields with their comma, or nothing
-  size_t blankLines_ = 0;    // blank lines of the record not yet followed by text
-  bool inRecord_ = false;    // a message or a text is going on
-  bool isMessage_ = false;   // it is a message (category and identifier below)
-  bool continues_ = false;   // a part of it was written already
-  Category category_ = Category::Plain;
-  std::string id_;
-  std::string text_;         // its text not yet written, without escape sequences
-};
+//   {"event":"cut","marker":"--- Trunced at ... ---"}   also "restart", "removed", "back", "gone"
+// A later part of a message or text carries "continued":true; with a writer,
+// every object starts with its "pid" and "process".
+void appendJsonRecord(std::string* out, const Record& record, const WriterTag* writer);

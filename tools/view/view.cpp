@@ -13,20 +13,29 @@ const char* eventName(SourceEvent event) {
 
 }  // namespace
 
-Viewer::Viewer(const ViewFilter& filter, OutputForm form, const WriterTag* writer)
+Viewer::Viewer(const ViewFilter& filter, OutputForm form, const WriterTag* writer, RecordSink* forward)
     : filter_(filter),
       form_(form),
-      splitter_([this](std::string_view piece, bool continued, bool ends) { handle(piece, continued, ends); }) {
+      splitter_([this](std::string_view piece, bool continued, bool ends) { handle(piece, continued, ends); }),
+      forward_(forward),
+      assembles_(form == OutputForm::Json || forward) {
   if (!writer) return;
   prefix_ = "[" + std::to_string(writer->pid) + " " + writer->program + "] ";
-  json_.setWriter(writer->pid, writer->program);
+  hasWriter_ = true;
+  writer_ = *writer;
+}
+
+void Viewer::record(const Record& record) {
+  const WriterTag* writer = hasWriter_ ? &writer_ : nullptr;
+  if (form_ == OutputForm::Json) appendJsonRecord(&output_, record, writer);
+  if (forward_) forward_->take(record, writer);
 }
 
 void Viewer::feed(const char* data, size_t size) { splitter_.feed(data, size); }
 
 void Viewer::finish() {
   splitter_.finish();
-  json_.end();
+  records_.end();
   // What comes next (a new run, the file back) stands alone until its first message.
   shown_ = true;
   current_ = Category::Plain;
@@ -34,8 +43,9 @@ void Viewer::finish() {
 
 void Viewer::note(SourceEvent event, std::string_view marker) {
   if (event == SourceEvent::Cut) ++stats_.cuts;
-  if (form_ == OutputForm::Json) json_.event(eventName(event), marker);
-  else if (event == SourceEvent::Gone) output_.append(prefix_).append(GoneLine);
+  if (assembles_) records_.event(eventName(event), marker);
+  if (event == SourceEvent::Gone && (form_ == OutputForm::Plain || form_ == OutputForm::Coloured))
+    output_.append(prefix_).append(GoneLine);
 }
 
 void Viewer::handle(std::string_view piece, bool continued, bool ends) {
@@ -50,7 +60,7 @@ void Viewer::handle(std::string_view piece, bool continued, bool ends) {
         ++stats_.byId[std::string(line.id)];
       } else {
         ++stats_.hiddenMessages;
-        json_.end();
+        records_.end();
       }
     } else {
       if (line.truncationMarker) {
@@ -61,16 +71,18 @@ void Viewer::handle(std::string_view piece, bool continued, bool ends) {
     }
   }
   if (!shown_) return;
-  if (form_ != OutputForm::Json) {
+  if (form_ == OutputForm::Plain || form_ == OutputForm::Coloured) {
     if (!continued) output_.append(prefix_);
     appendLine(&output_, piece, current_, form_ == OutputForm::Coloured, ends);
-  } else if (continued) {
-    json_.line(piece, true, ends);
+  }
+  if (!assembles_) return;
+  if (continued) {
+    records_.line(piece, true, ends);
   } else if (line.category != Category::Plain) {
-    json_.message(line.category, line.id, line.body, ends);
+    records_.message(line.category, line.id, line.body, ends);
   } else if (line.truncationMarker) {
-    json_.event(eventName(SourceEvent::Cut), line.text);
+    records_.event(eventName(SourceEvent::Cut), line.text);
   } else {
-    json_.line(piece, false, ends);
+    records_.line(piece, false, ends);
   }
 }

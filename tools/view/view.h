@@ -10,26 +10,20 @@
 #include "filter.h"
 #include "line.h"
 #include "output.h"
+#include "record.h"
 
 // How the viewer writes what it shows: lines as they are, coloured or not,
-// or JSON records (output.h).
-enum class OutputForm { Plain, Coloured, Json };
+// JSON records (output.h), or nothing (it only forwards or counts).
+enum class OutputForm { Plain, Coloured, Json, Quiet };
 
 // What happened to a followed file, as the viewer records it; or to a
 // writer of a pipe (Gone).
 enum class SourceEvent { Cut, Restart, Removed, Back, Gone };
 
-// The process that writes the stream, when the viewer shows it among others
-// (--listen): each line is shown after "[pid program] ", each JSON record
-// carries both, and its going away is shown.
-struct WriterTag {
-  uint32_t pid;
-  std::string program;
-};
-
 class Viewer {
  public:
-  Viewer(const ViewFilter& filter, OutputForm form, const WriterTag* writer = nullptr);
+  // forward: where the records of what passes the filter go besides, or null.
+  Viewer(const ViewFilter& filter, OutputForm form, const WriterTag* writer = nullptr, RecordSink* forward = nullptr);
   Viewer(const Viewer&) = delete;
   Viewer& operator=(const Viewer&) = delete;
 
@@ -41,7 +35,7 @@ class Viewer {
   void finish();
   // The source has nothing more for now: a JSON record waiting for the end
   // of its message is written.
-  void idle() { json_.flush(); }
+  void idle() { records_.flush(); }
   // An event of the followed file: counted for --stats (a cut), a record
   // with --json; a writer gone is also a line of the plain form. marker:
   // the cut's marker line.
@@ -53,13 +47,18 @@ class Viewer {
 
  private:
   void handle(std::string_view piece, bool continued, bool ends);
+  void record(const Record& record);
 
   const ViewFilter& filter_;
   const OutputForm form_;
   LineSplitter splitter_;
   std::string output_;
   std::string prefix_;                  // before each line: the writer, or nothing
-  JsonRecords json_{&output_};
+  bool hasWriter_ = false;
+  WriterTag writer_{};
+  RecordSink* forward_;
+  const bool assembles_;                // records are wanted: JSON, or forwarding
+  RecordAssembler records_{[this](const Record& record) { this->record(record); }};
   Stats stats_;
   bool shown_ = true;                   // the current message (and its continuation lines) is shown
   Category current_ = Category::Plain;  // category of the current message, for colour

@@ -1,9 +1,10 @@
 /* A host of the listener's test: ROUNDS rounds of COUNT messages through the
    debug channel (configured from outside), each naming its process, round
-   and place, padded with PAD bytes, DELAY milliseconds apart, and then one
-   longer than the channel writes at once. Before each round after the first
-   it waits for the file GO.ROUND to appear; after each it says on standard
-   output that the round is written.
+   and place, padded with PAD bytes, DELAY milliseconds apart, then one
+   longer than the channel writes at once, and one of 3,000 bytes in 30 lines
+   with a Windows-1252 "\xe4". Before each round after the first it waits for
+   the file GO.ROUND to appear; after each it says on standard output that
+   the round is written.
 
      pipe_writer ROUNDS COUNT GO [PAD [DELAY]] */
 #include <stdio.h>
@@ -36,6 +37,7 @@ static int exists(const char* name) {
 
 int main(int argc, char** argv) {
   static char longText[3001], padding[65536];
+  static char lines[3001]; /* 30 lines of 100 bytes, newlines included */
   char go[1024];
   int rounds, count, pad, delay, round, i, waited;
   if (argc < 4 || argc > 6) {
@@ -49,6 +51,7 @@ int main(int argc, char** argv) {
   if (pad < 0 || pad >= (int)sizeof padding) pad = 0;
   memset(longText, 'L', sizeof longText - 1);
   memset(padding, 'P', (size_t)pad);
+  for (i = 0; i < 30; ++i) snprintf(lines + i * 100, 101, "%02d M\xe4r %-92d\n", i, i);
   for (round = 0; round < rounds; ++round) {
     snprintf(go, sizeof go, "%s.%d", argv[3], round);
     for (waited = 0; round > 0 && !exists(go); ++waited) {
@@ -60,6 +63,7 @@ int main(int argc, char** argv) {
       if (delay > 0) sleepFor(delay);
     }
     Trovex_Printf("e", "LONG", "pid=%u round=%d %s\n", processId(), round, longText);
+    Trovex_Printf("i", "LINES", "pid=%u round=%d of lines:\n%s", processId(), round, lines);
     printf("round %d written\n", round);
     fflush(stdout);
   }

@@ -1,0 +1,193 @@
+// Forwarding: the collector's URL, syslog records field by field, and the
+// queue that the reading fills without waiting while no collector answers.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "forward.h"
+#include "syslog.h"
+
+namespace {
+
+TEST(Forward, Urls) {
+  const struct {
+    const char* url;
+    bool valid;
+    Transport transport;
+    const char* host;
+    uint16_t port;
+  } rows[] = {
+      {"syslog+tcp://logs.example.net", true, Transport::Tcp, "logs.example.net", 601},
+      {"syslog+udp://10.0.0.7", true, Transport::Udp, "10.0.0.7", 514},
+      {"syslog+tcp://127.0.0.1:6514", true, Transport::Tcp, "127.0.0.1", 6514},
+      {"syslog+udp://[::1]:1", true, Transport::Udp, "::1", 1},
+      {"syslog+tcp://[fe80::1]", true, Transport::Tcp, "fe80::1", 601},
+      {"syslog+tcp://host:65535", true, Transport::Tcp, "host", 65535},
+      {"syslog+tcp://host:65536", false, Transport::Tcp, "", 0},
+      {"syslog+tcp://host:0", false, Transport::Tcp, "", 0},
+      {"syslog+tcp://host:", false, Transport::Tcp, "", 0},
+      {"syslog+tcp://host:6x", false, Transport::Tcp, "", 0},
+      {"syslog+tcp://host:-1", false, Transport::Tcp, "", 0},
+      {"syslog+tcp://", false, Transport::Tcp, "", 0},
+      {"syslog+tcp://:601", false, Transport::Tcp, "", 0},
+      {"syslog+tcp://host/path", false, Transport::Tcp, "", 0},
+      {"syslog+tcp://[::1", false, Transport::Tcp, "", 0},
+      {"syslog+tcp://[::1]x", false, Transport::Tcp, "", 0},
+      {"syslog://host", false, Transport::Tcp, "", 0},
+      {"tcp://host:601", false, Transport::Tcp, "", 0},
+      {"host:601", false, Transport::Tcp, "", 0},
+  };
+  for (const auto& row : rows) {
+    ForwardTarget target;
+    std::string error;
+    ASSERT_EQ(parseForwardUrl(row.url, &target, &error), row.valid) << row.url;
+    if (!row.valid) {
+      EXPECT_NE(error.find(row.url), std::string::npos) << error;
+      continue;
+    }
+    EXPECT_EQ(target.transport, row.transport) << row.url;
+    EXPECT_EQ(target.host, row.host) << row.url;
+    EXPECT_EQ(target.port, row.port) << row.url;
+  }
+  const struct {
+    const char* name;
+    int facility;
+  } facilities[] = {{"kern", 0}, {"user", 1}, {"ftp", 11}, {"local0", 16}, {"local7", 23}, {"0", 0}, {"23", 23},
+                    {"24", -1},  {"local8", -1}, {"USER", -1}, {"", -1}, {"1x", -1}, {"123", -1}};
+  for (const auto& row : facilities) EXPECT_EQ(syslogFacility(row.name), row.facility) << row.name;
+}
+
+TEST(Forward, Timestamps) {
+  const struct {
+    int64_t milliseconds;
+    int offset;
+    const char* text;
+  } rows[] = {
+      {0, 0, "1970-01-01T00:00:00.000+00:00"},
+      {-1, 0, "1969-12-31T23:59:59.999+00:00"},
+      {1772355907042, 60, "2026-03-01T10:05:07.042+01:00"},
+      {1709251199999, -210, "2024-02-29T20:29:59.999-03:30"},
+      {951782400000, 330, "2000-02-29T05:30:00.000+05:30"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(syslogTimestamp({row.milliseconds, row.offset}), row.text);
+}
+
+constexpr char Bom[] = "\xEF\xBB\xBF";
+
+TEST(Forward, RecordFields) {
+  const SyslogTime time{1772355907042, 60};
+  const std::string head = "1 2026-03-01T10:05:07.042+01:00 box ";
+  const std::string id40(40, 'I');
+  const struct {
+    const char* name;
+    Record::Kind kind;
+    Category category;
+    std::string id;
+    std::string text;
+    const char* event;
+    bool continued;
+    std::string program;
+    std::string procId;
+    int facility;
+    std::string expected;
+  } rows[] = {
+      {"a warning, lines joined by newlines", Record::Kind::Message, Category::Warn, "NET", "retry\n  second", nullptr,
+       false, "host.exe", "42", 1, "<12>" + head + "host.exe 42 NET - " + Bom + "retry\n  second"},
+      {"error, another facility", Record::Kind::Message, Category::Error, "IO", "x", nullptr, false, "h", "1", 16,
+       "<131>" + head + "h 1 IO - " + Bom + "x"},
+      {"init", Record::Kind::Message, Category::Init, "A", "", nullptr, false, "h", "1", 1,
+       "<14>" + head + "h 1 A - " + Bom},
+      {"no category, an empty identifier, no program or process", Record::Kind::Message, Category::None, "", "t",
+       nullptr, false, "", "", 1, "<13>" + head + "- - - - " + Bom + "t"},
+      {"text outside any message", Record::Kind::Text, Category::Plain, "", "report", nullptr, false, "f.txt", "", 1,
+       "<13>" + head + "f.txt - - - " + Bom + "report"},
+      {"an identifier of 32 is whole; text Windows-1252 as UTF-8", Record::Kind::Message, Category::Warn,
+       std::string(32, 'I'), "M\xe4rz \x80", nullptr, false, "h", "1", 1,
+       "<12>" + head + "h 1 " + std::string(32, 'I') + " - " + Bom + "M\xc3\xa4rz \xe2\x82\xac"},
+      {"one more is cut, and whole in the structured data", Record::Kind::Message, Category::Warn, id40 + "]",
+       "x", nullptr, false, "h", "1", 1,
+       "<12>" + head + "h 1 " + std::string(32, 'I') + " [trovex@32473 id=\"" + id40 + "\\]\"] " + Bom + "x"},
+      {"spaces and non-ASCII in identifier and program; escapes", Record::Kind::Message, Category::Warn,
+       "M\xe4rz \"q\\\"", "x", nullptr, false, "my h\xf6st.exe", "7", 1,
+       "<12>" + head + "my_h_st.exe 7 M_rz_\"q\\\" [trovex@32473 id=\"M\xc3\xa4rz \\\"q\\\\\\\"\" program=\"my h\xc3\xb6st.exe\"] " +
+           Bom + "x"},
+      {"an identifier \"-\" is not the nil value", Record::Kind::Message, Category::Warn, "-", "x", nullptr, false,
+       "h", "1", 1, "<12>" + head + "h 1 - [trovex@32473 id=\"-\"] " + Bom + "x"},
+      {"a later part of a message", Record::Kind::Message, Category::Init, "A", "more", nullptr, true, "h", "1", 1,
+       "<14>" + head + "h 1 A [trovex@32473 continued=\"true\"] " + Bom + "more"},
+      {"a cut, with its marker", Record::Kind::Event, Category::Plain, "", "--- Trunced at Mo 01-M\xe4r ---", "cut",
+       false, "p.txt", "", 1,
+       "<13>" + head + "p.txt - - [trovex@32473 event=\"cut\"] " + Bom + "--- Trunced at Mo 01-M\xc3\xa4r ---"},
+      {"a host gone", Record::Kind::Event, Category::Plain, "", "", "gone", false, "h", "9", 1,
+       "<13>" + head + "h 9 - [trovex@32473 event=\"gone\"] " + Bom + "--- gone ---"},
+  };
+  for (const auto& row : rows) {
+    Record record;
+    record.kind = row.kind;
+    record.category = row.category;
+    record.id = row.id;
+    record.text = row.text;
+    record.event = row.event;
+    record.continued = row.continued;
+    EXPECT_EQ(formatSyslog(record, row.facility, {"box", row.program, row.procId}, time), row.expected) << row.name;
+  }
+}
+
+TEST(Forward, DatagramsCutAtACharacterAndMarked) {
+  const SyslogTime time{0, 0};
+  const SyslogOrigin origin{"box", "h", "1"};
+  Record record;
+  record.kind = Record::Kind::Message;
+  record.category = Category::Warn;
+  record.id = "A";
+  const std::string whole = formatSyslog(record, 1, origin, time);
+  const size_t room = DatagramBytes - whole.size();
+  for (size_t size : {room, room + 1, size_t{3000}}) {
+    const std::string text(size, '\xe4');  // two bytes each in UTF-8
+    record.text = text;
+    const std::string sent = formatSyslog(record, 1, origin, time, DatagramBytes);
+    const bool cut = 2 * size > room;
+    EXPECT_LE(sent.size(), DatagramBytes) << size;
+    EXPECT_EQ(sent.size() >= 6 && sent.compare(sent.size() - 6, 6, SyslogCutMark) == 0, cut) << size;
+    const std::string body = sent.substr(whole.size(), sent.size() - whole.size() - (cut ? 6 : 0));
+    EXPECT_EQ(body.size() % 2, 0u) << "a character split: " << size;
+    EXPECT_GE(body.size() + 2 + (cut ? 6 : 0), std::min(2 * size, room)) << "as much as fits";
+  }
+  // An identifier far longer than a datagram leaves room for the text.
+  const std::string id(5000, 'I');
+  record.id = id;
+  record.text = "text";
+  const std::string sent = formatSyslog(record, 1, origin, time, DatagramBytes);
+  EXPECT_LE(sent.size(), DatagramBytes);
+  EXPECT_NE(sent.find(std::string(Bom) + "text"), std::string::npos);
+}
+
+// No collector answers: the reading goes on at full speed, what the queue
+// cannot hold is counted, and the end says what never left.
+TEST(Forward, NoCollectorTheReadingNeverWaits) {
+  ForwardSettings settings;
+  std::string error;
+  ASSERT_TRUE(parseForwardUrl("syslog+tcp://127.0.0.1:9", &settings.target, &error));
+  settings.url = "syslog+tcp://127.0.0.1:9";
+  int notices = 0;
+  Forwarder forwarder(settings, [&](const std::string&) { ++notices; });
+  const std::string text(100000, 'x');
+  Record record;
+  record.kind = Record::Kind::Message;
+  record.text = text;
+  const WriterTag writer{7, "h"};
+  const int count = 500;  // some 50 MB, far more than the queue holds
+  std::thread reader([&] {
+    for (int i = 0; i < count; ++i) forwarder.take(record, &writer);
+  });
+  reader.join();
+  const ForwardTotals totals = forwarder.finish();
+  EXPECT_EQ(totals.sent, 0u);
+  EXPECT_GT(totals.dropped, 0u);
+  EXPECT_GT(totals.unsent, 0u);
+  EXPECT_EQ(totals.dropped + totals.unsent, static_cast<uint64_t>(count));
+  EXPECT_EQ(notices, 1) << "the collector's absence is said once";
+}
+
+}  // namespace
