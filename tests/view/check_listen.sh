@@ -20,7 +20,8 @@
 #
 #   bash check_listen.sh VIEW WRITER WORK REG-FILE [EMULATOR]
 set -u
-view=$1 writer=$2 work=$3 regFile=$4 emulator=${5:-}
+# Absolute paths: the hosts run in the work folder.
+view=$(realpath "$1") writer=$(realpath "$2") work=$(realpath -m "$3") regFile=$4 emulator=${5:-}
 hosts=4 count=300 delay=10 longLength=3000
 slowCount=2000 slowPad=3000 stoppedPad=1000
 # How long a host may take for 2,000 messages to a listener that does not
