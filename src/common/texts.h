@@ -15,6 +15,13 @@ constexpr char HeaderAfterOpenLine[] = "\n%s<%s>: ";
 constexpr char HeaderIdOpen = '<';
 constexpr char HeaderIdClose[] = ">: ";
 
+// The debugger gets a message's text in calls of at most this many bytes:
+// under the 4,096-byte buffer that the system hands to a monitor, which
+// also holds the process id and the terminating zero. Fixed, not tunable.
+// A call of fewer bytes that ends no line is a line of its own to a listener;
+// a full one goes on in the next call.
+constexpr unsigned DebuggerPieceSize = 4000;
+
 // The line a cut of the protocol file starts with, around the time of the cut
 // in the stamp's default format.
 constexpr char CutMarkerFormat[] = "--- Trunced at %s ---\n\n";

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdint>
 
+#include "common/texts.h"
 #include "platform/win32.h"
 
 // Where the devices are: the serial port and the files tried, in order, when
@@ -25,11 +26,6 @@ constexpr uint32_t StderrDevice = 1;
 constexpr uint32_t FileDevice = 2;          // standard error too once no file opens
 constexpr uint32_t FileAndStderrDevice = 3;
 constexpr uint32_t DebuggerDevice = 4;      // OutputDebugStringA: the debugger's output window
-
-// The debugger gets a message's text in calls of at most this many bytes:
-// under the 4,096-byte buffer that the system hands to a monitor, which
-// also holds the process id and the terminating zero. Fixed, not tunable.
-constexpr unsigned DebuggerPieceSize = 4000;
 
 // The registry value "path" is read with at most 1023 bytes into a field of
 // 1024, so that it always ends inside the field. Fixed by the configuration's

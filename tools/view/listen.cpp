@@ -27,14 +27,15 @@ struct ListenReader::Writer {
   LineSplitter splitter;
 };
 
-ListenReader::ListenReader(const ViewFilter& filter, ListenQueue* queue) : filter_(filter), queue_(queue) {}
+ListenReader::ListenReader(const ViewFilter& filter, ListenQueue* queue, const char* source)
+    : filter_(filter), queue_(queue), source_(source) {}
 ListenReader::~ListenReader() = default;
 
 void ListenReader::take(PipeEvent event) {
   if (event.kind == PipeEvent::Kind::Connected) {
     const bool shown = filter_.writerPasses(event.pid, event.program);
     writers_[event.writer] =
-        std::make_unique<Writer>(this, event.writer, WriterTag{event.pid, std::move(event.program)}, shown);
+        std::make_unique<Writer>(this, event.writer, WriterTag{event.pid, std::move(event.program), source_}, shown);
     return;
   }
   const auto found = writers_.find(event.writer);
@@ -155,31 +156,98 @@ void ListenOutput::end(Writer* writer, bool gone) {
   stats_.add(writer->viewer->stats());
 }
 
-bool listenToPipe(const std::string& name, const ViewFilter& filter, OutputForm form, Stats* stats,
-                  RecordSink* forward) {
+void DebugOutputWriters::take(DebugOutputText text, std::vector<PipeEvent>* events) {
+  if (text.text.empty()) return;
+  const uint64_t id = FirstId + text.pid;
+  const auto known = programs_.find(text.pid);
+  // A process that has ended by the time its text is read has no name to
+  // find ("?"): it is still the writer known by its id.
+  if (known != programs_.end() && text.program == "?") text.program = known->second;
+  if (known == programs_.end() || known->second != text.program) {
+    if (known != programs_.end()) events->push_back({PipeEvent::Kind::Gone, id, 0, {}, {}});
+    programs_[text.pid] = text.program;
+    events->push_back({PipeEvent::Kind::Connected, id, text.pid, text.program, {}});
+  }
+  if (text.text.back() != '\n' && text.text.size() < DebuggerPieceSize) text.text.push_back('\n');
+  events->push_back({PipeEvent::Kind::Data, id, 0, {}, std::move(text.text)});
+}
+
+namespace {
+
+// A thread that hands one source's events to its reader until the listener
+// ends or the source fails (which ends the listener); the last of the sources to end closes the queue.
+struct LiveSource {
+  std::string name;        // for the notice of a failure
+  ListenReader reader;
+  bool failed = false;     // written by its thread, read once the thread has ended
+  std::string error;
+  std::thread thread;
+
+  LiveSource(std::string name, const ViewFilter& filter, ListenQueue* queue, const char* source)
+      : name(std::move(name)), reader(filter, queue, source) {}
+
+  // wait: appends what came to events; false, with the reason, when it failed.
+  template <typename Wait>
+  void start(Wait wait, std::atomic<bool>* ending, std::atomic<int>* running, ListenQueue* queue) {
+    thread = startWorker([this, wait, ending, running, queue]() mutable {
+      std::vector<PipeEvent> events;
+      while (!*ending) {
+        events.clear();
+        failed = !wait(&events, &error);
+        if (failed) break;
+        for (PipeEvent& event : events) reader.take(std::move(event));
+      }
+      if (failed) *ending = true;  // the listener ends with it
+      reader.finish();
+      if (--*running == 0) queue->close();
+    });
+  }
+};
+
+}  // namespace
+
+bool listenLive(const std::string& name, ListenSources sources, const ViewFilter& filter, OutputForm form,
+                Stats* stats, RecordSink* forward) {
   const std::string path = PipePathPrefix + name;
   std::string error;
-  std::unique_ptr<PipeListener> listener = listenOnPipe(name, &error);
-  if (!listener) {
-    notice("cannot listen on " + path + ": " + error);
-    return false;
-  }
-  notice("listening on " + path);
-  ListenQueue queue(ListenQueueBytes);
-  ListenReader reader(filter, &queue);
-  std::atomic<bool> ending{false};
-  bool failed = false;  // written by the reading thread, read once it has ended
-  std::thread reading = startWorker([&] {
-    std::vector<PipeEvent> events;
-    while (!ending) {
-      events.clear();
-      failed = !listener->wait(&events, &error);
-      if (failed) break;
-      for (PipeEvent& event : events) reader.take(std::move(event));
+  std::unique_ptr<PipeListener> listener;
+  if (sources != ListenSources::DebugOutput) {
+    listener = listenOnPipe(name, &error);
+    if (!listener) {
+      notice("cannot listen on " + path + ": " + error);
+      return false;
     }
-    reader.finish();
-    queue.close();
-  });
+  }
+  std::unique_ptr<DebugOutputMonitor> monitor;
+  if (sources != ListenSources::Pipe) {
+    monitor = monitorDebugOutput(&error);
+    if (!monitor && !listener) {
+      notice("cannot take the debug output: " + error);
+      return false;
+    }
+    if (!monitor) notice("cannot take the debug output (" + error + "); listening on the pipe alone");
+  }
+  if (listener) notice("listening on " + path);
+  if (monitor) notice("listening to the debug output of every process");
+  ListenQueue queue(ListenQueueBytes);
+  std::atomic<bool> ending{false};
+  std::atomic<int> running{(listener ? 1 : 0) + (monitor ? 1 : 0)};
+  LiveSource pipe(path, filter, &queue, nullptr);
+  LiveSource debug("the debug output", filter, &queue, DebugOutputSource);
+  if (listener)
+    pipe.start([&](std::vector<PipeEvent>* events, std::string* failure) { return listener->wait(events, failure); },
+               &ending, &running, &queue);
+  DebugOutputWriters writers;
+  std::vector<DebugOutputText> texts;
+  if (monitor)
+    debug.start(
+        [&](std::vector<PipeEvent>* events, std::string* failure) {
+          texts.clear();
+          if (!monitor->wait(&texts, failure)) return false;
+          for (DebugOutputText& text : texts) writers.take(std::move(text), events);
+          return true;
+        },
+        &ending, &running, &queue);
   ListenOutput output(filter, form, forward);
   std::vector<ListenQueue::Entry> entries;
   // What was read is shown to the end, unless the output has ended.
@@ -191,11 +259,16 @@ bool listenToPipe(const std::string& name, const ViewFilter& filter, OutputForm 
     show(&output.output());
     if (stopping()) ending = true;
   }
-  reading.join();
+  bool failed = false;
+  for (LiveSource* source : {&pipe, &debug}) {
+    if (!source->thread.joinable()) continue;
+    source->thread.join();
+    stats->hiddenMessages += source->reader.hiddenMessages();
+    if (source->failed) notice("cannot serve " + source->name + ": " + source->error);
+    failed |= source->failed;
+  }
   output.finish();
   show(&output.output());
   stats->add(output.stats());
-  stats->hiddenMessages += reader.hiddenMessages();
-  if (failed) notice("cannot serve " + path + ": " + error);
   return !failed;
 }

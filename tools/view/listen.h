@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "debug_output.h"
 #include "filter.h"
 #include "line.h"
 #include "queue.h"
@@ -78,7 +79,8 @@ using ListenQueue = BoundedQueue<ListenRecord>;
 // counted. Writers that never sent a line cost it nothing either.
 class ListenReader {
  public:
-  ListenReader(const ViewFilter& filter, ListenQueue* queue);
+  // source: put on each writer's tag (WriterTag::source).
+  ListenReader(const ViewFilter& filter, ListenQueue* queue, const char* source = nullptr);
   ~ListenReader();
   void take(PipeEvent event);
   // The listener ends: the unfinished last lines of the writers still there
@@ -93,6 +95,7 @@ class ListenReader {
 
   const ViewFilter& filter_;
   ListenQueue* queue_;
+  const char* const source_;
   std::map<uint64_t, std::unique_ptr<Writer>> writers_;
   uint64_t hidden_ = 0;
 };
@@ -136,8 +139,31 @@ class ListenOutput {
   Stats stats_;
 };
 
-// Serves "\\.\pipe\NAME" until the program stops (console.h), adding the
-// counts to stats; what passes the filter also goes to forward, if given.
-// False, after a notice, when it cannot be served.
-bool listenToPipe(const std::string& name, const ViewFilter& filter, OutputForm form, Stats* stats,
-                  RecordSink* forward = nullptr);
+// The system's debug output as a pipe's events (debug_output.h): each
+// process is a writer of its own, known by its process id, that connects
+// with its first text and is never gone (the system does not say when a
+// process ends; a new program under the same id is a new writer). A text of
+// fewer than DebuggerPieceSize bytes that ends no line ends it, so that each
+// call of a program that is no trovex host is a line; a longer one is a
+// channel's piece of a long message, which goes on in the next text.
+class DebugOutputWriters {
+ public:
+  // Writer ids from here on, apart from those of the pipe's writers.
+  static constexpr uint64_t FirstId = uint64_t{1} << 32;
+  void take(DebugOutputText text, std::vector<PipeEvent>* events);
+
+ private:
+  std::map<uint32_t, std::string> programs_;  // by process id: those seen
+};
+
+// Which sources the listener takes (--source).
+enum class ListenSources { All, Pipe, DebugOutput };
+
+// Serves "\\.\pipe\NAME" and takes every process's debug output, or one
+// of the two, until the program stops (console.h), adding the counts to
+// stats; what passes the filter also goes to forward, if given. When the
+// debug output is taken by another monitor, the listener says so and goes
+// on with the pipe alone. False, after a notice, when no source asked for
+// can be served.
+bool listenLive(const std::string& name, ListenSources sources, const ViewFilter& filter, OutputForm form,
+                Stats* stats, RecordSink* forward = nullptr);

@@ -56,7 +56,11 @@ message above them. Colour: NO_COLOR in the environment switches it off for
 --color=auto. The library writes Windows-1252; text is shown in the
 terminal's encoding, by the locale (--encoding to choose, raw for the bytes).
 With --listen, each line comes after "[pid program] " of the host that wrote
-it, and a host that goes away is shown as gone. With --forward, each message
+it, and a host that goes away is shown as gone. The listener also shows what
+every process passes to OutputDebugStringA (its debug output), tagged the same
+way; a program that is no trovex host writes lines without a category, which
+--json marks "source":"debug-output". When another debug-output monitor runs,
+the listener says so and serves the pipe alone. With --forward, each message
 that passes the filters is also one record to the collector; a collector that
 cannot be reached is tried again, and at the end the viewer says how many
 records never reached it.
@@ -68,6 +72,7 @@ struct Options {
   std::string file;
   std::string serial;
   std::string listen;  // the pipe's name, with --listen
+  std::string source = "all";  // with --listen: pipe, debug-output or all
   std::vector<uint32_t> pids;
   std::vector<std::string> programs;
   bool follow = false;
@@ -245,6 +250,11 @@ int main(int argc, char** argv) {
   app.add_option("-x,--exclude", options.exclude, "hide identifiers matching this pattern list (may be repeated)")
       ->type_name("LIST")
       ->allow_extra_args(false);
+  app.add_option("--source", options.source,
+                 "with --listen: take the pipe, every process's debug output (debug-output), or all (all)")
+      ->type_name("WHICH")
+      ->check(CLI::IsMember({"pipe", DebugOutputSource, "all"}))
+      ->needs(listen);
   app.add_option("--pid", options.pids, "with --listen: show only the host of this process id (may be repeated)")
       ->type_name("PID")
       ->allow_extra_args(false)
@@ -330,7 +340,10 @@ int main(int argc, char** argv) {
   int status = ExitOk;
   Stats counts;
   if (!options.listen.empty()) {
-    status = listenToPipe(options.listen, filter, form, &counts, forwarding) ? ExitOk : ExitSourceFailed;
+    const ListenSources sources = options.source == "pipe"              ? ListenSources::Pipe
+                                  : options.source == DebugOutputSource ? ListenSources::DebugOutput
+                                                                        : ListenSources::All;
+    status = listenLive(options.listen, sources, filter, form, &counts, forwarding) ? ExitOk : ExitSourceFailed;
   } else if (!options.serial.empty()) {
     std::unique_ptr<ByteSource> port = openSerialPort(options.serial, &error);
     if (!port) {

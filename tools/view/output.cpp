@@ -122,6 +122,10 @@ void appendJsonRecord(std::string* out, const Record& record, const WriterTag* w
   if (writer) {
     out->append("\"pid\":").append(std::to_string(writer->pid)).append(",\"process\":");
     appendJsonString(out, writer->program);
+    if (writer->source) {
+      out->append(",\"source\":");
+      appendJsonString(out, writer->source);
+    }
     out->push_back(',');
   }
   if (record.kind == Record::Kind::Event) {

@@ -68,7 +68,11 @@ class RecordAssembler {
 struct WriterTag {
   uint32_t pid;
   std::string program;
+  const char* source = nullptr;  // DebugOutputSource for the system's debug output; none for a pipe's writer
 };
+
+// The source named in the JSON records of a process's debug output.
+constexpr char DebugOutputSource[] = "debug-output";
 
 // Where a viewer hands its records besides its own output (--forward).
 // writer: the host that wrote them (--listen), or null. Called on the

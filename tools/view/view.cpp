@@ -83,6 +83,10 @@ void Viewer::handle(std::string_view piece, bool continued, bool ends) {
   } else if (line.truncationMarker) {
     records_.event(eventName(SourceEvent::Cut), line.text);
   } else {
+    // Each call of a program's debug output outside a message is a line of
+    // its own: its lines are not one text, as a file's lines before its
+    // first message are.
+    if (writer_.source && current_ == Category::Plain) records_.end();
     records_.line(piece, false, ends);
   }
 }
