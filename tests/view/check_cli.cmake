@@ -68,6 +68,16 @@ run(always 0 "${esc}\\[31merror<IO>: ${esc}\\[1mfailed${esc}\\[0m${esc}\\[0m\n${
 run(filtered 0 "^\nwarn<NET>: retry\nmessages by category:.*1  warn.*\nmessages hidden by the filter: 2\n$" "^$"
     ARGS --no-errors -x "d*g" --stats "${programPath}${protocol}")
 run(stdin 0 "^\ninit<DEBUG>: x\n$" "^$" INPUT "${protocol}" ARGS --include "?EBUG" -)
+# --time: each line of standard input after the time it came; none for a
+# file's text, which was there before the viewer (nor in its JSON).
+set(clock "[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\.[0-9][0-9][0-9] ")
+set(date "[0-9][0-9][0-9][0-9]-[01][0-9]-[0-3][0-9]T")
+run(time_stdin 0 "^${clock}\n${clock}warn<NET>: retry\n${clock}error<IO>: failed\n${clock}  continued\n${clock}init<DEBUG>: x\n$"
+    "^$" INPUT "${protocol}" ARGS --time -)
+string(REPLACE " " "[+-][0-2][0-9]:[0-5][0-9]\",\"text\":\"retry\"" zoned "${date}${clock}")
+run(time_stdin_json_zone 0 "^{\"category\":\"warn\",\"id\":\"NET\",\"time\":\"${zoned}" "^$" INPUT "${protocol}" ARGS --json -)
+run(time_file 0 "^\nwarn<NET>: retry\n" "^$" ARGS --time "${programPath}${protocol}")
+run(time_file_json 0 "^{\"category\":\"warn\",\"id\":\"NET\",\"text\":\"retry\"}" "^$" ARGS --json "${programPath}${protocol}")
 run(garbage 0 "" "^$" ARGS "${programPath}${garbage}")
 string(REPEAT "a" 2048 long)
 run(long_list 2 "" "--include list has 2048 characters" ARGS --include "${long}" "${programPath}${protocol}")
@@ -109,7 +119,8 @@ wait $!]=])
   run(follow_cut_back 0 "warn<A>: three\n.*cuts of the file by the library: 1\n"
       "was cut by the library.*was removed.*${WORK}/life.txt is back; reading it from its start\n$"
       WRAP sh -c "${follow_life}" follow ARGS "${WORK}/life.txt" --stats)
-  run(follow_back_json 0 "\"event\":\"cut\".*\"event\":\"removed\".*\"event\":\"back\".*three" "is back"
+  # Lines there at the start have no time; those that come later have one.
+  run(follow_back_json 0 "^{\"category\":\"warn\",\"id\":\"A\",\"text\":\"one\"}.*\"event\":\"cut\".*\"event\":\"removed\".*\"event\":\"back\".*\"time\":\"[^\"]+\",\"text\":\"three" "is back"
       WRAP sh -c "${follow_life}" follow ARGS "${WORK}/life.txt" --json)
   # A followed file that does not exist yet is waited for, as tail -F does.
   run(follow_missing 0 "^$" "later.txt does not exist yet; waiting for it\n$"

@@ -7,7 +7,8 @@
 #    lines) and of 9,000 bytes (cut into pieces by the channel). Each shows,
 #    whole and in its process's order, tagged with its process and marked as
 #    debug output; the foreign lines each a record of their own, without a
-#    category. --process keeps one program and counts the hosts' messages as
+#    category; each with its time, never going back within a process. With
+#    --time, the lines after their times. --process keeps one program and counts the hosts' messages as
 #    hidden.
 # 2. Another monitor holds the debug output first (under Wine a program that
 #    holds the protocol's event, natively another listener): the listener
@@ -82,6 +83,11 @@ await "$work/all.out" 3 'foreign line'
 await "$work/all.out" 2 '"LINES"'
 stop
 [ -z "$(jq -c 'select(.source != "debug-output")' "$work/all.out")" ] || fail "a record not marked as debug output"
+# Each record has its time, in each process's order (the times, ISO 8601
+# with the same offset, sort as text).
+[ -z "$(jq -c 'select(.time | not)' "$work/all.out")" ] || fail "a record without its time"
+[ -z "$(jq -s -c 'group_by(.pid)[] | select(map(.time) != (map(.time) | sort)) | .[0].pid' "$work/all.out")" ] ||
+  fail "the times of a process go backwards"
 got=$(jq -r --arg p "$other" 'select(.process == $p and (has("category") | not)) | .text' "$work/all.out")
 [ "$got" = "$(printf 'foreign line %d of 3\n' 1 2 3)" ] || fail "the foreign program's lines: $got"
 pids=$(jq -r 'select(.id == "W") | .pid' "$work/all.out" | sort -u)
@@ -100,11 +106,11 @@ for pid in $pids; do
 done
 
 # --process: the foreign program alone, the hosts' messages counted as hidden.
-listen one --process "debug_output_writer*" --stats
+listen one --process "debug_output_writer*" --stats --time
 run_programs
 await "$work/one.out" 3 'foreign line'
 stop
-got=$(grep -c "^\[[0-9]* $other\] foreign line [1-3] of 3$" "$work/one.out")
+got=$(grep -c "^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\.[0-9][0-9][0-9] \[[0-9]* $other\] foreign line [1-3] of 3$" "$work/one.out")
 [ "$got" = 3 ] || fail "--process: $got foreign lines: $(head -5 "$work/one.out")"
 grep -q "pid=" "$work/one.out" && fail "--process: a host's message is shown"
 grep -q "messages hidden by the filter: 9$" "$work/one.out" || fail "--process: $(grep hidden "$work/one.out")"

@@ -184,10 +184,7 @@ bool Forwarder::deliver(Entry* entry) {
 }
 
 bool Forwarder::sendRecord(const Record& record, const std::string& program, const std::string& procId) {
-  const auto sinceEpoch = record.received.time_since_epoch();
-  const int64_t milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count();
-  const std::time_t seconds = static_cast<std::time_t>(std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count());
-  const SyslogTime time{milliseconds, utcOffsetMinutes(seconds)};
+  const SyslogTime time = syslogTimeOf(record.received);
   const SyslogOrigin origin{hostname_, program, procId};
   const bool datagram = settings_.target.transport == Transport::Udp;
   std::string text = formatSyslog(record, settings_.facility, origin, time, datagram ? DatagramBytes : 0);

@@ -81,6 +81,7 @@ void ListenReader::line(Writer* writer, std::string_view piece, bool continued, 
   record.text.assign(piece);
   record.continued = continued;
   record.ends = ends;
+  record.received = std::chrono::system_clock::now();
   const size_t cost = RecordOverheadBytes + piece.size() + (record.arrival ? writer->tag.program.size() : 0);
   if (queue_->push(std::move(record), cost)) {
     writer->introduced = true;
@@ -115,6 +116,8 @@ void ListenOutput::take(ListenQueue::Entry entry, Clock::time_point now) {
   if (record.arrival && found == writers_.end()) {
     found = writers_.emplace(record.writer, Writer{}).first;
     found->second.viewer = std::make_unique<Viewer>(filter_, form_, &*record.arrival, forward_);
+    found->second.viewer->setLive(true);
+    found->second.viewer->showTimes(times_);
   }
   if (found == writers_.end()) return;
   Writer& writer = found->second;
@@ -123,7 +126,7 @@ void ListenOutput::take(ListenQueue::Entry entry, Clock::time_point now) {
     writers_.erase(found);
     return;
   }
-  writer.viewer->line(record.text, record.continued, record.ends);
+  writer.viewer->line(record.text, record.continued, record.ends, record.received);
   writer.pending = true;
   writer.lastLine = now;
   collect(&writer);
@@ -207,7 +210,7 @@ struct LiveSource {
 }  // namespace
 
 bool listenLive(const std::string& name, ListenSources sources, const ViewFilter& filter, OutputForm form,
-                Stats* stats, RecordSink* forward) {
+                bool times, Stats* stats, RecordSink* forward) {
   const std::string path = PipePathPrefix + name;
   std::string error;
   std::unique_ptr<PipeListener> listener;
@@ -248,7 +251,7 @@ bool listenLive(const std::string& name, ListenSources sources, const ViewFilter
           return true;
         },
         &ending, &running, &queue);
-  ListenOutput output(filter, form, forward);
+  ListenOutput output(filter, form, forward, times);
   std::vector<ListenQueue::Entry> entries;
   // What was read is shown to the end, unless the output has ended.
   while (queue.take(&entries, ListenOutput::WriterIdle)) {

@@ -61,6 +61,7 @@ struct ListenRecord {
   std::string text;                 // Line: without its newline
   bool continued = false;           // Line: it goes on a line begun in an earlier record
   bool ends = true;                 // Line: the line ends with it
+  std::chrono::system_clock::time_point received;  // Line: when the reading took it
 };
 
 // The queue's bound: 16 MiB of records, each costing its text and a fixed
@@ -109,9 +110,10 @@ class ListenOutput {
   // waiting for the end of its message is written.
   static constexpr auto WriterIdle = std::chrono::milliseconds(100);
 
-  // forward: where each writer's records go besides the output, or null.
-  ListenOutput(const ViewFilter& filter, OutputForm form, RecordSink* forward = nullptr)
-      : filter_(filter), form_(form), forward_(forward) {}
+  // forward: where each writer's records go besides the output, or null;
+  // times: each line shown after the time it came (--time).
+  ListenOutput(const ViewFilter& filter, OutputForm form, RecordSink* forward = nullptr, bool times = false)
+      : filter_(filter), form_(form), forward_(forward), times_(times) {}
   void take(ListenQueue::Entry entry, Clock::time_point now);
   void idle(Clock::time_point now);
   // The listener ends: each writer's last message ends, none is shown gone.
@@ -134,6 +136,7 @@ class ListenOutput {
   const ViewFilter& filter_;
   const OutputForm form_;
   RecordSink* const forward_;
+  const bool times_;
   std::map<uint64_t, Writer> writers_;
   std::string output_;
   Stats stats_;
@@ -163,7 +166,7 @@ enum class ListenSources { All, Pipe, DebugOutput };
 // of the two, until the program stops (console.h), adding the counts to
 // stats; what passes the filter also goes to forward, if given. When the
 // debug output is taken by another monitor, the listener says so and goes
-// on with the pipe alone. False, after a notice, when no source asked for
+// on with the pipe alone. times: as ListenOutput's. False, after a notice, when no source asked for
 // can be served.
 bool listenLive(const std::string& name, ListenSources sources, const ViewFilter& filter, OutputForm form,
-                Stats* stats, RecordSink* forward = nullptr);
+                bool times, Stats* stats, RecordSink* forward = nullptr);

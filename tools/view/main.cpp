@@ -78,6 +78,7 @@ struct Options {
   bool follow = false;
   bool stats = false;
   bool json = false;
+  bool times = false;
   std::string encoding = "auto";
   std::vector<std::string> include, exclude;
   bool noErrors = false, noWarnings = false, noInit = false;
@@ -156,6 +157,7 @@ int viewFile(const Options& options, Viewer* viewer) {
   }
   viewer->feed(chunk.data(), chunk.size());
   flush(viewer);
+  viewer->setLive(true);  // what comes now was written after the start
   while (options.follow && !stopping()) {
     pause(options.intervalMs);
     chunk.clear();
@@ -281,6 +283,8 @@ int main(int argc, char** argv) {
                "one JSON object per message (category, id, text), and per cut or new run; UTF-8")
       ->excludes(stats)
       ->excludes(encoding);
+  app.add_flag("--time", options.times,
+               "show the local time each line came, to the millisecond, before it (lines that come live)");
   addForwardOptions(app, &options);
   serial->excludes(follow);
   listen->excludes(serial)->excludes(follow);
@@ -335,6 +339,9 @@ int main(int argc, char** argv) {
                           : colourWanted(mode, standardOutputIsTerminal(), noColor) ? OutputForm::Coloured
                                                                                    : OutputForm::Plain;
   Viewer viewer(filter, form, nullptr, forwarding);
+  viewer.showTimes(options.times);
+  // A file's text at its start came before the viewer: no time of its own.
+  viewer.setLive(options.file.empty() || options.file == "-");
 
   catchEndSignals();
   int status = ExitOk;
@@ -343,7 +350,7 @@ int main(int argc, char** argv) {
     const ListenSources sources = options.source == "pipe"              ? ListenSources::Pipe
                                   : options.source == DebugOutputSource ? ListenSources::DebugOutput
                                                                         : ListenSources::All;
-    status = listenLive(options.listen, sources, filter, form, &counts, forwarding) ? ExitOk : ExitSourceFailed;
+    status = listenLive(options.listen, sources, filter, form, options.times, &counts, forwarding) ? ExitOk : ExitSourceFailed;
   } else if (!options.serial.empty()) {
     std::unique_ptr<ByteSource> port = openSerialPort(options.serial, &error);
     if (!port) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "encoding.h"
+#include "syslog.h"
 
 namespace {
 
@@ -145,6 +146,7 @@ void appendJsonRecord(std::string* out, const Record& record, const WriterTag* w
     appendJsonString(out, record.id);
     out->push_back(',');
   }
+  if (record.live) out->append("\"time\":\"").append(syslogTimestamp(syslogTimeOf(record.received))).append("\",");
   out->append("\"text\":");
   appendJsonString(out, record.text);
   if (record.continued) out->append(",\"continued\":true");

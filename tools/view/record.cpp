@@ -5,7 +5,8 @@
 
 void RecordAssembler::start() {
   inRecord_ = true;
-  received_ = std::chrono::system_clock::now();
+  live_ = arrivalLive_;
+  received_ = live_ ? arrival_ : std::chrono::system_clock::now();
 }
 
 void RecordAssembler::message(Category category, std::string_view id, std::string_view body, bool ends) {
@@ -48,6 +49,7 @@ void RecordAssembler::flush() {
   record.text = text_;
   record.continued = continues_;
   record.received = received_;
+  record.live = live_;
   handler_(record);
   text_.clear();
   continues_ = true;

@@ -22,6 +22,7 @@ struct Record {
   const char* event = nullptr;          // "cut", "restart", "removed", "back", "gone"
   bool continued = false;               // a later part of a message or text handed on before
   std::chrono::system_clock::time_point received;  // when its first line was read
+  bool live = false;  // that line came live (not from a file's start): --json gives its time
 };
 
 // Joins the lines of the output into records. Blank lines only between two
@@ -36,6 +37,12 @@ class RecordAssembler {
   using Handler = std::function<void(const Record&)>;
 
   explicit RecordAssembler(Handler handler) : handler_(std::move(handler)) {}
+  // The line handed on next came at `when`, live or not (a file's line
+  // read at its start: its record gets the time it is assembled).
+  void arrived(std::chrono::system_clock::time_point when, bool live) {
+    arrival_ = when;
+    arrivalLive_ = live;
+  }
   // A shown message's header line; body: its text after the header.
   void message(Category category, std::string_view id, std::string_view body, bool ends);
   // A line without a header, or a further piece of a long line (continued).
@@ -60,6 +67,9 @@ class RecordAssembler {
   std::string id_;
   std::string text_;         // its text not yet handed on, without escape sequences
   std::chrono::system_clock::time_point received_;
+  bool live_ = false;                                // received_ is a live line's arrival
+  std::chrono::system_clock::time_point arrival_;    // of the next line, as arrived() says
+  bool arrivalLive_ = false;
 };
 
 // The process that writes the stream, when the viewer shows it among others

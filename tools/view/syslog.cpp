@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "encoding.h"
+#include "network.h"
 
 namespace {
 
@@ -102,6 +103,13 @@ int syslogSeverity(const Record& record) {
     case Category::Init: return 6;
     default: return NoticeSeverity;
   }
+}
+
+SyslogTime syslogTimeOf(std::chrono::system_clock::time_point when) {
+  const auto sinceEpoch = when.time_since_epoch();
+  const int64_t milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count();
+  const int64_t seconds = floorDiv(milliseconds, 1000);
+  return {milliseconds, utcOffsetMinutes(static_cast<std::time_t>(seconds))};
 }
 
 std::string syslogTimestamp(SyslogTime time) {

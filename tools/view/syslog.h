@@ -43,6 +43,9 @@ std::string formatSyslog(const Record& record, int facility, const SyslogOrigin&
                          size_t maxBytes = 0);
 constexpr char SyslogCutMark[] = " [cut]";
 
+// A moment as the timestamp shows it: in the local time of then.
+SyslogTime syslogTimeOf(std::chrono::system_clock::time_point when);
+
 // The timestamp field: local time with milliseconds and the UTC offset,
 // "2026-03-01T09:05:07.042+01:00".
 std::string syslogTimestamp(SyslogTime time);

@@ -1,6 +1,8 @@
 // Parse, filter, count and render, one line at a time.
 #include "view.h"
 
+#include "syslog.h"
+
 namespace {
 
 // The line that shows a writer gone, after its prefix.
@@ -31,7 +33,10 @@ void Viewer::record(const Record& record) {
   if (forward_) forward_->take(record, writer);
 }
 
-void Viewer::feed(const char* data, size_t size) { splitter_.feed(data, size); }
+void Viewer::feed(const char* data, size_t size) {
+  arrival_ = std::chrono::system_clock::now();
+  splitter_.feed(data, size);
+}
 
 void Viewer::finish() {
   splitter_.finish();
@@ -72,10 +77,16 @@ void Viewer::handle(std::string_view piece, bool continued, bool ends) {
   }
   if (!shown_) return;
   if (form_ == OutputForm::Plain || form_ == OutputForm::Coloured) {
+    if (!continued && live_ && times_) {
+      // The local time of day from the timestamp: "2026-03-01T09:05:07.042+01:00".
+      constexpr size_t TimeOfDayStart = 11, TimeOfDayLength = 12;
+      output_.append(syslogTimestamp(syslogTimeOf(arrival_)), TimeOfDayStart, TimeOfDayLength).push_back(' ');
+    }
     if (!continued) output_.append(prefix_);
     appendLine(&output_, piece, current_, form_ == OutputForm::Coloured, ends);
   }
   if (!assembles_) return;
+  records_.arrived(arrival_, live_);
   if (continued) {
     records_.line(piece, true, ends);
   } else if (line.category != Category::Plain) {

@@ -4,6 +4,7 @@
 // message, and from the library's truncation marker on, stand alone.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -27,9 +28,18 @@ class Viewer {
   Viewer(const Viewer&) = delete;
   Viewer& operator=(const Viewer&) = delete;
 
+  // Lines fed from now on come live (or not: a file's text at its start),
+  // and with times, each is shown after the time it came.
+  void setLive(bool live) { live_ = live; }
+  void showTimes(bool times) { times_ = times; }
+
+  // Bytes that came now.
   void feed(const char* data, size_t size);
-  // A line already cut from its stream, as LineSplitter hands it on.
-  void line(std::string_view piece, bool continued, bool ends) { handle(piece, continued, ends); }
+  // A line already cut from its stream, as LineSplitter hands it on, that came at `when`.
+  void line(std::string_view piece, bool continued, bool ends, std::chrono::system_clock::time_point when) {
+    arrival_ = when;
+    handle(piece, continued, ends);
+  }
   // Ends an unfinished last line, and the last message: lines fed after it
   // stand alone until the next message.
   void finish();
@@ -62,4 +72,7 @@ class Viewer {
   Stats stats_;
   bool shown_ = true;                   // the current message (and its continuation lines) is shown
   Category current_ = Category::Plain;  // category of the current message, for colour
+  bool live_ = false;                   // the lines come live: they have receipt times
+  bool times_ = false;                  // a live line is shown after its time (--time)
+  std::chrono::system_clock::time_point arrival_;  // of the lines being handled
 };
