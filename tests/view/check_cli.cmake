@@ -39,7 +39,7 @@ function(run name code outRegex errRegex)
   endif()
 endfunction()
 
-run(help 0 "Examples:.*--follow.*--listen.*--forward.*Exit status" "^$" ARGS --help)
+run(help 0 "--source.*--time.*Examples:.*--follow.*--listen.*--forward.*Exit status" "^$" ARGS --help)
 run(version 0 "^trovex-view [0-9]+\\.[0-9]+\\.[0-9]+\r?\n$" "^$" ARGS --version)
 run(pid_without_listen 2 "" "^trovex-view: --pid requires --listen" ARGS --pid 7 x)
 run(listen_and_file 2 "" "^trovex-view: give a file" ARGS --listen pipe x)

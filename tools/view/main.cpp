@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
       ->type_name("LIST")
       ->allow_extra_args(false);
   app.add_option("--source", options.source,
-                 "with --listen: take the pipe, every process's debug output (debug-output), or all (all)")
+                 "with --listen: take the pipe, every process's debug output (debug-output), or both (all, the default)")
       ->type_name("WHICH")
       ->check(CLI::IsMember({"pipe", DebugOutputSource, "all"}))
       ->needs(listen);
