@@ -30,10 +30,7 @@ slowCount=2000 slowPad=3000 stoppedPad=1000
 # loaded machine and Wine.
 HostSeconds=30
 status=0
-fail() {
-  echo "FAIL: $*" >&2
-  status=1
-}
+source "$(dirname "$0")/listen_steps.sh"
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -53,23 +50,8 @@ else
   export TROVEX_CHANNEL_USE=1 TROVEX_CHANNEL_TYPE=2 TROVEX_CHANNEL_PATH="\\\\.\\pipe\\$name"
 fi
 
-listener=
-# Starts a listener whose records go to WORK/$1.json (or to $2), and waits
-# until it listens.
-listen() {
-  $emulator "$view" --listen "$name" --json >"${2:-$work/$1.json}" 2>"$work/$1.err" &
-  listener=$!
-  for _ in $(seq 300); do
-    grep -qs "listening on" "$work/$1.err" && return 0
-    kill -0 "$listener" 2>/dev/null || break
-    sleep 0.1
-  done
-  fail "listener $1 did not start: $(cat "$work/$1.err")"
-}
-stop() {
-  kill "$listener" 2>/dev/null
-  wait "$listener" 2>/dev/null
-}
+# Starts a listener whose records go to WORK/$1.json (or to $2).
+listen() { start_listener "${2:-$work/$1.json}" "$work/$1.err" --json; }
 writers=()
 # Starts a host in the work folder: host NAME ROUNDS COUNT [PAD [DELAY]],
 # its standard output in WORK/NAME.out.
@@ -84,14 +66,6 @@ wait_hosts() {
     wait "$pid" || fail "a host ended with $?"
   done
   writers=()
-}
-# Waits (at most a minute) until $1 holds $2 lines that match $3.
-await() {
-  for _ in $(seq 600); do
-    [ "$(grep -c -- "$3" "$1" 2>/dev/null)" -ge "$2" ] && return 0
-    sleep 0.1
-  done
-  fail "$1 holds $(grep -c -- "$3" "$1" 2>/dev/null) lines with $3, not $2"
 }
 # Waits until every host NAME-prefixed by $1 says it has written round $2,
 # and fails when that takes longer than HostSeconds; prints the time taken.

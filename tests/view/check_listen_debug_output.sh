@@ -19,10 +19,7 @@ set -u
 view=$(realpath "$1") writer=$(realpath "$2") foreign=$(realpath "$3") work=$(realpath -m "$4") regFile=$5
 emulator=${6:-}
 status=0
-fail() {
-  echo "FAIL: $*" >&2
-  status=1
-}
+source "$(dirname "$0")/listen_steps.sh"
 rm -rf "$work"
 mkdir -p "$work"
 if [ -n "$emulator" ]; then
@@ -37,32 +34,11 @@ else
 fi
 host=pipe_writer$suffix other=debug_output_writer$suffix
 
-listener=
-# Starts a listener (listen NAME OPTIONS...), its output in WORK/NAME.out,
-# and waits until it listens.
+# Starts a listener (listen NAME OPTIONS...), its output in WORK/NAME.out.
 listen() {
   local out=$1
   shift
-  $emulator "$view" --listen "$name" "$@" >"$work/$out.out" 2>"$work/$out.err" &
-  listener=$!
-  for _ in $(seq 300); do
-    grep -qs "listening on" "$work/$out.err" && return 0
-    kill -0 "$listener" 2>/dev/null || break
-    sleep 0.1
-  done
-  fail "listener $out did not start: $(cat "$work/$out.err")"
-}
-stop() {
-  kill "$listener" 2>/dev/null
-  wait "$listener" 2>/dev/null
-}
-# Waits (at most a minute) until $1 holds $2 lines that match $3.
-await() {
-  for _ in $(seq 600); do
-    [ "$(grep -c -- "$3" "$1" 2>/dev/null)" -ge "$2" ] && return 0
-    sleep 0.1
-  done
-  fail "$1 holds $(grep -c -- "$3" "$1" 2>/dev/null) lines with $3, not $2"
+  start_listener "$work/$out.out" "$work/$out.err" "$@"
 }
 # The three programs at once: the foreign one, a host of 3 short messages
 # and one of 2 messages of 9,000 bytes; each host also sends its long
