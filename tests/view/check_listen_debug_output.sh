@@ -89,7 +89,9 @@ stop
 got=$(grep -c "^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\.[0-9][0-9][0-9] \[[0-9]* $other\] foreign line [1-3] of 3$" "$work/one.out")
 [ "$got" = 3 ] || fail "--process: $got foreign lines: $(head -5 "$work/one.out")"
 grep -q "pid=" "$work/one.out" && fail "--process: a host's message is shown"
-grep -q "messages hidden by the filter: 9$" "$work/one.out" || fail "--process: $(grep hidden "$work/one.out")"
+# The table comes at the end, which only a listener stopped natively reaches
+# (Wine's processes are not the shell's to stop gently).
+[ -n "$emulator" ] || grep -q "messages hidden by the filter: 9$" "$work/one.out" || fail "--process: $(grep hidden "$work/one.out")"
 
 # 2: another monitor first.
 if [ -n "$emulator" ]; then
