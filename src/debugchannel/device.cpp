@@ -31,6 +31,7 @@ void closeDevice(DebugChannel* channel) {
   channel->onFallback = false;
   channel->deviceIsPipe = false;
   channel->pipeLineOpen = false;
+  channel->newlineOwed = false;
 }
 
 // A pipe takes what it has room for at once; while it has none the message
@@ -49,6 +50,9 @@ bool writeToPipe(DebugChannel* channel, const char* bytes, DWORD count, DWORD* w
     if (done >= count) break;
     if (!channel->messageMayWait || GetTickCount() - channel->messageStartTick >= PipeWaitMilliseconds) {
       channel->messageLost = true;
+      // All but the final newline: the reader has the text, and the line
+      // is ended before the next message instead of counting a loss.
+      channel->newlineOwed = count - done == 1 && bytes[done] == '\n';
       break;
     }
     Sleep(1);
@@ -68,7 +72,10 @@ bool writeOnce(DebugChannel* channel, const char* bytes, DWORD count, DWORD* wri
 // of the text: a pipe's new reader, or the fallback, gets it. When that
 // fails too the device stays closed, and the next print opens it again.
 void writeToDevice(DebugChannel* channel, const char* bytes, DWORD count) {
-  if (channel->messageLost) return;
+  if (channel->messageLost) {
+    channel->newlineOwed = false;  // more than the newline is missing
+    return;
+  }
   DWORD written = 0;
   if (writeOnce(channel, bytes, count, &written)) return;
   closeDevice(channel);
@@ -304,12 +311,18 @@ void channelBeginMessage(DebugChannel* channel) {
   channel->messageLost = false;
   channel->messageMayWait = !channel->waitedInVain || now - channel->waitedInVainTick >= NoWaitMilliseconds;
   openChannelDevice(channel);
-  if (channel->lostMessages > 0 && channel->deviceIsPipe) tellLostMessages(channel);
+  if (channel->newlineOwed && channel->deviceIsPipe) {
+    channel->newlineOwed = false;
+    writeToDevice(channel, "\n", 1);
+  }
+  if (channel->lostMessages > 0 && channel->deviceIsPipe && !channel->messageLost) tellLostMessages(channel);
 }
 
 void channelEndMessage(DebugChannel* channel) {
   if (--channel->messageDepth == 0) {
-    if (channel->messageLost) {
+    if (channel->messageLost && channel->newlineOwed) {
+      channel->messageLost = false;  // delivered but for its newline, which the next message brings
+    } else if (channel->messageLost) {
       ++channel->lostMessages;
       if (channel->messageMayWait) {
         channel->waitedInVain = true;

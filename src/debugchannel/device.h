@@ -63,6 +63,7 @@ struct DebugChannel {
   DWORD waitedInVainTick;     // GetTickCount at that message's end
   uint32_t lostMessages;      // messages the pipe lost that no notice has reported yet
   bool pipeLineOpen;          // the last byte the pipe took was not a newline
+  bool newlineOwed;           // a message reached the pipe but for its final newline, which is written first
   bool toDebugger;            // device 4: the text goes to OutputDebugStringA
   unsigned debuggerCount;     // bytes of the message in progress held in debuggerText
   char debuggerText[DebuggerPieceSize + 1];  // the message for the debugger, NUL-terminated when handed over
