@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
+#include <sstream>
 #include <string>
 
+#include "common/texts.h"
 #include "encoding.h"
 #include "listen.h"
 #include "view.h"
@@ -275,7 +278,18 @@ std::string listenTo(const std::vector<ListenStep>& steps, size_t queueBytes = L
     *stats = output.stats();
     stats->hiddenMessages += reader.hiddenMessages();
   }
-  return output.output();
+  if (form != OutputForm::Json) return output.output();
+  // Every line of a writer came live: each record of text has its receipt
+  // time, taken out here so that rows can show the rest.
+  std::string shown;
+  std::istringstream lines(output.output());
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch time;
+    const bool timed = std::regex_search(line, time, std::regex("\"time\":\"[-0-9T:.+]{29}\","));
+    EXPECT_EQ(timed, line.find("\"text\":") != std::string::npos) << line;
+    shown += (timed ? time.prefix().str() + time.suffix().str() : line) + "\n";
+  }
+  return shown;
 }
 
 TEST(Listener, EachWritersLinesWholeThenItsDeparture) {
@@ -298,6 +312,24 @@ TEST(Listener, EachWritersLinesWholeThenItsDeparture) {
        {arrives(1, 7, "x"), sends(1, "warn<A>: a\nopen")}, "[7 x] warn<A>: a\n[7 x] open\n"},
   };
   for (const auto& row : rows) EXPECT_EQ(listenTo(row.steps), row.shown) << row.name;
+}
+
+// The debug output: each process a writer, each short call a line of its
+// own, a full piece of a long message going on in the next call; a process
+// whose name cannot be found any more stays the writer it was, and another
+// program under the same id is a new one.
+TEST(Listener, DebugOutputCallsBecomeLinesOfTheirProcess) {
+  const std::string piece = "warn<A>: " + std::string(DebuggerPieceSize - 9, 'p');
+  const std::vector<DebugOutputText> texts = {
+      {5, "app.exe", "one"}, {6, "tool.exe", "other\n"}, {5, "?", piece}, {5, "app.exe", "q\n"},
+      {5, "app.exe", ""},    {5, "new.exe", "two"}};
+  DebugOutputWriters writers;
+  std::vector<PipeEvent> events;
+  for (const DebugOutputText& text : texts) writers.take(text, &events);
+  std::vector<ListenStep> steps;
+  for (PipeEvent& event : events) steps.push_back({std::move(event), false});
+  EXPECT_EQ(listenTo(steps), "[5 app.exe] one\n[6 tool.exe] other\n[5 app.exe] " + piece +
+                                 "q\n[5 app.exe] --- gone ---\n[5 new.exe] two\n");
 }
 
 // A queue that is full drops whole messages (a header line and the lines
