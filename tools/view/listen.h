@@ -1,5 +1,6 @@
 // trovex-view --listen: serves the named pipe that hosts' debug channels
-// write to, and shows what each host writes, tagged with it.
+// write to, takes every process's debug output, and shows what each writer
+// writes, tagged with it.
 //
 // Reading and showing run apart. A thread reads the pipe's writers (the
 // platform's PipeListener) and hands their lines, whole, to a queue bounded
@@ -7,9 +8,9 @@
 // the output (ListenOutput). An output that waits (a paused terminal, a
 // pager nobody scrolls, a pipe nobody reads) never stops the reading, so
 // never holds a host. When the queue is full, whole messages are dropped, and
-// the output says how many where they would have been. Another source (the
-// system's debug output, say) is another producer of records for the same
-// queue; another consumer (forwarding) takes them beside the output.
+// the output says how many where they would have been. The system's debug
+// output is a second producer, on a thread and with a reader of its own, for
+// the same queue; another consumer (forwarding) takes them beside the output.
 #pragma once
 
 #include <chrono>
