@@ -93,7 +93,10 @@ target_link_options(share_writer PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
 add_test(NAME sharing
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/host/sharing/check_sharing.sh $<TARGET_FILE:share_writer>
           ${CMAKE_BINARY_DIR}/sharing-test ${CMAKE_CROSSCOMPILING_EMULATOR})
-set_tests_properties(channel stress sharing PROPERTIES RESOURCE_LOCK channel_registry)
+set_tests_properties(channel stress PROPERTIES RESOURCE_LOCK channel_registry)
+# The channel's first fallback file is one for the whole machine natively
+# (/tmp/kprintf.txt): the tests whose hosts fall back to it take turns.
+set_tests_properties(sharing PROPERTIES RESOURCE_LOCK "channel_registry;channel_fallback")
 # The unit tests take the debug output, which one taker (a listener) holds at a time.
 set_tests_properties(unit PROPERTIES RESOURCE_LOCK "channel_registry;debug_output")
 if(WIN32)
