@@ -116,6 +116,15 @@ class Channel : public ScratchTest {
   // A pipe of this test's own, named after its scratch folder.
   std::string pipeName() const { return "trovex-test-" + root.substr(root.find_last_of("\\/") + 1); }
 
+  // A channel of its own on this test's pipe, and the pipe's listener (null,
+  // with the reason, when the pipe cannot be served).
+  std::unique_ptr<PipeListener> servePipeChannel(DebugChannel* channel, std::string* error) {
+    writeConfig({true, 1, true, 2, Config::PipePath});
+    std::unique_ptr<PipeListener> listener = listenOnPipe(pipeName(), error);
+    initDebugChannel(channel, &devices);
+    return listener;
+  }
+
   Targets targets() {
     return Targets{readWholeFile(path("channel.txt")), readWholeFile(path("stderr.txt")), readWholeFile(portName),
                    readWholeFile(firstFallbackName), readWholeFile(fallbackName)};
@@ -415,12 +424,10 @@ TEST_F(Channel, APipesReaderMayComeGoAndComeAgain) {
 // either whole or in the count. A message the pipe took in part leaves its
 // line open: the notice starts on a line of its own.
 TEST_F(Channel, AReaderThatTakesNothingCostsABoundedWaitAndTheLossIsTold) {
-  writeConfig({true, 1, true, 2, Config::PipePath});
-  std::string error;
-  std::unique_ptr<PipeListener> listener = listenOnPipe(pipeName(), &error);
-  ASSERT_TRUE(listener) << error;
   DebugChannel channel;
-  initDebugChannel(&channel, &devices);
+  std::string error;
+  std::unique_ptr<PipeListener> listener = servePipeChannel(&channel, &error);
+  ASSERT_TRUE(listener) << error;
   const std::string body = std::string(997, 'b') + "\n";
   unsigned sent = 0;
   while (channel.lostMessages < 3 && sent < 100000) {
@@ -515,12 +522,10 @@ TEST_F(Channel, TheDebuggerGetsEachMessageInOneCallOrInPieces) {
 #if !defined(_WIN32)
 // A forked child's messages reach the reader as the child's, not its parent's.
 TEST_F(Channel, AForkedChildWritesAsItself) {
-  writeConfig({true, 1, true, 2, Config::PipePath});
-  std::string error;
-  std::unique_ptr<PipeListener> listener = listenOnPipe(pipeName(), &error);
-  ASSERT_TRUE(listener) << error;
   DebugChannel channel;
-  initDebugChannel(&channel, &devices);
+  std::string error;
+  std::unique_ptr<PipeListener> listener = servePipeChannel(&channel, &error);
+  ASSERT_TRUE(listener) << error;
   channelWriteMessage(&channel, "warn<P>: ", 9, "parent\n", 7);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
