@@ -11,6 +11,8 @@ for preset in native windows; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" --target trovex_demo trovex_shipped -j "$(nproc)" >/dev/null
 done
+# A Windows program that knows nothing of trovex and writes to the debugger's output.
+cmake --build --preset windows --target debug_output_writer -j "$(nproc)" >/dev/null
 
 # Wine says on standard error when it cannot read a drive's raw device for
 # the drive listing of the system report; that is Wine's limit, not a fault
@@ -110,5 +112,17 @@ live "$PWD/build/windows/demo-live.txt" "$root/cmake/wine-run.sh" build/windows/
 first_host=$!
 (cd build/windows/demo-second-host && timeout 60 "$root/cmake/wine-run.sh" ../bin/trovex_demo.exe >/dev/null 2>&1)
 wait "$first_host" || true
+reg delete 'HKCU\qz\kprintf' /f
+live_end
+
+echo
+echo "=== the debugger's output under Wine: the listener also takes every process's"
+echo "    OutputDebugStringA; a Windows demo host whose channel the ready"
+echo "    docs/channel-debugger.reg sends to the debugger (type 4), and a program that knows"
+echo "    nothing of trovex, in one stream, each line with the time it arrived (--time)"
+reg import docs/channel-debugger.reg
+live "$PWD/build/windows/demo-debug.txt" "$root/cmake/wine-run.sh" build/windows/bin/trovex-view.exe --time
+(cd build/windows/bin && timeout 60 "$root/cmake/wine-run.sh" ./debug_output_writer.exe >/dev/null 2>&1)
+(cd build/windows/bin && timeout 60 "$root/cmake/wine-run.sh" ./trovex_demo.exe >/dev/null 2>&1)
 reg delete 'HKCU\qz\kprintf' /f
 live_end
