@@ -6,7 +6,7 @@
 : "${WINEPREFIX:=$(pwd)/wineprefix}"
 case "$WINEPREFIX" in /*) ;; *) WINEPREFIX=$(pwd)/$WINEPREFIX ;; esac
 export WINEPREFIX
-export WINEDEBUG=-all
+export WINEDEBUG="${TROVEX_WINEDEBUG:--all}"  # a test may ask for one channel of Wine's trace
 # No menu entries for the desktop: the helper that writes them is of no use
 # here, and one that crashes on start prints its notice into a test's output.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"

@@ -93,6 +93,14 @@ grep -q "pid=" "$work/one.out" && fail "--process: a host's message is shown"
 # (Wine's processes are not the shell's to stop gently).
 [ -n "$emulator" ] || grep -q "messages hidden by the filter: 9$" "$work/one.out" || fail "--process: $(grep hidden "$work/one.out")"
 
+# With no listener, the debugger's view: under Wine its trace of
+# OutputDebugStringA shows each of the host's messages.
+if [ -n "$emulator" ]; then
+  (cd "$work" && TROVEX_WINEDEBUG=+debugstr $emulator "$writer" 1 3 go 0 >/dev/null 2>"$work/debugstr.err")
+  got=$(grep -c 'warn<W>: pid=' "$work/debugstr.err")
+  [ "$got" = 3 ] || fail "Wine's trace of debug strings shows $got of the host's 3 messages: $(head -3 "$work/debugstr.err")"
+fi
+
 # 2: another monitor first.
 if [ -n "$emulator" ]; then
   $emulator "$foreign" hold 60 >"$work/holder.out" &
