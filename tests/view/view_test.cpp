@@ -304,7 +304,7 @@ TEST(Listener, EachWritersLinesWholeThenItsDeparture) {
       {"a hello names its writer, however its bytes are cut",
        {arrives(1, 7, "?", true), sends(1, "\0ho"s), sends(1, "st\0warn<A>: a\n"s)}, "[7 host] warn<A>: a\n"},
       {"a hello without its end within the bound is data",
-       {arrives(1, 7, "x", true), sends(1, unended), sends(1, "\0\n"s)}, "[7 x] " + unended + "\0"s + "\n"},
+       {arrives(1, 7, "x", true), sends(1, unended + "\0\n"s)}, "[7 x] " + unended + "\0"s + "\n"},
       {"a writer gone within its hello said data", {arrives(1, 7, "x", true), sends(1, "\0ab"s), leaves(1)},
        "[7 x] \0ab\n[7 x] --- gone ---\n"s},
       {"a writer that may not say a hello sends data from its first byte",

@@ -38,8 +38,9 @@ class WriterStream {
   // The writer has gone (or the listener ends): an unfinished hello is
   // data, an unfinished line ends.
   void finish();
-  // Bytes held for the writer now (buffer capacities).
-  size_t heldBytes() const { return hello_.capacity() + lines_.heldBytes(); }
+  // Bytes held for the writer now, beside its fixed state: the capacities
+  // of its buffers (an empty string's own room is part of the fixed state).
+  size_t heldBytes() const { return (hello_.empty() ? 0 : hello_.capacity()) + lines_.heldBytes(); }
 
  private:
   void named(std::string_view name);
