@@ -497,6 +497,45 @@ TEST_F(Channel, AReaderThatTakesNothingCostsABoundedWaitAndTheLossIsTold) {
   EXPECT_EQ(data.substr(data.size() - end.size()), end);
 }
 
+// Many connections that never write, opened by another thread while the
+// listener reads: each is taken, and a host's message after them comes
+// through whole all the same.
+TEST_F(Channel, IdleConnectionsHoldUpNoHost) {
+#if defined(_WIN32)
+  constexpr int Idle = 200;  // Wine makes pipe instances slowly
+#else
+  constexpr int Idle = 1000;
+#endif
+  DebugChannel channel;
+  std::string error;
+  std::unique_ptr<PipeListener> listener = servePipeChannel(&channel, &error);
+  ASSERT_TRUE(listener) << error;
+  const std::string path = "\\\\.\\pipe\\" + pipeName();
+  std::vector<HANDLE> idle;
+  std::thread writer([&] {
+    while (idle.size() < Idle) {
+      const HANDLE pipe = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      if (pipe != INVALID_HANDLE_VALUE) idle.push_back(pipe);
+      else if (GetLastError() == ERROR_PIPE_BUSY) WaitNamedPipeA(path.c_str(), 1000);
+      else break;
+    }
+    channelWriteMessage(&channel, "warn<P>: ", 9, "after them\n", 11);
+  });
+  PipeReading reading(listener.get());
+  Received got;  // until the host's message has come, for a few seconds at a time
+  for (int round = 0; round < 6 && got.data.empty(); ++round) {
+    const Received more = reading.receive(1);
+    got.data += more.data;
+    got.pids.insert(got.pids.end(), more.pids.begin(), more.pids.end());
+  }
+  writer.join();
+  EXPECT_EQ(idle.size(), size_t(Idle));
+  EXPECT_EQ(got.data, "warn<P>: after them\n");
+  EXPECT_EQ(got.pids.size(), size_t(Idle) + 1);
+  for (HANDLE pipe : idle) CloseHandle(pipe);
+  closeDebugChannel(&channel);
+}
+
 // Device 4, the debugger: each message, header and body, reaches
 // OutputDebugStringA in one call, or in pieces of at most 4,000 bytes, with
 // escape sequences kept out; the close-after bit changes nothing, and
