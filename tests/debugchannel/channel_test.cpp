@@ -22,6 +22,8 @@
 #include <unistd.h>
 #endif
 
+namespace trovex {
+
 namespace {
 
 const char ChannelKey[] = "qz\\kprintf";
@@ -545,3 +547,5 @@ TEST_F(Channel, AForkedChildWritesAsItself) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

@@ -319,7 +319,7 @@ TEST(Listener, EachWritersLinesWholeThenItsDeparture) {
 // whose name cannot be found any more stays the writer it was, and another
 // program under the same id is a new one.
 TEST(Listener, DebugOutputCallsBecomeLinesOfTheirProcess) {
-  const std::string piece = "warn<A>: " + std::string(DebuggerPieceSize - 9, 'p');
+  const std::string piece = "warn<A>: " + std::string(trovex::DebuggerPieceSize - 9, 'p');
   const std::vector<DebugOutputText> texts = {
       {5, "app.exe", "one"}, {6, "tool.exe", "other\n"}, {5, "?", piece}, {5, "app.exe", "q\n"},
       {5, "app.exe", ""},    {5, "new.exe", "two"}};

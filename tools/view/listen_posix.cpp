@@ -91,9 +91,9 @@ class SocketListener : public PipeListener {
       writer->start += bytes;
       bytes.clear();
       const std::string& start = writer->start;
-      const bool hello = start[0] == PipeHelloMark;
-      const size_t end = hello ? start.find(PipeHelloMark, 1) : std::string::npos;
-      if (hello && end == std::string::npos && start.size() < PipeHelloMaxName + 2) return;  // more to come
+      const bool hello = start[0] == trovex::win32::PipeHelloMark;
+      const size_t end = hello ? start.find(trovex::win32::PipeHelloMark, 1) : std::string::npos;
+      if (hello && end == std::string::npos && start.size() < trovex::win32::PipeHelloMaxName + 2) return;  // more to come
       if (end != std::string::npos) {
         if (end > 1) writer->program = start.substr(1, end - 1);
         bytes = start.substr(end + 1);
@@ -123,11 +123,11 @@ class SocketListener : public PipeListener {
 std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string* error) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (!pipeSocketPath(name.c_str(), address.sun_path, sizeof address.sun_path)) {
+  if (!trovex::win32::pipeSocketPath(name.c_str(), address.sun_path, sizeof address.sun_path)) {
     *error = errno == EINVAL ? "a pipe name is not empty and holds no \"/\"" : "the name is too long";
     return nullptr;
   }
-  if (!securePipeFolder(true)) {
+  if (!trovex::win32::securePipeFolder(true)) {
     *error = errno == EACCES ? "the folder of the pipes is not the user's own, or others may enter it" : lastSystemError();
     return nullptr;
   }
