@@ -14,6 +14,8 @@
 #include "goals.h"
 #include "scratch.h"
 
+namespace trovex {
+
 extern "C" {
 void* __libc_malloc(size_t size);
 void* __libc_calloc(size_t count, size_t size);
@@ -76,3 +78,5 @@ void* realloc(void* memory, size_t size) noexcept {
 }
 void free(void* memory) noexcept { __libc_free(memory); }
 }
+
+}  // namespace trovex

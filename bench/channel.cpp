@@ -23,6 +23,8 @@
 #include "goals.h"
 #include "scratch.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr const char* Id = "NET";
@@ -106,3 +108,5 @@ const bool registered =
     addGoal({"channel: standard-error message / spdlog stderr sink", "ChannelStderr", "SpdlogStderr", RatioKind::Time, 1.0});
 
 }  // namespace
+
+}  // namespace trovex

@@ -42,6 +42,8 @@
 #include "six_directives.h"
 #include "trovex.h"
 
+namespace trovex {
+
 namespace {
 
 // The exports a host calls, from the shared library.
@@ -351,3 +353,5 @@ const bool registered =
              THREADS("HostSpdlogCallbackThreads", 8), RatioKind::Time, 1.0});
 
 }  // namespace
+
+}  // namespace trovex

@@ -12,6 +12,8 @@
 #include "goals.h"
 #include "scratch.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr int64_t TotalBytes = 64 << 20;
@@ -60,3 +62,5 @@ BENCHMARK(fprintfLines)->Unit(benchmark::kMillisecond);
 namespace {
 const bool registered = addGoal({"fileio: 64 MiB of lines, printStream / fprintf", "printStreamLines", "fprintfLines", RatioKind::Time, 0});
 }  // namespace
+
+}  // namespace trovex

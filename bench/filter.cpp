@@ -9,6 +9,8 @@
 #include "filter/filter.h"
 #include "goals.h"
 
+namespace trovex {
+
 namespace {
 
 const char ManyStars[] = "*a*a*a*a*a*a*a*a*a*a*b";  // 10 stars before "a", one before "b"
@@ -54,3 +56,5 @@ const bool registered =
 
 }  // namespace
 
+
+}  // namespace trovex

@@ -23,6 +23,8 @@
 #include "goals.h"
 #include "six_directives.h"
 
+namespace trovex {
+
 namespace {
 
 
@@ -155,3 +157,5 @@ const bool registered = addGoal({"format: six-directive message / vsnprintf", "E
                         addGoal({"format: its integers / vsnprintf", "EngineIntegers", "VsnprintfIntegers", RatioKind::Time, 0});
 
 }  // namespace
+
+}  // namespace trovex

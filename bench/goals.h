@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace trovex {
+
 // How a pair's ratio is taken from the two times per iteration.
 enum class RatioKind {
   Time,        // ours / peer of the CPU time per iteration: lower is better
@@ -44,3 +46,5 @@ class TimeKeeper : public benchmark::ConsoleReporter {
   std::map<std::string, double> realTimes, cpuTimes;  // nanoseconds per iteration, by benchmark name
   std::map<std::string, double> counters;             // by benchmark name, "/", counter name
 };
+
+}  // namespace trovex

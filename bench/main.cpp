@@ -16,6 +16,8 @@
 
 #include "goals.h"
 
+namespace trovex {
+
 namespace {
 
 std::vector<Goal>& goalList() {
@@ -136,6 +138,10 @@ void TimeKeeper::ReportRuns(const std::vector<Run>& runs) {
     }
   ConsoleReporter::ReportRuns(runs);
 }
+
+}  // namespace trovex
+
+using namespace trovex;
 
 int main(int argc, char** argv) {
   // --json=FILE is ours; every other argument goes to the benchmark library.

@@ -19,6 +19,8 @@
 #include "goals.h"
 #include "scratch.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr const char* Id = "NET";
@@ -84,3 +86,5 @@ const bool registered =
              RatioKind::Time, 0.9});
 
 }  // namespace
+
+}  // namespace trovex

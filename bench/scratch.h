@@ -12,6 +12,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "printing.h"
+#include "dispatch/emit.h"
+
+namespace trovex {
+
 // The path of a scratch file `name`, removed if it was left by an earlier run.
 // The process id is part of it: other runs of the program on the same
 // machine (other worktrees) use the same temporary directory at the same time.
@@ -22,8 +27,6 @@ inline std::string scratchFile(const char* name) {
   return path;
 }
 
-#include "printing.h"
-#include "dispatch/emit.h"
 
 // A message path of a benchmark's own: a filter, a protocol file and an
 // emission context over them, with the debug channel off.
@@ -77,3 +80,5 @@ inline void reportSize(benchmark::State& state, const std::string& name) {
   state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(name));
   std::filesystem::remove(name);
 }
+
+}  // namespace trovex

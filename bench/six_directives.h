@@ -3,6 +3,8 @@
 // the engine's format and in the closest standard one.
 #pragma once
 
+namespace trovex {
+
 const char engineFormat[] = "%s: wrote %LU bytes to %#x, slot %5d, file %S, mode %c\n";
 const char libcFormat[] = "%s: wrote %llu bytes to %#x, slot %5d, file %s, mode %c\n";
 const char label[] = "protocol";
@@ -18,3 +20,5 @@ const char engineMessageText[] =
     "protocol: wrote 1.234.567.890.123 bytes to 0x7ffe1234, slot    42, file c:\\\\tmp\\\\trovex.log, mode w\n";
 const char libcMessageText[] =
     "protocol: wrote 1234567890123 bytes to 0x7ffe1234, slot    42, file c:\\tmp\\trovex.log, mode w\n";
+
+}  // namespace trovex

@@ -12,6 +12,8 @@
 #include "goals.h"
 #include "trovex.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr const char* Id = "NET";
@@ -52,3 +54,5 @@ const bool registered =
     addGoal({"stopped message / spdlog, level off", "StoppedMessage", "SpdlogLevelOff", RatioKind::Time, 0.8});
 
 }  // namespace
+
+}  // namespace trovex

@@ -20,6 +20,8 @@
 #include "goals.h"
 #include "scratch.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr const char* Id = "NET";
@@ -106,3 +108,5 @@ const bool registered =
              "SpdlogSinkThreads/real_time/threads:8", RatioKind::Throughput, 1.2});
 
 }  // namespace
+
+}  // namespace trovex

@@ -10,6 +10,8 @@
 #include "goals.h"
 #include "time/time.h"
 
+namespace trovex {
+
 namespace {
 
 const char timeFormat[] = "%A %d-%b-%Y %T";
@@ -48,3 +50,5 @@ BENCHMARK(Strftime);
 const bool registered = addGoal({"time: breakDownTime + formatTime / gmtime_r + strftime", "TimeText", "Strftime", RatioKind::Time, 1.0});
 
 }  // namespace
+
+}  // namespace trovex

@@ -18,6 +18,8 @@
 
 extern char** environ;
 
+namespace trovex {
+
 namespace {
 
 constexpr uint32_t FileBytes = 6000000;
@@ -77,3 +79,5 @@ const bool registered =
              RatioKind::Wall, 3.0});
 
 }  // namespace
+
+}  // namespace trovex

@@ -12,6 +12,8 @@
 
 #include "goals.h"
 
+namespace trovex {
+
 namespace {
 
 // Times per line, in the order the program prints them.
@@ -62,3 +64,5 @@ const bool registered = addGoal({"real DLL under Wine: keep-open message / msvcr
                                  RatioKind::Reported, 0.9});
 
 }  // namespace
+
+}  // namespace trovex

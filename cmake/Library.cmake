@@ -71,10 +71,16 @@ if(NOT WIN32)
   # Natively the library also comes as a static archive (on Windows only the
   # DLL makes sense: the module entry runs at DLL load). A host linking it sees
   # the 18 exports alone, as from the shared library: the shipped objects are
-  # linked into one relocatable object whose other names (the library's
-  # globals, the emulation's Win32 functions, DllMain) are then made local, so
-  # a host may define the same names. That link dissolves section groups, so
-  # no inline function of ours is dropped for a host's of the same name.
+  # linked into one relocatable object whose other names are then made local,
+  # so a host may define the same names. The library's names are in the
+  # namespace trovex (the emulation's in trovex::win32), which keeps them
+  # apart from a host's in the source; the archive still hides them, because
+  # that namespace is the product's name, which a host's own C++ wrapper may
+  # well take, and because the module entry keeps the C name DllMain. One
+  # object costs a host nothing that separate ones would save: the module
+  # entry starts every subsystem, so a static link takes them all anyway.
+  # The link dissolves section groups, so no inline function of ours is
+  # dropped for a host's of the same name.
   # The archive's link interface names only what a consumer links beside it:
   # the thread library and, for a consumer linked as C (whose linker adds no
   # C++ runtime), the C++ runtime, as trovex-static.pc does; the maths library

@@ -33,6 +33,8 @@
 
 #include "format/steps.h"
 
+using namespace trovex;
+
 namespace {
 
 constexpr size_t PoolSize = 32;

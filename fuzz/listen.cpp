@@ -55,8 +55,8 @@ struct Connection {
 // npos while the hello may still go on. name: what the hello says.
 size_t dataStart(const Connection& connection, bool ended, std::string* name = nullptr) {
   const std::string_view sent = connection.sent;
-  if (!connection.hello || sent.empty() || sent[0] != PipeHelloMark) return 0;
-  const size_t end = sent.substr(0, WriterStream::MaxHelloBytes).find(PipeHelloMark, 1);
+  if (!connection.hello || sent.empty() || sent[0] != trovex::win32::PipeHelloMark) return 0;
+  const size_t end = sent.substr(0, WriterStream::MaxHelloBytes).find(trovex::win32::PipeHelloMark, 1);
   if (end != std::string_view::npos) {
     if (name) name->assign(sent.substr(1, end - 1));
     return end + 1;

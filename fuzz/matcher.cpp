@@ -11,6 +11,8 @@
 #include "../tests/filter/reference_matcher.h"
 #include "filter/filter.h"
 
+using namespace trovex;
+
 namespace {
 
 // The recursive matcher's time grows like the name's length to the power of

@@ -15,6 +15,8 @@
 #include "fileio/fileio.h"
 #include "platform/paths.h"
 
+using namespace trovex;
+
 namespace {
 
 // A zero-terminated copy in a block of exactly length + 1 bytes.

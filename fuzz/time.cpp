@@ -14,6 +14,8 @@
 
 #include "time/time.h"
 
+using namespace trovex;
+
 namespace {
 
 constexpr size_t HeaderSize = 3 + sizeof(BrokenDownTime);

@@ -10,6 +10,8 @@
 
 #include "protocol/protocol.h"
 
+using namespace trovex;
+
 namespace {
 
 uint32_t referenceCut(const uint8_t* text, uint32_t size, uint32_t keepSize) {

@@ -7,6 +7,8 @@
 
 #include "dispatch/emit.h"
 
+namespace trovex {
+
 template <bool keepOpen>
 int printMessage(OutputContext* context, const char* typeLetters, const char* id, const char* format, ...) {
   va_list args;
@@ -18,3 +20,5 @@ int printMessage(OutputContext* context, const char* typeLetters, const char* id
 
 inline constexpr auto& printKeepOpen = printMessage<true>;
 inline constexpr auto& printAndClose = printMessage<false>;
+
+}  // namespace trovex

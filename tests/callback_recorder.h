@@ -6,6 +6,8 @@
 
 #include "trovex.h"
 
+namespace trovex {
+
 struct CallbackCall {
   bool hasLabel, hasId, hasData;
   std::string label, id, data;
@@ -22,3 +24,5 @@ void TROVEX_CALL recordCallback(const char* label, const char* id, const char* d
 // The concatenated data of the recorded calls, and the lengths of the data calls.
 std::string recordedText();
 std::vector<int> recordedChunkLengths();
+
+}  // namespace trovex

@@ -6,6 +6,8 @@
 #include "dispatch/emit.h"
 #include "printing.h"
 
+namespace trovex {
+
 // A filter, a protocol file and an emission context over them, with the
 // recording callback, every destination but the debug channel on, and the
 // recorded calls cleared. Nothing process-wide is touched.
@@ -52,3 +54,5 @@ class SavedSettings {
   MessageCallback callback_;
   bool channel_, protocol_;
 };
+
+}  // namespace trovex

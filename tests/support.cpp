@@ -1,5 +1,10 @@
 #include "support.h"
 
+#include "callback_recorder.h"
+#include "message_path.h"
+
+namespace trovex {
+
 namespace {
 void appendToString(FormatSink* sink) { static_cast<std::string*>(sink->state)->push_back(sink->ch); }
 }  // namespace
@@ -24,8 +29,6 @@ std::string formatted(const char* format, ...) {
   return out;
 }
 
-#include "callback_recorder.h"
-#include "message_path.h"
 
 std::vector<CallbackCall> recordedCalls;
 
@@ -70,3 +73,5 @@ SavedSettings::~SavedSettings() {
   setChannelEnabled(&outputContext, channel_);
   setProtocolEnabled(&outputContext, protocol_);
 }
+
+}  // namespace trovex

@@ -6,7 +6,11 @@
 
 #include "format/format.h"
 
+namespace trovex {
+
 // Runs a format with its arguments through the engine and returns every
 // character produced, zero bytes included.
 std::string formatted(const char* format, ...);
 std::string vformatted(const char* format, va_list args);
+
+}  // namespace trovex

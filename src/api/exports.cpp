@@ -8,6 +8,8 @@
 #include "protocol/protocol.h"
 #include "report/report.h"
 
+using namespace trovex;
+
 namespace {
 enum OutputType { ChannelOutput = 1, ProtocolOutput = 2 };
 

@@ -8,6 +8,8 @@
 #include "platform/win32.h"
 #include "protocol/protocol.h"
 
+namespace trovex {
+
 // Identification for version tools; nothing in the library reads it.
 extern "C" {
 [[gnu::used]] const char trovexVersionString[] = "$VER: trovex 1.2.9 (27.03.2007)";
@@ -46,3 +48,5 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
   }
   return TRUE;
 }
+
+}  // namespace trovex

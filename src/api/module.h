@@ -2,5 +2,9 @@
 // attach and detach.
 #pragma once
 
+namespace trovex {
+
 void startUpLibrary();
 void shutDownLibrary();
+
+}  // namespace trovex

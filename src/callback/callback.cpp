@@ -4,6 +4,8 @@
 
 #include "format/format.h"
 
+namespace trovex {
+
 namespace {
 
 // Hosts are promised data calls of at most 96 bytes, and a body of exactly 96
@@ -29,3 +31,5 @@ void deliverToCallback(MessageCallback callback, const char* label, const char* 
   }
   callback(nullptr, nullptr, nullptr, 0);
 }
+
+}  // namespace trovex

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace trovex {
 // Out of line and marked cold, so that a check costs its test and a branch
 // that is never taken, not the code around it.
 [[noreturn]] __attribute__((cold, noinline)) inline void contractBroken(const char* condition, const char* file,
@@ -20,9 +21,10 @@
   std::fprintf(stderr, "%s:%d: trovex contract broken: %s\n", file, line, condition);
   std::abort();
 }
+}  // namespace trovex
 
 #define TROVEX_ASSERT(condition) \
-  (__builtin_expect(!!(condition), 1) ? static_cast<void>(0) : contractBroken(#condition, __FILE__, __LINE__))
+  (__builtin_expect(!!(condition), 1) ? static_cast<void>(0) : ::trovex::contractBroken(#condition, __FILE__, __LINE__))
 #else
 // Not evaluated, but still compiled, so that a check cannot rot unseen.
 #define TROVEX_ASSERT(condition) static_cast<void>(sizeof((condition) ? 1 : 0))

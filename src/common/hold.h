@@ -3,6 +3,8 @@
 
 #include "platform/win32.h"
 
+namespace trovex {
+
 // Enters the section on construction and leaves it at the end of the scope;
 // a null section is not held (a lock not set up, a stream without one).
 class SectionHold {
@@ -19,3 +21,5 @@ class SectionHold {
  private:
   CRITICAL_SECTION* section_;
 };
+
+}  // namespace trovex

@@ -4,6 +4,8 @@
 
 #include <cstdarg>
 
+namespace trovex {
+
 // Characters already produced, or the format and arguments that produce them
 // (when they did not fit where emission produces text). A destination that
 // formats copies args first, so that every destination reads them from the start.
@@ -22,3 +24,5 @@ struct PreparedMessage {
   MessageText body;
   bool isError;        // the category letters named an error
 };
+
+}  // namespace trovex

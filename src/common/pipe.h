@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace trovex::win32 {
+
 // The first bytes a client sends on a new connection: this mark, its
 // program's file name (at most PipeHelloMaxName bytes), the mark again. The
 // server takes the name from there: by the time it looks at the process, a
@@ -45,3 +47,5 @@ constexpr size_t DebugOutputMaxText = DebugOutputBufferSize - sizeof(uint32_t) -
 
 // The debug-output socket's path into path (size bytes); false when it does not fit.
 bool debugOutputSocketPath(char* path, size_t size);
+
+}  // namespace trovex::win32

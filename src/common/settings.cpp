@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstring>
 
+namespace trovex {
+
 namespace {
 CRITICAL_SECTION section;
 // Atomic: on POSIX a thread may still call a setter while the process exits.
@@ -30,3 +32,5 @@ void copyCut(char* field, const char* text, unsigned size) {
   }
   field[length] = '\0';
 }
+
+}  // namespace trovex

@@ -5,6 +5,8 @@
 
 #include "platform/win32.h"
 
+namespace trovex {
+
 // Set up at library load, deleted at unload. Hold it with SectionHold
 // (common/hold.h): before load, or in a program that links the library's
 // objects without loading it, it is null and a hold does nothing.
@@ -15,3 +17,5 @@ CRITICAL_SECTION* settingsLock();
 // Copies a setter's text into its field of `size` bytes, cut to size - 1
 // characters and always terminated; null is empty text.
 void copyCut(char* field, const char* text, unsigned size);
+
+}  // namespace trovex

@@ -3,6 +3,8 @@
 // channel's key. Each stands here once.
 #pragma once
 
+namespace trovex {
+
 // Category labels by level: none, 'i', 'w', 'e'.
 constexpr unsigned CategoryLevels = 4;
 constexpr const char* CategoryLabels[CategoryLevels] = {"", "init", "warn", "error"};
@@ -49,3 +51,5 @@ constexpr char ChannelRegistryKey[] = "qz\\kprintf";
 // name. trovex-view --listen serves such a pipe; its name when none is given.
 constexpr char PipePathPrefix[] = "\\\\.\\pipe\\";
 constexpr char DefaultPipeName[] = "trovex";
+
+}  // namespace trovex

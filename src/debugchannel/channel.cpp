@@ -3,6 +3,8 @@
 
 #include "debugchannel/device.h"
 
+namespace trovex {
+
 DebugChannel debugChannel;
 
 namespace {
@@ -32,3 +34,5 @@ void deliverToChannel(const PreparedMessage& message) {
   putText(message.body);
   channelEndMessage(&debugChannel);
 }
+
+}  // namespace trovex

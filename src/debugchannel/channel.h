@@ -6,6 +6,8 @@
 
 #include "common/message.h"
 
+namespace trovex {
+
 // The channel as a destination of one message: the header when it is due,
 // then the body, as two prints under the channel's lock would give them
 // (produced text that fits goes out in one write per target).
@@ -15,3 +17,5 @@ void deliverToChannel(const PreparedMessage& message);
 // device (port or file) is closed and the lock deleted; standard error stays open.
 void startUpChannel();
 void shutDownChannel();
+
+}  // namespace trovex

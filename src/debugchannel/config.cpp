@@ -5,6 +5,8 @@
 #include "common/texts.h"
 #include "debugchannel/device.h"
 
+namespace trovex {
+
 namespace {
 
 const char UseValue[] = "use";
@@ -40,3 +42,5 @@ void readChannelConfig(DebugChannel* channel) {
   }
   RegCloseKey(key);
 }
+
+}  // namespace trovex

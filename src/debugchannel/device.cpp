@@ -8,6 +8,8 @@
 #include "format/format.h"
 #include "platform/paths.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr char EscapeChar = 27;
@@ -388,3 +390,5 @@ void channelWriteMessage(DebugChannel* channel, const char* header, unsigned hea
   channelAfterPrint(channel);
   channelEndMessage(channel);
 }
+
+}  // namespace trovex

@@ -9,6 +9,8 @@
 #include "common/texts.h"
 #include "platform/win32.h"
 
+namespace trovex {
+
 // Where the devices are: the serial port and the files tried, in order, when
 // the configured file cannot be opened.
 struct ChannelDevices {
@@ -115,3 +117,5 @@ void channelWrite(DebugChannel* channel, const char* text, unsigned count);
 // prints (the device closed and opened again between them when so configured).
 void channelWriteMessage(DebugChannel* channel, const char* header, unsigned headerCount, const char* body,
                          unsigned bodyCount);
+
+}  // namespace trovex

@@ -9,6 +9,8 @@
 #include "callback/callback.h"
 #include "format/format.h"
 
+namespace trovex {
+
 OutputContext outputContext;
 
 namespace {
@@ -283,3 +285,5 @@ void setChannelEnabled(OutputContext* context, bool on) { context->channelEnable
 void setProtocolEnabled(OutputContext* context, bool on) {
   context->protocolEnabled.store(on, std::memory_order_relaxed);
 }
+
+}  // namespace trovex

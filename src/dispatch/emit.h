@@ -11,6 +11,8 @@
 #include "protocol/protocol.h"
 #include "trovex.h"
 
+namespace trovex {
+
 // Emission's state. The settings (switches, callback) are atomic: setters
 // store them without any lock, and a message reads each once. Everything
 // else is written by messages only, under the message lock.
@@ -117,3 +119,5 @@ class MessageLockHold {
   bool entered_;
   bool live_;
 };
+
+}  // namespace trovex

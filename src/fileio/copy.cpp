@@ -2,6 +2,8 @@
 #include "fileio/fileio.h"
 #include "platform/win32.h"
 
+namespace trovex {
+
 namespace {
 // Bytes per read and write of a copy. Fixed, not tunable: it is larger than
 // a stream buffer, so each step is one direct ReadFile and one WriteFile.
@@ -66,3 +68,5 @@ int32_t copyFile(const char* source, const char* destination, uint32_t options) 
   if (saved != 0) recordSystemError(saved);
   return result;
 }
+
+}  // namespace trovex

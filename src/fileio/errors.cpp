@@ -3,6 +3,8 @@
 #include "fileio/fileio.h"
 #include "platform/win32.h"
 
+namespace trovex {
+
 std::atomic<int32_t> errorNumber{0};
 std::atomic<uint32_t> systemError{0};
 
@@ -28,3 +30,5 @@ void recordSystemError(uint32_t code) {
 }
 
 void recordLastError() { recordSystemError(GetLastError()); }
+
+}  // namespace trovex

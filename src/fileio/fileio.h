@@ -9,6 +9,8 @@
 
 #include "platform/win32.h"
 
+namespace trovex {
+
 // ---- Streams ----
 
 // State bits of Stream::flags.
@@ -197,3 +199,5 @@ int compareNames(const char* first, const char* second);
 // Copies the content of source to destination (CopyOption bits); the bytes
 // copied, or -1. The error state names the failure, not a later close.
 int32_t copyFile(const char* source, const char* destination, uint32_t options);
+
+}  // namespace trovex

@@ -2,6 +2,8 @@
 #include "fileio/fileio.h"
 #include "platform/win32.h"
 
+namespace trovex {
+
 namespace {
 
 struct AttrMapping {
@@ -141,3 +143,5 @@ int setLastWriteTime(const char* name, uint64_t time) {
   CloseHandle(file);
   return result;
 }
+
+}  // namespace trovex

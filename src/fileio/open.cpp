@@ -5,6 +5,8 @@
 #include "fileio/slots.h"
 #include "fileio/stream.h"
 
+namespace trovex {
+
 namespace {
 
 // What a mode string asks of CreateFileA and of the open.
@@ -160,3 +162,5 @@ int closeStream(Stream* stream) {
   freeStreamRecord(stream);
   return flushed;
 }
+
+}  // namespace trovex

@@ -6,6 +6,8 @@
 #include "platform/paths.h"
 #include "platform/win32.h"
 
+namespace trovex {
+
 namespace {
 
 char tempPathBuffer[TempPathSize];  // tempDirectory's buffer when the caller gives none
@@ -81,3 +83,5 @@ int compareNames(const char* first, const char* second) {
     if (fa != fb || *a == '\0') return static_cast<int>(fa) - static_cast<int>(fb);
   }
 }
+
+}  // namespace trovex

@@ -3,6 +3,8 @@
 #include "fileio/fileio.h"
 #include "format/format.h"
 
+namespace trovex {
+
 namespace {
 
 // Characters gathered before one writeStream call: a speed choice that
@@ -38,3 +40,5 @@ uint16_t printStream(Stream* stream, const char* format, ...) {
   va_end(args);
   return produced;
 }
+
+}  // namespace trovex

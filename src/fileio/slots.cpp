@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+namespace trovex {
+
 namespace {
 
 std::atomic<HANDLE> handleSlots[SlotCount];  // null: free
@@ -50,3 +52,5 @@ void releaseSlot(int slot) {
   if (!CloseHandle(handleSlots[slot].load(std::memory_order_relaxed))) recordLastError();
   handleSlots[slot].store(nullptr, std::memory_order_release);
 }
+
+}  // namespace trovex

@@ -7,6 +7,8 @@
 #include "fileio/fileio.h"
 #include "platform/win32.h"
 
+namespace trovex {
+
 // How openSlot calls CreateFileA.
 struct SlotOpen {
   DWORD access;       // GENERIC_READ and/or GENERIC_WRITE
@@ -29,3 +31,5 @@ int openSlot(const char* name, const SlotOpen& open);
 // Closes the handle of a named slot and frees the slot; standard slots are
 // left alone. A failed close is recorded in the error state.
 void releaseSlot(int slot);
+
+}  // namespace trovex

@@ -3,6 +3,8 @@
 #include "fileio/slots.h"
 #include "fileio/stream.h"
 
+namespace trovex {
+
 namespace {
 Stream* standardStreams[StandardSlots];  // input, output, error; null while not open
 
@@ -45,3 +47,5 @@ void closeStandardStreams() {
 }
 
 Stream* standardStream(int slot) { return slot >= 0 && slot < StandardSlots ? standardStreams[slot] : nullptr; }
+
+}  // namespace trovex

@@ -16,6 +16,8 @@
 #include "fileio/slots.h"
 #include "fileio/stream.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr uint8_t Newline = 10;
@@ -299,3 +301,5 @@ int unlinkStream(Stream* stream) {
   stream->useLock = nullptr;
   return flushed;
 }
+
+}  // namespace trovex

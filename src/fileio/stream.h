@@ -4,6 +4,8 @@
 
 #include "fileio/fileio.h"
 
+namespace trovex {
+
 // Sets up and deletes the list's lock, at library load and unload.
 void initStreamList();
 void shutDownStreamList();
@@ -18,3 +20,5 @@ void linkStream(Stream* stream);
 // that took it before it left the list has ended) and its use lock is
 // deleted, so the caller may free it.
 int unlinkStream(Stream* stream);
+
+}  // namespace trovex

@@ -7,6 +7,8 @@
 #include "common/hold.h"
 #include "common/settings.h"
 
+namespace trovex {
+
 MessageFilter messageFilter;
 
 // clang-format off
@@ -96,3 +98,5 @@ bool matchPatternList(const char* list, const char* name) {
   }
   return matchPattern(start, name);
 }
+
+}  // namespace trovex

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+namespace trovex {
+
 // Fixed sizes, not tunable: hosts rely on where a long list or pattern is cut.
 constexpr unsigned PatternListSize = 2048;    // bytes of a list field, NUL included
 constexpr unsigned PatternBufferSize = 2000;  // bytes of one pattern cut from a list (on the stack), NUL included
@@ -81,3 +83,5 @@ bool matchPatternList(const char* list, const char* name);
 // "lo-hi" compare as signed bytes), "\;" a literal ";". Time grows with the
 // product of the two lengths; no recursion and no heap memory.
 bool matchPattern(const char* pattern, const char* name);
+
+}  // namespace trovex

@@ -6,6 +6,8 @@
 // by the product of the two lengths, however many stars there are.
 #include "filter/filter.h"
 
+namespace trovex {
+
 namespace {
 
 using Byte = unsigned char;
@@ -115,3 +117,5 @@ bool matchPattern(const char* pattern, const char* name) {
     n = starTake;
   }
 }
+
+}  // namespace trovex

@@ -11,6 +11,8 @@
 #include "format/steps.h"
 #include "format/words.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr unsigned PoolSize = ParsedFormat::PoolSize;
@@ -118,3 +120,5 @@ const ParsedFormat* parsedFormat(const char* format) {
   }
   return mine;
 }
+
+}  // namespace trovex

@@ -5,6 +5,8 @@
 #include "common/contract.h"
 #include "format/format.h"
 
+namespace trovex {
+
 namespace {
 
 void collectChar(FormatSink* sink) {
@@ -76,3 +78,5 @@ void handOutInPieces(const char* text, unsigned count, uint16_t size, PiecePut p
   for (; count > size; text += size, count -= size) put(owner, text, size);
   if (count > 0) put(owner, text, count);
 }
+
+}  // namespace trovex

@@ -4,6 +4,8 @@
 #include "format/format.h"
 #include "format/sink.h"
 
+namespace trovex {
+
 // The next argument of type T; 0 or a null pointer for a run over ZeroArgs.
 template <typename T>
 inline T takeArg(FormatSink* sink) {
@@ -45,3 +47,5 @@ void convertPlainInteger(FormatSink* sink, uint8_t form, uint8_t flags, unsigned
 
 // The letter "f".
 void convertFloat(FormatSink* sink);
+
+}  // namespace trovex

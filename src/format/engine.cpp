@@ -1,6 +1,8 @@
 // A run of the engine, from its start to its end.
 #include "format/steps.h"
 
+namespace trovex {
+
 namespace {
 va_list unreadList;
 }  // namespace
@@ -32,3 +34,5 @@ void beginFormatRun(FormatSink* sink, const char* format, va_list* args, FormatP
 void endFormatRun(FormatSink* sink) {
   if (!sink->verbatim && !sink->zeroArgs) va_end(sink->args);
 }
+
+}  // namespace trovex

@@ -8,6 +8,8 @@
 #include "format/conversions.h"
 #include "format/numbers.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr unsigned DefaultPlaces = 16;  // fraction digits without a precision
@@ -171,3 +173,5 @@ void convertFloat(FormatSink* sink) {
   if ((sink->flags & Alternate) || last > 0) emitChar(sink, '.');
   for (unsigned i = 0; i < last; ++i) emitChar(sink, i < generated ? d.fractionDigits[i] : '0');
 }
+
+}  // namespace trovex

@@ -7,6 +7,8 @@
 #include <cstdarg>
 #include <cstdint>
 
+namespace trovex {
+
 struct FormatSink;
 struct ChunkCollector;
 using FormatPut = void (*)(FormatSink* sink);
@@ -89,3 +91,5 @@ void formatInPieces(const char* format, va_list* args, char* pieceArray, uint16_
 
 // Text already produced, in the pieces formatInPieces would hand out.
 void handOutInPieces(const char* text, unsigned count, uint16_t size, PiecePut put, void* owner);
+
+}  // namespace trovex

@@ -7,6 +7,8 @@
 #include "format/conversions.h"
 #include "format/numbers.h"
 
+namespace trovex {
+
 namespace {
 
 // The most any value needs: 22 octal digits of a 64-bit value, or 20
@@ -212,3 +214,5 @@ void convertPlainInteger(FormatSink* sink, uint8_t form, uint8_t flags, unsigned
   if (width > argument.count) emitRepeated(sink, (flags & ZeroFill) ? '0' : ' ', width - argument.count);
   emitRun(sink, argument.digits, argument.count);
 }
+
+}  // namespace trovex

@@ -7,6 +7,8 @@
 
 #include "format/format.h"
 
+namespace trovex {
+
 // Lays out count digits (most significant first) with the directive's width,
 // precision and flags: a "-" for a negative value always before the fill, fill
 // only without LeftAlign, and the precision as a cap on fill and digits
@@ -35,3 +37,5 @@ bool floatToDigits(FloatDigits* digits, double magnitude);
 // rounded to double; larger powers may differ from the nearest double in the
 // last place (10^25 is one step below it).
 double powerOfTen(unsigned n);
+
+}  // namespace trovex

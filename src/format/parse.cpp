@@ -4,6 +4,8 @@
 
 #include "format/steps.h"
 
+namespace trovex {
+
 namespace {
 
 inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -106,3 +108,5 @@ const char* parseSteps(const char* base, const char* text, FormatStep* steps, un
   *count = n;
   return p;
 }
+
+}  // namespace trovex

@@ -2,6 +2,8 @@
 // window is full or absent.
 #include "format/sink.h"
 
+namespace trovex {
+
 const char digitTable[33] = "0123456789abcdef0123456789ABCDEF";
 
 void putCharSlowly(FormatSink* sink, char c) {
@@ -33,3 +35,5 @@ void putRepeatedSlowly(FormatSink* sink, char c, unsigned count) {
     emitRun(sink, block, n);
   }
 }
+
+}  // namespace trovex

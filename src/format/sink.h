@@ -7,6 +7,8 @@
 
 #include "format/format.h"
 
+namespace trovex {
+
 // The slow paths of the three below: the window's fill is brought up to
 // date, the output function takes the text, and the cursor follows the fill.
 void putCharSlowly(FormatSink* sink, char c);
@@ -80,3 +82,5 @@ inline void emitRepeated(FormatSink* sink, char c, unsigned count) {
 
 // The digit table: lower-case half first, upper-case half second.
 extern const char digitTable[33];
+
+}  // namespace trovex

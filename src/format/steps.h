@@ -11,6 +11,8 @@
 #include "format/format.h"
 #include "format/text.h"
 
+namespace trovex {
+
 // Which of a directive's numbers come from the argument list ("*").
 enum StarFlag : uint8_t {
   StarWidth = 0x01,
@@ -191,3 +193,5 @@ void runFormatWith(FormatSink* sink, RunStep runStep) {
   }
   syncWindow(sink);
 }
+
+}  // namespace trovex

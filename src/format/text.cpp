@@ -6,6 +6,8 @@
 #include "format/conversions.h"
 #include "format/words.h"
 
+namespace trovex {
+
 namespace {
 
 const char nullMarker[] = "**NULL**";
@@ -206,3 +208,5 @@ void dumpMemory(FormatSink* sink, const void* memory, bool withCharacters) {
     emitRun(sink, line, static_cast<unsigned>(p - line));
   }
 }
+
+}  // namespace trovex

@@ -3,6 +3,8 @@
 
 #include "format/format.h"
 
+namespace trovex {
+
 // "s" (plain) and "S" (escaped): text is 8-bit, or 16-bit units with WideChars; null prints "**NULL**".
 void emitText(FormatSink* sink, const void* text, bool escaped);
 // The same with no flags, width or precision.
@@ -13,3 +15,5 @@ void dumpMemory(FormatSink* sink, const void* memory, bool withCharacters);
 
 // Whether the engine classes a byte as printable (0x20-0x7E, 0xA1-0xFF).
 bool isPrintableChar(unsigned char c);
+
+}  // namespace trovex

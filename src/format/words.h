@@ -9,6 +9,8 @@
 
 #include "common/contract.h"
 
+namespace trovex {
+
 using Word = uintptr_t;
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first byte of a word is its lowest");
 
@@ -46,3 +48,5 @@ inline unsigned firstMarkedByte(Word marks) {
   TROVEX_ASSERT(marks != 0);  // no marked byte: the count of trailing zeros is undefined
   return static_cast<unsigned>(__builtin_ctzll(marks)) / 8;
 }
+
+}  // namespace trovex

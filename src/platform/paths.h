@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+namespace trovex {
+
 #if defined(_WIN32)
 
 constexpr char PathSeparator = '\\';
@@ -45,3 +47,5 @@ constexpr const char* ChannelSerialPort = "/dev/ttyS1";
 constexpr const char* ChannelFallbackFiles[] = {"/tmp/kprintf.txt", "kprintf.txt"};
 
 #endif
+
+}  // namespace trovex

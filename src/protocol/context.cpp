@@ -7,6 +7,8 @@
 #include "fileio/fileio.h"
 #include "protocol/protocol.h"
 
+namespace trovex {
+
 ProtocolFile protocolFile;
 
 namespace {
@@ -77,3 +79,5 @@ int copyProtocolFile(ProtocolFile* file, const char* destination, int append) {
   const uint32_t options = append ? (CopyForceWritable | CopyAppend) : 0;
   return copyFile(file->fileName, destination, options) != -1 ? 1 : 0;
 }
+
+}  // namespace trovex

@@ -4,6 +4,8 @@
 #include "fileio/fileio.h"
 #include "protocol/protocol.h"
 
+namespace trovex {
+
 namespace {
 
 void writeText(Stream* stream, const MessageText& text) {
@@ -43,3 +45,5 @@ void ProtocolTurn::deliver(const PreparedMessage& message, bool keepOpen) {
   // still leaves it there; the stream stays open.
   else if (message.isError) flushStream(stream_);
 }
+
+}  // namespace trovex

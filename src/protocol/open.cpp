@@ -5,6 +5,8 @@
 #include "fileio/fileio.h"
 #include "protocol/protocol.h"
 
+namespace trovex {
+
 namespace {
 
 const char AppendMode[] = "a";
@@ -108,3 +110,5 @@ void settleProtocolFile(ProtocolFile* file) {
   closeProtocolStream(file);
   if (openProtocolStream(file)) closeProtocolStream(file);
 }
+
+}  // namespace trovex

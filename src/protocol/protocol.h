@@ -7,6 +7,8 @@
 
 #include "common/message.h"
 
+namespace trovex {
+
 struct Stream;
 
 constexpr unsigned FileNameSize = 2048;  // bytes of a file name field
@@ -113,3 +115,5 @@ uint32_t findCutPoint(const uint8_t* text, uint32_t size, uint32_t keepSize);
 int readFileName(ProtocolFile* file, char* buffer, int length, int force);
 // Copies the protocol file to destination (appending with append): 1 or 0.
 int copyProtocolFile(ProtocolFile* file, const char* destination, int append);
+
+}  // namespace trovex

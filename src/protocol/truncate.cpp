@@ -6,6 +6,8 @@
 #include "protocol/protocol.h"
 #include "time/time.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr uint8_t FormFeed = 12;
@@ -78,3 +80,5 @@ void truncateProtocolFile(ProtocolFile* file, const char* name) {
   }
   HeapFree(heap, 0, text);
 }
+
+}  // namespace trovex

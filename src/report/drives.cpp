@@ -6,6 +6,8 @@
 #include "common/contract.h"
 #include "report/sections.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr uint32_t DrivePuddleSize = 1024;
@@ -164,3 +166,5 @@ void printDrives(const ReportSink* sink, const DriveList* list) {
     printDriveLine(sink, info);
   }
 }
+
+}  // namespace trovex

@@ -4,6 +4,8 @@
 
 #include "platform/win32.h"
 
+namespace trovex {
+
 namespace {
 
 FreeArea* areaAt(Puddle* puddle, uint32_t offset) {
@@ -101,3 +103,5 @@ void deletePool(MemoryPool* pool) {
   }
   HeapFree(GetProcessHeap(), 0, pool);
 }
+
+}  // namespace trovex

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace trovex {
+
 constexpr uint32_t PoolGranule = 8;        // block sizes are rounded up to this
 constexpr unsigned PuddlesExamined = 11;   // puddles tried before a new one is made
 constexpr uint32_t BestFitSlack = 16;      // an area this much larger than the request ends the search
@@ -44,3 +46,5 @@ void deletePool(MemoryPool* pool);
 // area of at least `need` bytes; the search stops at the first area no larger
 // than need + BestFitSlack. Null when no area is large enough.
 uint32_t* bestFreeArea(Puddle* puddle, uint32_t need);
+
+}  // namespace trovex

@@ -5,6 +5,8 @@
 #include "dispatch/emit.h"
 #include "report/sections.h"
 
+namespace trovex {
+
 namespace {
 
 // Set by the first report of the process, never cleared.
@@ -53,3 +55,5 @@ void printSystemInfo(OutputContext* context) {
   const ReportSink sink{emitToContext, context};
   printSystemReport(&sink, &systemDetailsShown, nullptr);
 }
+
+}  // namespace trovex

@@ -2,6 +2,8 @@
 // emitted as messages with no category and no identifier.
 #pragma once
 
+namespace trovex {
+
 struct OutputContext;
 
 // The memory table on every call; the first call in the process adds the
@@ -15,3 +17,5 @@ void printSystemInfo(OutputContext* context);
 // empty format, and for one that ends in a newline the count a caller may
 // rely on.
 int printTimeStamp(OutputContext* context, const char* typeLetters, const char* id, const char* format);
+
+}  // namespace trovex

@@ -12,6 +12,8 @@
 #include "platform/win32.h"
 #include "report/pool.h"
 
+namespace trovex {
+
 // Where the pieces go: the output context, or a test's collector.
 struct ReportSink {
   // One piece: a format and its arguments; keepOpen as for emitMessage.
@@ -167,3 +169,5 @@ void releaseDetails(SystemDetails* details);
 // atomically), version, processor, language and drives. A null probe is
 // the process-wide one.
 void printSystemReport(const ReportSink* sink, std::atomic_flag* detailsShown, FeatureProbe* probe);
+
+}  // namespace trovex

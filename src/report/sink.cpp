@@ -2,6 +2,8 @@
 // message, with a copy of its own of the arguments.
 #include "report/sections.h"
 
+namespace trovex {
+
 namespace {
 
 void emitPiece(const ReportSink* sink, bool keepOpen, const char* format, va_list args) {
@@ -26,3 +28,5 @@ void reportPrintAndClose(const ReportSink* sink, const char* format, ...) {
   emitPiece(sink, false, format, args);
   va_end(args);
 }
+
+}  // namespace trovex

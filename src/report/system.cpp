@@ -5,6 +5,8 @@
 #include "common/contract.h"
 #include "report/sections.h"
 
+namespace trovex {
+
 namespace {
 
 // Record sizes the platform checks; fixed by the Windows ABI. The old memory
@@ -183,3 +185,5 @@ void printProcessorLines(const ReportSink* sink, const SYSTEM_INFO& info, uint32
 void printLanguageLine(const ReportSink* sink, LANGID language) {
   reportPrint(sink, "SysLanguage   : Prim=%#x Sub=%#x\n", language & 0x3FFu, static_cast<unsigned>(language) >> 10);
 }
+
+}  // namespace trovex

@@ -7,6 +7,8 @@
 #include "report/report.h"
 #include "time/time.h"
 
+namespace trovex {
+
 int printTimeStamp(OutputContext* context, const char* typeLetters, const char* id, const char* format) {
   if (!format) format = DefaultTimeFormat;
   char text[TimeTextSize];
@@ -19,3 +21,5 @@ int printTimeStamp(OutputContext* context, const char* typeLetters, const char* 
   emitLibraryText(context, typeLetters, id, text, length > 0 && format[length - 1] != '\n');
   return static_cast<int>(length);
 }
+
+}  // namespace trovex

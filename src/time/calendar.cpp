@@ -3,6 +3,8 @@
 // proleptic Gregorian calendar, with integer arithmetic only.
 #include "time/time.h"
 
+namespace trovex {
+
 namespace {
 
 // Adding this to a count of seconds since 1601 modulo 2^32 subtracts the
@@ -79,3 +81,5 @@ BrokenDownTime* breakDownTime(const uint64_t* ticks, BrokenDownTime* time) {
   time->reserved = 0;
   return time;
 }
+
+}  // namespace trovex

@@ -2,6 +2,8 @@
 #include "platform/win32.h"
 #include "time/time.h"
 
+namespace trovex {
+
 uint64_t currentLocalTime(uint64_t* out) {
   SYSTEMTIME local;
   GetLocalTime(&local);
@@ -18,3 +20,5 @@ size_t formatLocalTimeNow(char* buffer, size_t size, const char* format) {
   BrokenDownTime time;
   return formatTime(buffer, size, format, breakDownTime(&ticks, &time));
 }
+
+}  // namespace trovex

@@ -6,6 +6,8 @@
 #include "time/names.h"
 #include "time/time.h"
 
+namespace trovex {
+
 namespace {
 
 // The fixed expansions of the composite conversions.
@@ -123,3 +125,5 @@ size_t formatTime(char* buffer, size_t size, const char* format, const BrokenDow
   if (size > 0) buffer[size - 1] = '\0';
   return 0;
 }
+
+}  // namespace trovex

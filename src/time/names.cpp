@@ -2,6 +2,8 @@
 // the a-umlaut of March is the single byte 0xE4.
 #include "time/names.h"
 
+namespace trovex {
+
 const TimeNames germanTimeNames = {
     {"Sonntag", "Montag", "Dienstag", "Mittwoch", "Donnerstag", "Freitag", "Samstag"},
     // Three letters each, "Din" and "Fri" included, as printed time stamps have them.
@@ -14,3 +16,5 @@ const TimeNames germanTimeNames = {
     "PM",
     {},
 };
+
+}  // namespace trovex

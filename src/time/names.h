@@ -1,6 +1,8 @@
 // Inside the time subsystem: the table of names that date formatting reads.
 #pragma once
 
+namespace trovex {
+
 // Texts of one language, in this fixed order. Only the weekday, month and
 // AM/PM texts are read; the other slots keep the table's layout.
 struct TimeNames {
@@ -16,3 +18,5 @@ struct TimeNames {
 
 // The German names, in Windows-1252 ("M\xE4rz").
 extern const TimeNames germanTimeNames;
+
+}  // namespace trovex

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace trovex {
+
 // 100-nanosecond intervals in one second, the unit of a tick count.
 constexpr uint64_t TicksPerSecond = 10000000;
 
@@ -65,3 +67,5 @@ size_t formatTime(char* buffer, size_t size, const char* format, const BrokenDow
 // The local date and time now, expanded with formatTime into buffer; its
 // result. The time stamp and the protocol file's cut marker both print it.
 size_t formatLocalTimeNow(char* buffer, size_t size, const char* format);
+
+}  // namespace trovex

@@ -11,6 +11,8 @@
 #include "protocol/protocol.h"
 #include "trovex.h"
 
+namespace trovex {
+
 namespace {
 
 TEST(Exports, AReloadForgetsEverySetting) {
@@ -79,3 +81,5 @@ TEST(Exports, ReadFilenameNeedsRoomForTheTerminator) {
 }
 
 }  // namespace
+
+}  // namespace trovex

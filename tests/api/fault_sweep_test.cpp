@@ -24,6 +24,8 @@
 #include "report/sections.h"
 #include "trovex.h"
 
+namespace trovex {
+
 namespace {
 
 // Every emulated function the library calls that can be made to fail (a
@@ -270,4 +272,6 @@ TEST_F(FaultSweep, EveryPlatformCallFailsInTurn) {
 }
 
 }  // namespace
+
+}  // namespace trovex
 #endif

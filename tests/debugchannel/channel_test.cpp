@@ -24,6 +24,8 @@
 #include <unistd.h>
 #endif
 
+namespace trovex {
+
 namespace {
 
 const char ChannelKey[] = "qz\\kprintf";
@@ -608,3 +610,5 @@ TEST_F(Channel, AForkedChildWritesAsItself) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

@@ -13,6 +13,8 @@
 #include "filter/filter.h"
 #include "debugchannel/device.h"
 
+namespace trovex {
+
 namespace {
 
 class Emission : public testing::Test {
@@ -268,3 +270,5 @@ TEST_F(Emission, BeforeLoadAndAfterTeardownMessagesDoNothingAndReportZero) {
 }
 
 }  // namespace
+
+}  // namespace trovex

@@ -9,6 +9,8 @@
 #include "message_path.h"
 #include "fileio/scratch.h"
 
+namespace trovex {
+
 namespace {
 
 class PreparedText : public ScratchTest {};
@@ -66,3 +68,5 @@ TEST_F(PreparedText, HeadersOnBothSidesOfTheLengthThatFits) {
 }
 
 }  // namespace
+
+}  // namespace trovex

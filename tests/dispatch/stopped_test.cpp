@@ -11,6 +11,8 @@
 
 #include "message_path.h"
 
+namespace trovex {
+
 namespace {
 
 class StoppedMessages : public testing::Test {
@@ -87,3 +89,5 @@ TEST_F(StoppedMessages, ConcurrentStopsLeaveOtherMessagesWhole) {
 }
 
 }  // namespace
+
+}  // namespace trovex

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+namespace trovex {
+
 namespace {
 
 class Buffering : public ScratchTest {
@@ -220,3 +222,5 @@ TEST_F(Buffering, ConsoleReadsFlushOtherThreadsStreamsWhileTheyWriteAndClose) {
 }
 
 }  // namespace
+
+}  // namespace trovex

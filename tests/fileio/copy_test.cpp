@@ -2,6 +2,8 @@
 // each option of copyFile.
 #include "scratch.h"
 
+namespace trovex {
+
 namespace {
 
 class Copies : public ScratchTest {};
@@ -148,3 +150,5 @@ TEST_F(CopyFailures, AFailedReadFailsTheCopy) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

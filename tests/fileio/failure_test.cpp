@@ -7,6 +7,8 @@
 
 #include "format/format.h"
 
+namespace trovex {
+
 namespace {
 
 TEST(ErrorState, RecordSystemErrorMapsWindowsCodes) {
@@ -199,3 +201,5 @@ TEST_F(Failure, ABrokenContractStopsTheProcess) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

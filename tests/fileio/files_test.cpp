@@ -1,6 +1,8 @@
 // Files by name: attribute bits both ways, deletion, size and last-write time.
 #include "scratch.h"
 
+namespace trovex {
+
 namespace {
 
 class Files : public ScratchTest {};
@@ -122,3 +124,5 @@ TEST_F(Files, LastWriteTimeRoundTripsInLocalTime) {
 }
 
 }  // namespace
+
+}  // namespace trovex

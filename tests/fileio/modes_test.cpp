@@ -2,6 +2,8 @@
 // each does to the file and to other openers.
 #include "scratch.h"
 
+namespace trovex {
+
 namespace {
 
 class Modes : public ScratchTest {};
@@ -138,3 +140,5 @@ TEST_F(Modes, OthersMayReadAnOpenFileButWriteItOnlyWithS) {
 }
 
 }  // namespace
+
+}  // namespace trovex

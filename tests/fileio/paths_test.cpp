@@ -8,6 +8,8 @@
 
 #include "platform/paths.h"
 
+namespace trovex {
+
 namespace {
 
 struct JoinCase {
@@ -141,3 +143,5 @@ TEST_F(LongTemporaryPath, APathLongerThanTheBufferIsAFailure) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

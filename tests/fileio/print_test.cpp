@@ -2,6 +2,8 @@
 // the 16-bit count of characters produced.
 #include "scratch.h"
 
+namespace trovex {
+
 namespace {
 
 class Printing : public ScratchTest {};
@@ -53,3 +55,5 @@ TEST_F(PrintingFailures, CharactersAreCountedEvenWhenTheyDoNotReachTheFile) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

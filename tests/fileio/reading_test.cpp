@@ -2,6 +2,8 @@
 // reading and writing on one stream meet.
 #include "scratch.h"
 
+namespace trovex {
+
 namespace {
 
 class Reads : public ScratchTest {};
@@ -112,3 +114,5 @@ TEST_F(Reads, AWriteThatBypassesTheBufferLeavesNoStaleInput) {
 }
 
 }  // namespace
+
+}  // namespace trovex

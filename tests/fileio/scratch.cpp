@@ -4,6 +4,8 @@
 #include <chrono>
 #include <filesystem>
 
+namespace trovex {
+
 namespace fs = std::filesystem;
 
 void ScratchTest::SetUp() {
@@ -69,3 +71,5 @@ bool readOnlyIsEnforced(const std::string& scratchFile) {
   DeleteFileA(scratchFile.c_str());
   return enforced;
 }
+
+}  // namespace trovex

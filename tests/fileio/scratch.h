@@ -9,6 +9,11 @@
 
 #include "fileio/fileio.h"
 #include "platform/win32.h"
+#if !defined(_WIN32)
+#include "platform/posix/sim.h"
+#endif
+
+namespace trovex {
 
 // A character device that accepts writes: both platforms report it as FILE_TYPE_CHAR.
 #if defined(_WIN32)
@@ -39,7 +44,6 @@ std::string patternBytes(size_t size);
 bool readOnlyIsEnforced(const std::string& scratchFile);
 
 #if !defined(_WIN32)
-#include "platform/posix/sim.h"
 
 // Scratch tests that arm the emulation's test controls, all switched off
 // again after each test.
@@ -51,3 +55,5 @@ class SimTest : public ScratchTest {
   }
 };
 #endif
+
+}  // namespace trovex

@@ -7,6 +7,8 @@
 
 #include "fileio/slots.h"
 
+namespace trovex {
+
 namespace {
 
 class Slots : public ScratchTest {};
@@ -99,3 +101,5 @@ TEST_F(StandardStreams, AMissingHandleOrMemoryOpensNone) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

@@ -10,6 +10,8 @@
 #include "protocol/protocol.h"
 #include "reference_matcher.h"
 
+namespace trovex {
+
 namespace {
 
 struct SwitchCase {
@@ -264,3 +266,5 @@ TEST_F(FilterThroughExports, OverlongListIsCutNotRefused) {
 }
 
 }  // namespace
+
+}  // namespace trovex

@@ -15,6 +15,8 @@
 #include <fnmatch.h>
 #endif
 
+namespace trovex {
+
 namespace {
 
 // Every special character, letters in both cases, Windows-1252 letters with
@@ -212,3 +214,5 @@ TEST(PatternDifferential, SameAnswersAsFnmatchOnTheCommonAsciiSubset) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstring>
 
+namespace trovex {
+
 namespace reference {
 
 // Lower case for ASCII and the Windows-1252 capitals, except 0xD7 (the
@@ -116,3 +118,5 @@ inline bool matchPatternList(const char* list, const char* name) {
 }
 
 }  // namespace reference
+
+}  // namespace trovex

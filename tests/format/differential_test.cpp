@@ -19,6 +19,8 @@
 
 #include "support.h"
 
+namespace trovex {
+
 namespace {
 
 std::string theirs(const char* format, ...) {
@@ -163,3 +165,5 @@ TEST(FormatDifferential, NamedDifferencesReallyDiffer) {
 }
 
 }  // namespace
+
+}  // namespace trovex

@@ -8,6 +8,8 @@
 
 #include "support.h"
 
+namespace trovex {
+
 struct FormatExample {
   const char* format;     // the format string
   const char* arguments;  // the arguments as the reference shows them
@@ -28,3 +30,5 @@ extern const std::vector<FormatExample> textExamples;     // reference_test.cpp
 
 // Runs every row of a table and reports each row that differs.
 void expectExamples(const std::vector<FormatExample>& table);
+
+}  // namespace trovex

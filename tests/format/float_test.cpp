@@ -13,6 +13,8 @@
 #include "examples.h"
 #include "format/numbers.h"
 
+namespace trovex {
+
 namespace {
 const double infinity = std::numeric_limits<double>::infinity();
 const double notANumber = std::numeric_limits<double>::quiet_NaN();
@@ -146,3 +148,5 @@ TEST(FormatFloat, DigitsOfTheWorkRecord) {
 }
 
 }  // namespace
+
+}  // namespace trovex

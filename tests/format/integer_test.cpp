@@ -8,6 +8,8 @@
 #include "examples.h"
 #include "format/numbers.h"
 
+namespace trovex {
+
 const std::vector<FormatExample> integerExamples = {
     // Decimal, sign and fill. Rows named "unlike printf" differ on purpose.
     FORMAT_EXAMPLE("%d", "0", "0", 0),
@@ -141,3 +143,5 @@ TEST(FormatInteger, EmitDigitsLaysOutAGivenString) {
 }
 
 }  // namespace
+
+}  // namespace trovex

@@ -9,6 +9,8 @@
 
 #include "examples.h"
 
+namespace trovex {
+
 namespace {
 const char dumpBytes[] = "\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F\x10\x11\x12\x13";
 const char textBytes[] = "a\tb\rc\n\"d\"\\";
@@ -108,3 +110,5 @@ TEST(FormatReference, EveryDocumentedExampleIsATestedRow) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

@@ -22,6 +22,8 @@
 #include "format/words.h"
 #include "support.h"
 
+namespace trovex {
+
 namespace {
 
 struct RunOutput {
@@ -357,3 +359,5 @@ TEST(FormatCache, FourThreadsFillThePool) {
 }
 
 }  // namespace
+
+}  // namespace trovex

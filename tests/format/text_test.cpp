@@ -9,6 +9,8 @@
 #include "examples.h"
 #include "support.h"
 
+namespace trovex {
+
 namespace {
 
 const char* const NullText = nullptr;
@@ -200,3 +202,5 @@ TEST(FormatOther, PutIsCalledOncePerCharacterAndNeverForEmptyFormats) {
 }
 
 }  // namespace
+
+}  // namespace trovex

@@ -4,7 +4,7 @@
 #include <trovex.h>
 
 #ifdef TROVEX_HOST_NAMES
-int hostNamesIntact(void); /* host_names.c: the library's inner names, the host's own */
+int hostNamesIntact(void); /* made by the package test: the library's inner names, the host's own */
 #else
 #define hostNamesIntact() 1
 #endif

@@ -85,6 +85,35 @@ if(NOT EMULATOR)
     list(REMOVE_ITEM missing ${globals})
     message(FATAL_ERROR "libtrovex.a: global names beside the exports: ${others}\nexports missing: ${missing}")
   endif()
+  # A host may define any name the library uses inside itself, even by the
+  # very symbol the library's objects define it as. The static consumer
+  # defines every such name that the archive lists, so that the names tried
+  # are the library's own and cannot fall behind it.
+  execute_process(COMMAND ${NM} --defined-only ${prefix}/${LIBDIR}/libtrovex.a OUTPUT_VARIABLE out)
+  string(REGEX MATCHALL "[0-9a-f]+ [A-Za-z] [^\n]+" names "${out}")
+  list(TRANSFORM names REPLACE "^[0-9a-f]+ [A-Za-z] " "")
+  list(FILTER names INCLUDE REGEX "^[A-Za-z_][A-Za-z0-9_]*$")
+  list(FILTER names EXCLUDE REGEX "^__")  # the toolchain's own
+  list(REMOVE_DUPLICATES names)
+  list(REMOVE_ITEM names ${exports})
+  list(LENGTH names count)
+  if(count LESS 100)
+    message(FATAL_ERROR "libtrovex.a: only ${count} inner names found: ${names}")
+  endif()
+  set(host_names ${STAGE}/host_names.c)
+  set(definitions "")
+  set(addresses "")
+  set(i 0)
+  foreach(name ${names})
+    string(APPEND definitions "int hostName${i} __asm__(\"${name}\") = ${i};\n")
+    string(APPEND addresses "&hostName${i},")
+    math(EXPR i "${i} + 1")
+  endforeach()
+  file(WRITE ${host_names} "/* The library's ${count} inner names, defined again by the host. */\n${definitions}"
+       "static int* const hostNames[] = {${addresses}};\n"
+       "int hostNamesIntact(void) {\n  int i;\n"
+       "  for (i = 0; i < ${count}; ++i) if (*hostNames[i] != i) return 0;\n  return 1;\n}\n")
+  set(host_names_source -DTROVEX_HOST_NAMES_SOURCE=${host_names})
 endif()
 
 if(NOT EMULATOR)
@@ -110,7 +139,7 @@ function(build_and_run_consumer dir)
     run(${dir}/consumer_static)
   endif()
 endfunction()
-build_and_run_consumer(${STAGE}/consumer -DCMAKE_PREFIX_PATH=${prefix})
+build_and_run_consumer(${STAGE}/consumer -DCMAKE_PREFIX_PATH=${prefix} ${host_names_source})
 
 if(EMULATOR)
   # MSVC's way: an object of the MSVC target linked against trovex0x1.lib
@@ -135,7 +164,7 @@ if(EMULATOR)
 else()
   # pkg-config: trovex links the shared library, trovex-static the archive
   # (beside the shared library), into a host that defines the library's
-  # inner names; that one runs with no library path.
+  # inner names (as the CMake consumer does); that one runs with no library path.
   set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
   foreach(module trovex trovex-static)
     execute_process(COMMAND ${PKG_CONFIG} --cflags --libs ${module} OUTPUT_VARIABLE pc RESULT_VARIABLE rc
@@ -149,7 +178,7 @@ else()
       run(${CC} ${SOURCE}/consumer.c ${pc} -o ${program})
       run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${prefix}/${LIBDIR} ${program})
     else()
-      run(${CC} -DTROVEX_HOST_NAMES ${SOURCE}/consumer.c ${SOURCE}/host_names.c ${pc} -o ${program})
+      run(${CC} -DTROVEX_HOST_NAMES ${SOURCE}/consumer.c ${host_names} ${pc} -o ${program})
       run(${program})
     endif()
   endforeach()

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #endif
 
+namespace trovex {
+
 int runTestInAnotherProcess(const char* testName, const char* variable, const std::string& value) {
   const std::string filter = std::string("--gtest_filter=") + testName;
 #if defined(_WIN32)
@@ -41,3 +43,5 @@ int runTestInAnotherProcess(const char* testName, const char* variable, const st
   return WEXITSTATUS(status);
 #endif
 }
+
+}  // namespace trovex

@@ -5,7 +5,11 @@
 
 #include <string>
 
+namespace trovex {
+
 // The child's exit status, or -1 when it could not be started. The child is
 // the test `testName`, which finds `value` in the environment variable
 // `variable` and skips when it is not set.
 int runTestInAnotherProcess(const char* testName, const char* variable, const std::string& value);
+
+}  // namespace trovex

@@ -25,6 +25,8 @@
 #include "platform/posix/pipes.h"
 #endif
 
+namespace trovex {
+
 namespace {
 
 constexpr DWORD Sentinel = 0xdeadbeef;
@@ -713,3 +715,5 @@ TEST(ConformanceSync, ASectionUnderFourThreads) {
 }
 
 }  // namespace
+
+}  // namespace trovex

@@ -18,6 +18,8 @@
 #include "platform/posix/sim.h"
 #endif
 
+namespace trovex {
+
 namespace {
 
 const char TestKey[] = "trovex-test\\sizes";
@@ -171,3 +173,5 @@ TEST_F(SerialPort, SettingsAreNotWrittenWhenTheyCouldNotBeRead) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

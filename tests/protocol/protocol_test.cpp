@@ -11,6 +11,8 @@
 #include "platform/paths.h"
 #include "protocol/protocol.h"
 
+namespace trovex {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -346,3 +348,5 @@ TEST_F(Protocol, EveryOpenFailingLeavesTheNameUnsettledAndTriesAgain) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

@@ -5,6 +5,8 @@
 #include "fileio/scratch.h"
 #include "protocol/protocol.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr uint32_t Limit = 5000000, Keep = 1000000;
@@ -162,3 +164,5 @@ TEST_F(Truncation, AFailedRewriteLeavesTheOldTextOrTheMarkerAndTail) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

@@ -13,6 +13,8 @@
 #include <malloc.h>
 #endif
 
+namespace trovex {
+
 namespace {
 
 #if defined(_WIN32)
@@ -79,3 +81,5 @@ TEST(Reload, TwoHundredLoadsLeaveNoHandleOrMemoryBehind) {
 }
 
 }  // namespace
+
+}  // namespace trovex

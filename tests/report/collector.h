@@ -8,6 +8,8 @@
 #include "report/sections.h"
 #include "support.h"
 
+namespace trovex {
+
 struct ReportPiece {
   bool keepOpen;
   std::string text;
@@ -38,3 +40,5 @@ struct ReportCollector {
     collector->pieces.push_back(ReportPiece{keepOpen, text});
   }
 };
+
+}  // namespace trovex

@@ -9,6 +9,8 @@
 #include "collector.h"
 #include "platform/posix/sim.h"
 
+namespace trovex {
+
 namespace {
 
 const sim::Drive Drives[] = {
@@ -215,4 +217,6 @@ TEST_F(Report, FeaturesAreProbedOnceAndAMissingFunctionMeansNone) {
 }
 
 }  // namespace
+
+}  // namespace trovex
 #endif

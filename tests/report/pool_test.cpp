@@ -6,6 +6,8 @@
 
 #include "report/pool.h"
 
+namespace trovex {
+
 namespace {
 
 unsigned puddleCount(const MemoryPool* pool) {
@@ -122,3 +124,5 @@ TEST(MemoryPool, BestFitStopsAtAnAreaCloseEnough) {
 }
 
 }  // namespace
+
+}  // namespace trovex

@@ -6,6 +6,8 @@
 
 #include "collector.h"
 
+namespace trovex {
+
 namespace {
 
 std::string amount(const char* digits) { return std::string(15 - std::strlen(digits), ' ') + digits; }
@@ -245,3 +247,5 @@ TEST(Details, AFieldWithoutItsTerminatorStopsTheProcess) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

@@ -12,6 +12,8 @@
 #include "platform/posix/sim.h"
 #endif
 
+namespace trovex {
+
 namespace {
 
 class TimeStamp : public testing::Test {
@@ -105,3 +107,5 @@ TEST_F(TimeStamp, DefaultFormatWithAFixedClock) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

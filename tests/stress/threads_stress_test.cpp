@@ -25,6 +25,8 @@
 
 #include "trovex.h"
 
+namespace trovex {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -236,3 +238,5 @@ TEST(Stress, ThreadsIntoOneFileWhileAnotherReadsCopiesAndToggles) {
 }
 
 }  // namespace
+
+}  // namespace trovex

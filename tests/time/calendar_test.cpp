@@ -9,6 +9,8 @@
 
 #include "time/time.h"
 
+namespace trovex {
+
 namespace {
 
 constexpr uint64_t SecondsFrom1601To1970 = 11644473600ull;
@@ -87,3 +89,5 @@ TEST(BreakDownTime, BothWrapPointsLandAtTheOtherEnd) {
 }
 
 }  // namespace
+
+}  // namespace trovex

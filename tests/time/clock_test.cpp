@@ -12,6 +12,8 @@
 #include "platform/posix/sim.h"
 #endif
 
+namespace trovex {
+
 namespace {
 
 uint64_t ticksOf(const FILETIME& time) { return (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime; }
@@ -103,3 +105,5 @@ TEST_F(FixedClock, AFailedConversionGivesZero) {
 #endif
 
 }  // namespace
+
+}  // namespace trovex

@@ -8,6 +8,8 @@
 
 #include "time/time.h"
 
+namespace trovex {
+
 namespace {
 
 //                               sec min hour mday mon year wday yday
@@ -101,3 +103,5 @@ TEST(FormatTime, NullArgumentsGiveAnEmptyText) {
 }
 
 }  // namespace
+
+}  // namespace trovex

@@ -12,6 +12,8 @@
 #include "protocol/protocol.h"
 #include "view.h"
 
+namespace trovex {
+
 namespace {
 
 class FilterParity : public ScratchTest {
@@ -99,3 +101,5 @@ TEST_F(FilterParity, SameSelectionAsTheLibrary) {
 }
 
 }  // namespace
+
+}  // namespace trovex

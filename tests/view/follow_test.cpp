@@ -11,6 +11,8 @@
 #include "message_path.h"
 #include "view.h"
 
+namespace trovex {
+
 namespace {
 
 // Small limits, so that a cut comes after a few hundred messages: files of
@@ -223,3 +225,5 @@ TEST_F(Follow, ACutIsReadOnAfterTheTailAlreadySeenOrShownFromItsMarker) {
 }
 
 }  // namespace
+
+}  // namespace trovex

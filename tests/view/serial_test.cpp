@@ -13,6 +13,8 @@
 #include "platform.h"
 #include "view.h"
 
+namespace trovex {
+
 namespace {
 
 TEST(ViewerSerialPort, BytesWrittenOnOneSideComeOutParsed) {
@@ -69,4 +71,6 @@ TEST_F(ViewerSerialFailure, NoDeviceOrNoTerminalIsAClearError) {
 }
 
 }  // namespace
+
+}  // namespace trovex
 #endif

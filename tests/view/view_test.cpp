@@ -294,7 +294,7 @@ std::string listenTo(const std::vector<ListenStep>& steps, size_t queueBytes = L
 
 TEST(Listener, EachWritersLinesWholeThenItsDeparture) {
   using namespace std::string_literals;
-  const std::string unended = "\0"s + std::string(PipeHelloMaxName + 1, 'n');
+  const std::string unended = "\0"s + std::string(trovex::win32::PipeHelloMaxName + 1, 'n');
   const std::string megabyte(size_t{1} << 20, 'm');
   const struct {
     const char* name;
@@ -332,7 +332,7 @@ TEST(Listener, EachWritersLinesWholeThenItsDeparture) {
 // whose name cannot be found any more stays the writer it was, and another
 // program under the same id is a new one.
 TEST(Listener, DebugOutputCallsBecomeLinesOfTheirProcess) {
-  const std::string piece = "warn<A>: " + std::string(DebuggerPieceSize - 9, 'p');
+  const std::string piece = "warn<A>: " + std::string(trovex::DebuggerPieceSize - 9, 'p');
   const std::vector<DebugOutputText> texts = {
       {5, "app.exe", "one"}, {6, "tool.exe", "other\n"}, {5, "?", piece}, {5, "app.exe", "q\n"},
       {5, "app.exe", ""},    {5, "new.exe", "two"}};

@@ -31,7 +31,7 @@ class SocketMonitor : public DebugOutputMonitor {
       *error = std::strerror(errno);
       return false;
     }
-    char datagram[32 + PipeHelloMaxName + DebugOutputMaxText];
+    char datagram[32 + trovex::win32::PipeHelloMaxName + trovex::win32::DebugOutputMaxText];
     for (;;) {
       const ssize_t length = recv(fd_, datagram, sizeof datagram, MSG_DONTWAIT);
       if (length < 0) {
@@ -61,11 +61,11 @@ class SocketMonitor : public DebugOutputMonitor {
 std::unique_ptr<DebugOutputMonitor> monitorDebugOutput(std::string* error) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (!debugOutputSocketPath(address.sun_path, sizeof address.sun_path)) {
+  if (!trovex::win32::debugOutputSocketPath(address.sun_path, sizeof address.sun_path)) {
     *error = "the socket's path is too long";
     return nullptr;
   }
-  if (!securePipeFolder(true)) {
+  if (!trovex::win32::securePipeFolder(true)) {
     *error = std::string("the pipe folder: ") + std::strerror(errno);
     return nullptr;
   }

@@ -32,7 +32,7 @@ class SystemMonitor : public DebugOutputMonitor {
       DWORD pid;
       std::memcpy(&pid, view_, sizeof pid);
       const char* text = view_ + sizeof pid;
-      texts->push_back({pid, programOf(pid), std::string(text, strnlen(text, DebugOutputBufferSize - sizeof pid))});
+      texts->push_back({pid, programOf(pid), std::string(text, strnlen(text, trovex::win32::DebugOutputBufferSize - sizeof pid))});
       SetEvent(bufferReady_);
       timeout = 0;  // take what follows at once, then return it
     }
@@ -56,7 +56,7 @@ std::unique_ptr<DebugOutputMonitor> monitorDebugOutput(std::string* error) {
   }
   HANDLE dataReady = bufferReady ? CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY") : nullptr;
   HANDLE section = dataReady ? CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                                  DebugOutputBufferSize, "DBWIN_BUFFER")
+                                                  trovex::win32::DebugOutputBufferSize, "DBWIN_BUFFER")
                              : nullptr;
   const char* view = section ? static_cast<const char*>(MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0)) : nullptr;
   if (!view) {

@@ -27,12 +27,12 @@ bool ViewFilter::configure(const FilterSettings& settings, std::string* error) {
       return false;
     }
   }
-  initMessageFilter(&filter_);
-  swapCategorySwitch(&filter_, 'e', settings.errors);
-  swapCategorySwitch(&filter_, 'w', settings.warnings);
-  swapCategorySwitch(&filter_, 'i', settings.init);
-  setIncludeIds(&filter_, settings.include.c_str());
-  setExcludeIds(&filter_, settings.exclude.c_str());
+  trovex::initMessageFilter(&filter_);
+  trovex::swapCategorySwitch(&filter_, 'e', settings.errors);
+  trovex::swapCategorySwitch(&filter_, 'w', settings.warnings);
+  trovex::swapCategorySwitch(&filter_, 'i', settings.init);
+  trovex::setIncludeIds(&filter_, settings.include.c_str());
+  trovex::setExcludeIds(&filter_, settings.exclude.c_str());
   pids_ = settings.pids;
   programs_ = settings.programs;
   return true;
@@ -40,11 +40,11 @@ bool ViewFilter::configure(const FilterSettings& settings, std::string* error) {
 
 bool ViewFilter::writerPasses(uint32_t pid, const std::string& program) const {
   return (pids_.empty() || std::find(pids_.begin(), pids_.end(), pid) != pids_.end()) &&
-         (programs_.empty() || matchPatternList(programs_.c_str(), program.c_str()));
+         (programs_.empty() || trovex::matchPatternList(programs_.c_str(), program.c_str()));
 }
 
 bool ViewFilter::passes(const ParsedLine& line) const {
   if (line.category == Category::Plain) return true;
   const std::string id(line.id);
-  return categoryPasses(&filter_, lettersOf(line.category)) && idPasses(&filter_, id.c_str());
+  return trovex::categoryPasses(&filter_, lettersOf(line.category)) && trovex::idPasses(&filter_, id.c_str());
 }

@@ -24,7 +24,7 @@ struct FilterSettings {
 class ViewFilter {
  public:
   // The longest list the library keeps; a longer one would be cut there.
-  static constexpr size_t MaxListLength = PatternListSize - 1;
+  static constexpr size_t MaxListLength = trovex::PatternListSize - 1;
 
   // False, with a message in `error`, when a list is longer than the library
   // would keep.
@@ -40,7 +40,7 @@ class ViewFilter {
   bool writerPasses(uint32_t pid, const std::string& program) const;
 
  private:
-  MessageFilter filter_{};
+  trovex::MessageFilter filter_{};
   std::vector<uint32_t> pids_;
   std::string programs_;
 };

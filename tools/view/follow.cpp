@@ -17,7 +17,7 @@
 namespace {
 
 // The marker's date is at most 127 characters (the library's buffer).
-constexpr size_t MarkerMaxLength = sizeof CutMarkerStart + TimeTextSize + sizeof CutMarkerEnd;
+constexpr size_t MarkerMaxLength = sizeof trovex::CutMarkerStart + trovex::TimeTextSize + sizeof trovex::CutMarkerEnd;
 // Polls to wait for the library to finish rewriting a cut file before
 // reading it as it is.
 constexpr unsigned MaxPendingPolls = 50;
@@ -59,10 +59,10 @@ bool readFile(const std::string& path, uint64_t from, std::string* head, std::st
 // The length of the library's marker line and the empty line after it at
 // the start of file, or 0 when it does not start with one.
 size_t markerLength(const std::string& file) {
-  if (file.compare(0, sizeof CutMarkerStart - 1, CutMarkerStart) != 0) return 0;
-  const size_t end = file.find(CutMarkerEnd, sizeof CutMarkerStart - 1);
+  if (file.compare(0, sizeof trovex::CutMarkerStart - 1, trovex::CutMarkerStart) != 0) return 0;
+  const size_t end = file.find(trovex::CutMarkerEnd, sizeof trovex::CutMarkerStart - 1);
   if (end == std::string::npos || end > MarkerMaxLength) return 0;
-  return end + sizeof CutMarkerEnd - 1;
+  return end + sizeof trovex::CutMarkerEnd - 1;
 }
 
 }  // namespace
@@ -149,7 +149,7 @@ Follower::Event Follower::afterRewrite(const std::string& file, std::string* out
   // reader been at the end, then every other from the last back.
   std::vector<size_t> candidates;
   const uint8_t* seen = reinterpret_cast<const uint8_t*>(seen_.data());
-  const size_t ruled = findCutPoint(seen, static_cast<uint32_t>(seen_.size()), keepSize_);
+  const size_t ruled = trovex::findCutPoint(seen, static_cast<uint32_t>(seen_.size()), keepSize_);
   if (!seen_.empty() && seen_[ruled] == FormFeed) candidates.push_back(ruled);
   for (size_t i = seen_.size(); i-- > 0;)
     if (seen_[i] == FormFeed && i != ruled) candidates.push_back(i);

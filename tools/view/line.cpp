@@ -9,7 +9,7 @@
 namespace {
 
 // The marker's last bytes on its line, without the two newlines.
-constexpr std::string_view MarkerEnd(CutMarkerEnd, sizeof CutMarkerEnd - 3);
+constexpr std::string_view MarkerEnd(trovex::CutMarkerEnd, sizeof trovex::CutMarkerEnd - 3);
 
 struct LabelName {
   const char* name;
@@ -18,8 +18,8 @@ struct LabelName {
 // The labels of the library's headers, the longest first so that none is
 // taken for a prefix of another; "" (no category letter) comes last.
 const LabelName Labels[] = {
-    {CategoryLabels[3], Category::Error}, {CategoryLabels[2], Category::Warn}, {CategoryLabels[1], Category::Init},
-    {CategoryLabels[0], Category::None}};
+    {trovex::CategoryLabels[3], Category::Error}, {trovex::CategoryLabels[2], Category::Warn}, {trovex::CategoryLabels[1], Category::Init},
+    {trovex::CategoryLabels[0], Category::None}};
 
 bool startsWith(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
@@ -33,16 +33,16 @@ ParsedLine parseLine(std::string_view line) {
   parsed.body = line;
   for (const LabelName& label : Labels) {
     const size_t length = std::strlen(label.name);
-    if (!startsWith(line, label.name) || line.size() <= length || line[length] != HeaderIdOpen) continue;
-    const size_t end = line.find(HeaderIdClose, length + 1);
+    if (!startsWith(line, label.name) || line.size() <= length || line[length] != trovex::HeaderIdOpen) continue;
+    const size_t end = line.find(trovex::HeaderIdClose, length + 1);
     if (end == std::string_view::npos) break;
     parsed.category = label.category;
     parsed.id = line.substr(length + 1, end - length - 1);
-    parsed.body = line.substr(end + sizeof HeaderIdClose - 1);
+    parsed.body = line.substr(end + sizeof trovex::HeaderIdClose - 1);
     return parsed;
   }
   const std::string_view end = MarkerEnd;
-  parsed.truncationMarker = startsWith(line, CutMarkerStart) && line.size() >= end.size() &&
+  parsed.truncationMarker = startsWith(line, trovex::CutMarkerStart) && line.size() >= end.size() &&
                             line.compare(line.size() - end.size(), end.size(), end) == 0;
   return parsed;
 }

@@ -181,7 +181,7 @@ void DebugOutputWriters::take(DebugOutputText text, std::vector<PipeEvent>* even
     programs_[text.pid] = text.program;
     events->push_back({PipeEvent::Kind::Connected, id, text.pid, text.program, {}});
   }
-  if (text.text.back() != '\n' && text.text.size() < DebuggerPieceSize) text.text.push_back('\n');
+  if (text.text.back() != '\n' && text.text.size() < trovex::DebuggerPieceSize) text.text.push_back('\n');
   events->push_back({PipeEvent::Kind::Data, id, 0, {}, std::move(text.text)});
 }
 
@@ -221,7 +221,7 @@ struct LiveSource {
 
 bool listenLive(const std::string& name, ListenSources sources, const ViewFilter& filter, OutputForm form,
                 bool times, Stats* stats, RecordSink* forward) {
-  const std::string path = PipePathPrefix + name;
+  const std::string path = trovex::PipePathPrefix + name;
   std::string error;
   std::unique_ptr<PipeListener> listener;
   if (sources != ListenSources::DebugOutput) {

@@ -112,11 +112,11 @@ class SocketListener : public PipeListener {
 std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string* error) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (!pipeSocketPath(name.c_str(), address.sun_path, sizeof address.sun_path)) {
+  if (!trovex::win32::pipeSocketPath(name.c_str(), address.sun_path, sizeof address.sun_path)) {
     *error = errno == EINVAL ? "a pipe name is not empty and holds no \"/\"" : "the name is too long";
     return nullptr;
   }
-  if (!securePipeFolder(true)) {
+  if (!trovex::win32::securePipeFolder(true)) {
     *error = errno == EACCES ? "the folder of the pipes is not the user's own, or others may enter it" : lastSystemError();
     return nullptr;
   }

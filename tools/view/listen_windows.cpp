@@ -208,7 +208,7 @@ std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string*
     *error = "a pipe name is not empty and holds no \"\\\"";
     return nullptr;
   }
-  auto listener = std::make_unique<NamedPipeListener>(PipePathPrefix + name);
+  auto listener = std::make_unique<NamedPipeListener>(trovex::PipePathPrefix + name);
   if (!listener->start(error)) return nullptr;
   return listener;
 }

@@ -145,7 +145,7 @@ void endForwarding(Forwarder* forwarder, const std::string& url) {
 }
 
 int viewFile(const Options& options, Viewer* viewer) {
-  Follower follower(options.file, DefaultKeepSize);
+  Follower follower(options.file, trovex::DefaultKeepSize);
   std::string chunk, error;
   std::error_code lookFailed;
   if (options.follow && !std::filesystem::exists(options.file, lookFailed) && !lookFailed) {
@@ -294,7 +294,7 @@ int main(int argc, char** argv) {
     const bool listening = listen->count() > 0;
     if (!options.file.empty() + !options.serial.empty() + listening != 1)
       throw CLI::ValidationError("give a file (or - for standard input), --serial DEVICE, or --listen [NAME]");
-    if (listening && options.listen.empty()) options.listen = DefaultPipeName;
+    if (listening && options.listen.empty()) options.listen = trovex::DefaultPipeName;
     if (options.follow && options.file == "-")
       throw CLI::ValidationError("--follow needs a file; standard input is read to its end anyway");
   } catch (const CLI::ParseError& e) {

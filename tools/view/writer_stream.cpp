@@ -5,14 +5,14 @@
 
 void WriterStream::feed(std::string_view bytes) {
   if (naming_ && !bytes.empty()) {
-    if (!mayHello_ || (hello_.empty() && bytes[0] != PipeHelloMark)) {
+    if (!mayHello_ || (hello_.empty() && bytes[0] != trovex::win32::PipeHelloMark)) {
       named({});
     } else {
       // Only as much as a hello may be is held; its end mark is looked for
       // there, not beyond.
       const size_t take = std::min(bytes.size(), MaxHelloBytes - hello_.size());
       const size_t from = hello_.empty() ? 1 : 0;
-      const size_t end = bytes.substr(0, take).find(PipeHelloMark, from);
+      const size_t end = bytes.substr(0, take).find(trovex::win32::PipeHelloMark, from);
       if (end != std::string_view::npos) {
         if (hello_.empty()) {
           named(bytes.substr(1, end - 1));

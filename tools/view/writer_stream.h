@@ -23,7 +23,7 @@ class WriterStream {
   // and each may leave a line unfinished. A longer line loses nothing: its
   // pieces are shown one after the other as the one line.
   static constexpr size_t MaxLineBytes = size_t{64} << 10;
-  static constexpr size_t MaxHelloBytes = PipeHelloMaxName + 2;  // mark, name, mark
+  static constexpr size_t MaxHelloBytes = trovex::win32::PipeHelloMaxName + 2;  // mark, name, mark
   static constexpr size_t MaxHeldBytes = MaxLineBytes;
   static_assert(MaxHelloBytes <= MaxHeldBytes, "a hello is held before any line, never beside one");
 

@@ -7,6 +7,8 @@
 
 #include "platform/posix/handles.h"
 
+namespace trovex::win32 {
+
 namespace {
 thread_local DWORD lastError = 0;
 }
@@ -94,3 +96,5 @@ BOOL WINAPI DisableThreadLibraryCalls(HMODULE) {
   // The emulation never sends thread notifications.
   return TRUE;
 }
+
+}  // namespace trovex::win32

@@ -6,6 +6,8 @@
 
 #include "platform/posix/handles.h"
 
+namespace trovex::win32 {
+
 namespace {
 
 struct BaudSetting {
@@ -110,3 +112,5 @@ BOOL WINAPI SetCommState(HANDLE handle, LPDCB dcb) {
   if (dcb->fRtsControl != RTS_CONTROL_HANDSHAKE) setModemLine(object->fd, TIOCM_RTS, dcb->fRtsControl == RTS_CONTROL_ENABLE);
   return TRUE;
 }
+
+}  // namespace trovex::win32

@@ -13,6 +13,8 @@
 #include "platform/posix/handles.h"
 #include "platform/posix/sim.h"
 
+namespace trovex::win32 {
+
 namespace {
 
 struct DriveRecord {
@@ -227,3 +229,5 @@ void setDrives(const Drive* drives, unsigned count) {
 
 }  // namespace sim
 #endif
+
+}  // namespace trovex::win32

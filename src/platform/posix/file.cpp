@@ -15,6 +15,8 @@
 #include "platform/posix/handles.h"
 #include "platform/posix/pipes.h"
 
+namespace trovex::win32 {
+
 namespace {
 
 HandleObject standardHandles[3] = {
@@ -488,3 +490,5 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
   }
   return TRUE;
 }
+
+}  // namespace trovex::win32

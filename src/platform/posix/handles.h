@@ -8,6 +8,8 @@
 
 #include "platform/posix/win32_posix.h"
 
+namespace trovex::win32 {
+
 enum class HandleKind { Std, File, Find };
 
 struct HandleObject {
@@ -76,3 +78,5 @@ inline bool simShortCall(const char*, DWORD, DWORD*, DWORD*) { return false; }
 constexpr unsigned nullStandardHandles = 0;
 constexpr bool filesAsCharDevices = false;
 #endif
+
+}  // namespace trovex::win32

@@ -3,6 +3,8 @@
 
 #include "platform/posix/handles.h"
 
+namespace trovex::win32 {
+
 namespace {
 int processHeap;  // only its address is used, as the heap's handle
 }
@@ -20,3 +22,5 @@ BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID memory) {
   std::free(memory);
   return TRUE;
 }
+
+}  // namespace trovex::win32

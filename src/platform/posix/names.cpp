@@ -10,6 +10,8 @@
 
 #include "platform/posix/handles.h"
 
+namespace trovex::win32 {
+
 namespace {
 
 constexpr uint64_t TicksPerSecond = 10000000;
@@ -167,3 +169,5 @@ BOOL WINAPI LocalFileTimeToFileTime(const FILETIME* localTime, LPFILETIME fileTi
   shiftFileTime(localTime, fileTime, -localOffsetTicks());
   return TRUE;
 }
+
+}  // namespace trovex::win32

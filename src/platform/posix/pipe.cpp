@@ -20,6 +20,8 @@
 #include "platform/posix/handles.h"
 #include "platform/posix/pipes.h"
 
+namespace trovex::win32 {
+
 namespace {
 
 constexpr char PipeFolderFormat[] = "/tmp/trovex-%u";
@@ -205,3 +207,5 @@ void WINAPI OutputDebugStringA(LPCSTR text) {
   }
   close(fd);
 }
+
+}  // namespace trovex::win32

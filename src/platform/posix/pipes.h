@@ -4,6 +4,8 @@
 
 #include "common/pipe.h"
 
+namespace trovex::win32 {
+
 // The pipe's name after the prefix "\\.\pipe\" (compared without regard to
 // case, as Windows does), or null when path names no pipe.
 const char* pipeNameOf(const char* path);
@@ -12,3 +14,5 @@ const char* pipeNameOf(const char* path);
 // else may enter; else false, with errno set (EACCES for the wrong owner or
 // mode). The pipe folder must be one.
 bool isPrivateFolder(const char* folder);
+
+}  // namespace trovex::win32

@@ -17,6 +17,8 @@
 #include "platform/posix/handles.h"
 #include "platform/posix/sim.h"
 
+namespace trovex::win32 {
+
 struct RegistryKey {
   HKEY root;   // the predefined key the path starts from
   char* path;  // subkeys joined by '\', no '\' at either end; "" for the root itself
@@ -333,3 +335,5 @@ __attribute__((destructor)) void releaseRegistry() { emptyRegistry(); }
 #if defined(TROVEX_SIM)
 void sim::resetRegistry() { emptyRegistry(); }
 #endif
+
+}  // namespace trovex::win32

@@ -5,6 +5,8 @@
 
 #include "platform/posix/handles.h"
 
+namespace trovex::win32 {
+
 namespace {
 
 struct ArmedFailure {
@@ -204,3 +206,5 @@ void reset() {
 }
 
 }  // namespace sim
+
+}  // namespace trovex::win32

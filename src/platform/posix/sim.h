@@ -5,6 +5,8 @@
 #include "platform/posix/sim_system.h"
 #include "platform/win32.h"
 
+namespace trovex::win32 {
+
 namespace sim {
 
 // Makes calls of the emulated Win32 function `name` fail with `error` as the
@@ -54,3 +56,5 @@ void resetRegistry();
 void reset();
 
 }  // namespace sim
+
+}  // namespace trovex::win32

@@ -4,6 +4,8 @@
 
 #include "platform/win32.h"
 
+namespace trovex::win32 {
+
 namespace sim {
 
 // Each replaces the system's own figures until called with null (or reset).
@@ -35,3 +37,5 @@ void hideProcedure(const char* name, bool hidden);
 void resetSystem();
 
 }  // namespace sim
+
+}  // namespace trovex::win32

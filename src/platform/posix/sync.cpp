@@ -5,6 +5,8 @@
 #include "common/contract.h"
 #include "platform/posix/handles.h"
 
+namespace trovex::win32 {
+
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section) {
   pthread_mutexattr_t attributes;
   pthread_mutexattr_init(&attributes);
@@ -42,3 +44,5 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) {
 // a Windows process at exit, a POSIX process still runs its other threads
 // while the library unloads, so one may be on its way into the lock.
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION) {}
+
+}  // namespace trovex::win32

@@ -20,6 +20,8 @@
 #include "platform/posix/handles.h"
 #include "platform/posix/sim.h"
 
+namespace trovex::win32 {
+
 namespace {
 
 // Replacements set by tests; each `has` flag says whether it is in use. The
@@ -359,3 +361,5 @@ void resetSystem() {
 
 }  // namespace sim
 #endif
+
+}  // namespace trovex::win32

@@ -4,6 +4,8 @@
 
 #include "platform/posix/handles.h"
 
+namespace trovex::win32 {
+
 namespace {
 
 constexpr uint64_t TicksPerMillisecond = 10000;
@@ -77,3 +79,5 @@ BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* time, LPFILETIME fileTime) {
   fileTime->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
   return TRUE;
 }
+
+}  // namespace trovex::win32

@@ -3,6 +3,8 @@
 
 #include "platform/posix/win32_types.h"
 
+namespace trovex::win32 {
+
 #define CBR_9600 9600
 #define CBR_19200 19200
 #define CBR_38400 38400
@@ -63,3 +65,5 @@ BOOL WINAPI GetCommState(HANDLE file, LPDCB dcb);
 // no setting for. Modem lines that the device has not (a pseudo-terminal)
 // are left alone.
 BOOL WINAPI SetCommState(HANDLE file, LPDCB dcb);
+
+}  // namespace trovex::win32

@@ -3,6 +3,8 @@
 
 #include "platform/posix/win32_types.h"
 
+namespace trovex::win32 {
+
 #define STD_INPUT_HANDLE ((DWORD)-10)
 #define STD_OUTPUT_HANDLE ((DWORD)-11)
 #define STD_ERROR_HANDLE ((DWORD)-12)
@@ -86,3 +88,5 @@ DWORD WINAPI GetFileType(HANDLE file);
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
 // POSIX keeps no settable creation time: a creation time is ignored.
 BOOL WINAPI SetFileTime(HANDLE file, LPCFILETIME creation, LPCFILETIME access, LPCFILETIME write);
+
+}  // namespace trovex::win32

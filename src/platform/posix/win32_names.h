@@ -4,6 +4,8 @@
 
 #include "platform/posix/win32_file.h"
 
+namespace trovex::win32 {
+
 #define MAX_PATH 260
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 
@@ -37,3 +39,5 @@ BOOL WINAPI FindClose(HANDLE find);
 // Both conversions use the time zone's current offset from UTC, as Windows does.
 BOOL WINAPI FileTimeToLocalFileTime(const FILETIME* fileTime, LPFILETIME localTime);
 BOOL WINAPI LocalFileTimeToFileTime(const FILETIME* localTime, LPFILETIME fileTime);
+
+}  // namespace trovex::win32

@@ -12,6 +12,8 @@
 #include "platform/posix/win32_registry.h"
 #include "platform/posix/win32_comm.h"
 
+namespace trovex::win32 {
+
 // Every object of the library refers to the loader, so that a static link pulls
 // it in and the module entry runs at load as it does for a DLL.
 extern const int posixModuleLoaderLinked;
@@ -19,3 +21,11 @@ extern const int posixModuleLoaderLinked;
 
 // The library's module entry; the loader calls it at load and unload.
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);
+
+}  // namespace trovex::win32
+
+// The library is Win32 code: inside it, the emulated calls are named as on
+// Windows, where they are global.
+namespace trovex {
+using namespace win32;
+}  // namespace trovex

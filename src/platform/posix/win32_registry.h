@@ -6,6 +6,8 @@
 
 #include "platform/posix/win32_types.h"
 
+namespace trovex::win32 {
+
 struct RegistryKey;
 typedef RegistryKey* HKEY;
 typedef HKEY* PHKEY;
@@ -49,3 +51,5 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
 // Fails with ERROR_ACCESS_DENIED while the key has subkeys, as on Windows.
 LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
+
+}  // namespace trovex::win32

@@ -5,6 +5,8 @@
 
 #include "platform/posix/win32_types.h"
 
+namespace trovex::win32 {
+
 // A lock that its owning thread may enter again, as on Windows.
 struct CRITICAL_SECTION {
   pthread_mutex_t mutex;
@@ -21,3 +23,5 @@ void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section);
 BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION section);
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section);
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section);
+
+}  // namespace trovex::win32

@@ -7,6 +7,8 @@
 
 #include "platform/posix/win32_types.h"
 
+namespace trovex::win32 {
+
 typedef uint64_t DWORDLONG;
 typedef uintptr_t DWORD_PTR;
 typedef WORD LANGID;
@@ -146,3 +148,5 @@ BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR label, DWORD labelSize, LPD
                                   DWORD fileSystemSize);
 // "C:" names the mounted device (its source in the mount table).
 DWORD WINAPI QueryDosDeviceA(LPCSTR deviceName, LPSTR target, DWORD size);
+
+}  // namespace trovex::win32

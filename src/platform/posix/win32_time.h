@@ -3,6 +3,8 @@
 
 #include "platform/posix/win32_file.h"
 
+namespace trovex::win32 {
+
 struct SYSTEMTIME {
   WORD wYear;
   WORD wMonth;      // 1 = January
@@ -28,3 +30,5 @@ BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* time, LPFILETIME fileTime);
 DWORD WINAPI GetTickCount(void);
 // Suspends the calling thread for at least `milliseconds`.
 void WINAPI Sleep(DWORD milliseconds);
+
+}  // namespace trovex::win32

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace trovex::win32 {
+
 #define WINAPI
 #define CALLBACK
 
@@ -72,3 +74,5 @@ DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
 BOOL WINAPI CloseHandle(HANDLE object);
 BOOL WINAPI DisableThreadLibraryCalls(HMODULE module);
+
+}  // namespace trovex::win32

@@ -10,9 +10,11 @@
 #include "platform/win32.h"
 
 #if !defined(_WIN32)
+using namespace trovex::win32;
+
 // The emulation calls a module's entry as a DLL's loader would; this
 // program is no module of the library's, so its entry does nothing.
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 #endif
 
 int main(int argc, char** argv) {
