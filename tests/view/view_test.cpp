@@ -239,8 +239,8 @@ struct ListenStep {
   PipeEvent event;
   bool pause;  // instead: the output takes what is queued, and the writers fall idle
 };
-ListenStep arrives(uint64_t writer, uint32_t pid, const char* program) {
-  return {{PipeEvent::Kind::Connected, writer, pid, program, {}}, false};
+ListenStep arrives(uint64_t writer, uint32_t pid, const char* program, bool hello = false) {
+  return {{PipeEvent::Kind::Connected, writer, pid, program, {}, hello}, false};
 }
 ListenStep sends(uint64_t writer, std::string data) { return {{PipeEvent::Kind::Data, writer, 0, {}, std::move(data)}, false}; }
 ListenStep leaves(uint64_t writer) { return {{PipeEvent::Kind::Gone, writer, 0, {}, {}}, false}; }
@@ -293,11 +293,24 @@ std::string listenTo(const std::vector<ListenStep>& steps, size_t queueBytes = L
 }
 
 TEST(Listener, EachWritersLinesWholeThenItsDeparture) {
+  using namespace std::string_literals;
+  const std::string unended = "\0"s + std::string(trovex::win32::PipeHelloMaxName + 1, 'n');
+  const std::string megabyte(size_t{1} << 20, 'm');
   const struct {
     const char* name;
     std::vector<ListenStep> steps;
-    const char* shown;
+    std::string shown;
   } rows[] = {
+      {"a hello names its writer, however its bytes are cut",
+       {arrives(1, 7, "?", true), sends(1, "\0ho"s), sends(1, "st\0warn<A>: a\n"s)}, "[7 host] warn<A>: a\n"},
+      {"a hello without its end within the bound is data",
+       {arrives(1, 7, "x", true), sends(1, unended + "\0\n"s)}, "[7 x] " + unended + "\0"s + "\n"},
+      {"a writer gone within its hello said data", {arrives(1, 7, "x", true), sends(1, "\0ab"s), leaves(1)},
+       "[7 x] \0ab\n[7 x] --- gone ---\n"s},
+      {"a writer that may not say a hello sends data from its first byte",
+       {arrives(1, 7, "x"), sends(1, "\0a\0\n"s)}, "[7 x] \0a\0\n"s},
+      {"a line of a megabyte comes whole, in pieces", {arrives(1, 7, "x"), sends(1, megabyte + "\n")},
+       "[7 x] " + megabyte + "\n"},
       {"lines of two writers, each whole, in the order they ended",
        {arrives(1, 7, "x"), arrives(2, 8, "y"), sends(1, "warn<A>: one-"), sends(2, "warn<B>: two\n"),
         sends(1, "half\n  dump\n")},
@@ -311,7 +324,7 @@ TEST(Listener, EachWritersLinesWholeThenItsDeparture) {
       {"writers still there when the listener ends are not gone",
        {arrives(1, 7, "x"), sends(1, "warn<A>: a\nopen")}, "[7 x] warn<A>: a\n[7 x] open\n"},
   };
-  for (const auto& row : rows) EXPECT_EQ(listenTo(row.steps), row.shown) << row.name;
+  for (const auto& row : rows) EXPECT_TRUE(listenTo(row.steps) == row.shown) << row.name;
 }
 
 // The debug output: each process a writer, each short call a line of its
@@ -337,7 +350,7 @@ TEST(Listener, DebugOutputCallsBecomeLinesOfTheirProcess) {
 // line of the output open.
 TEST(Listener, AFullQueueDropsWholeMessagesAndSaysSo) {
   const size_t oneLine = RecordOverheadBytes + 20;
-  const std::string longLine(LineSplitter::MaxLineBytes + 10, 'z');
+  const std::string longLine(WriterStream::MaxLineBytes + 10, 'z');
   const struct {
     const char* name;
     size_t queueBytes;
@@ -353,9 +366,9 @@ TEST(Listener, AFullQueueDropsWholeMessagesAndSaysSo) {
        {arrives(1, 7, "x"), sends(1, "a\nb\nc\n")},
        "[7 x] a\n--- 2 messages dropped: the output was busy ---\n", 2},
       {"a long line whose rest is dropped is ended where it stops",
-       RecordOverheadBytes + LineSplitter::MaxLineBytes + 1,
+       RecordOverheadBytes + WriterStream::MaxLineBytes + 1,
        {arrives(1, 7, "x"), sends(1, longLine + "\nwarn<B>: b\n")},
-       "[7 x] " + longLine.substr(0, LineSplitter::MaxLineBytes) +
+       "[7 x] " + longLine.substr(0, WriterStream::MaxLineBytes) +
            "\n--- 2 messages dropped: the output was busy ---\n", 2},
       {"a departure always gets through, after the drops",
        oneLine,

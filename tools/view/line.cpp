@@ -1,6 +1,7 @@
 // Splitting into lines and reading the message header.
 #include "line.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/texts.h"
@@ -56,29 +57,45 @@ void LineSplitter::feed(const char* data, size_t size) {
   while (size > 0) {
     const char* newline = static_cast<const char*>(std::memchr(data, '\n', size));
     const size_t take = newline ? static_cast<size_t>(newline - data) : size;
-    size_t room = MaxLineBytes - pending_.size();
+    const size_t room = maxLineBytes_ - pending_.size();
     if (take > room || (take == room && !newline)) {
       // The line has reached its limit: hand on this piece and go on.
-      pending_.append(data, room);
-      handler_(pending_, pendingContinues_, false);
-      pending_.clear();
-      pendingContinues_ = true;
+      deliver(data, room, false);
       data += room;
       size -= room;
       continue;
     }
-    pending_.append(data, take);
-    if (!newline) return;
-    handler_(pending_, pendingContinues_, true);
-    pending_.clear();
-    pendingContinues_ = false;
+    if (!newline) {
+      hold(data, take);
+      return;
+    }
+    deliver(data, take, true);
     data += take + 1;
     size -= take + 1;
   }
 }
 
+void LineSplitter::deliver(const char* data, size_t size, bool ends) {
+  if (pending_.empty()) {
+    // The common case, a line within one read, is handed on from where it lies.
+    handler_(std::string_view(data, size), pendingContinues_, ends);
+  } else {
+    hold(data, size);
+    handler_(std::string_view(pending_.data(), pending_.size()), pendingContinues_, ends);
+    std::vector<char>().swap(pending_);
+  }
+  pendingContinues_ = !ends;
+}
+
+void LineSplitter::hold(const char* data, size_t size) {
+  const size_t needed = pending_.size() + size;
+  // Grown by hand, so that the buffer never takes more than the limit.
+  if (needed > pending_.capacity()) pending_.reserve(std::min(maxLineBytes_, std::max(needed, 2 * pending_.capacity())));
+  pending_.insert(pending_.end(), data, data + size);
+}
+
 void LineSplitter::finish() {
-  if (!pending_.empty() || pendingContinues_) handler_(pending_, pendingContinues_, true);
-  pending_.clear();
+  if (!pending_.empty() || pendingContinues_) handler_(std::string_view(pending_.data(), pending_.size()), pendingContinues_, true);
+  std::vector<char>().swap(pending_);
   pendingContinues_ = false;
 }

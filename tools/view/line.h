@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Category of a message by its header's label; Plain is a line without a
 // header (a continuation of the message above it, or the library's report).
@@ -27,10 +28,12 @@ ParsedLine parseLine(std::string_view line);
 // The label's name in the library's headers, "" for None and Plain.
 const char* categoryLabel(Category category);
 
-// Cuts a byte stream into lines. A line longer than MaxLineBytes is handed
-// on in pieces of that size, so a stream without newlines (binary garbage, a
-// wrong baud rate) never takes unbounded memory; the later pieces are
-// delivered with `continued` set.
+// Cuts a byte stream into lines. A line longer than the limit (MaxLineBytes
+// unless the owner sets less) is handed on in pieces of that size, so a
+// stream without newlines (binary garbage, a wrong baud rate) never takes
+// unbounded memory; the later pieces are delivered with `continued` set.
+// Only an unfinished line is held, in a buffer of at most the limit that is
+// let go once the line is out: between lines a splitter holds nothing.
 class LineSplitter {
  public:
   static constexpr size_t MaxLineBytes = size_t{1} << 20;
@@ -39,13 +42,21 @@ class LineSplitter {
   // line ends with it.
   using LineHandler = std::function<void(std::string_view piece, bool continued, bool ends)>;
 
-  explicit LineSplitter(LineHandler handler) : handler_(std::move(handler)) {}
+  explicit LineSplitter(LineHandler handler, size_t maxLineBytes = MaxLineBytes)
+      : handler_(std::move(handler)), maxLineBytes_(maxLineBytes) {}
   void feed(const char* data, size_t size);
   // Delivers an unfinished last line, if any, as ended.
   void finish();
+  // Bytes taken for the unfinished line: its buffer's capacity, never above the limit.
+  size_t heldBytes() const { return pending_.capacity(); }
 
  private:
+  // Hands on the held bytes followed by data[0, size).
+  void deliver(const char* data, size_t size, bool ends);
+  void hold(const char* data, size_t size);
+
   LineHandler handler_;
-  std::string pending_;
+  const size_t maxLineBytes_;
+  std::vector<char> pending_;  // the unfinished line's bytes so far
   bool pendingContinues_ = false;
 };

@@ -9,22 +9,23 @@
 #include "platform.h"
 
 struct ListenReader::Writer {
-  Writer(ListenReader* reader, uint64_t id, WriterTag tag, bool shown)
+  Writer(ListenReader* reader, uint64_t id, WriterTag tag, bool hello)
       : id(id),
         tag(std::move(tag)),
-        shown(shown),
-        splitter([reader, this](std::string_view piece, bool continued, bool ends) {
-          reader->line(this, piece, continued, ends);
-        }) {}
+        stream(
+            hello, [reader, this](std::string_view name) { reader->named(this, name); },
+            [reader, this](std::string_view piece, bool continued, bool ends) {
+              reader->line(this, piece, continued, ends);
+            }) {}
 
   const uint64_t id;
-  const WriterTag tag;
-  const bool shown;         // --pid and --process let it through
+  WriterTag tag;            // its program as its hello says, once it has said it
+  bool shown = false;       // --pid and --process let it through (known once it is named)
   bool introduced = false;  // a record of it is out: its departure goes out too
   bool inMessage = false;   // a header came since the start or the last cut marker
   bool skipping = false;    // its current message did not fit: the rest goes too
   bool lineOpen = false;    // the last record out was a piece that did not end its line
-  LineSplitter splitter;
+  WriterStream stream;
 };
 
 ListenReader::ListenReader(const ViewFilter& filter, ListenQueue* queue, const char* source)
@@ -33,19 +34,18 @@ ListenReader::~ListenReader() = default;
 
 void ListenReader::take(PipeEvent event) {
   if (event.kind == PipeEvent::Kind::Connected) {
-    const bool shown = filter_.writerPasses(event.pid, event.program);
-    writers_[event.writer] =
-        std::make_unique<Writer>(this, event.writer, WriterTag{event.pid, std::move(event.program), source_}, shown);
+    writers_[event.writer] = std::make_unique<Writer>(
+        this, event.writer, WriterTag{event.pid, std::move(event.program), source_}, event.hello);
     return;
   }
   const auto found = writers_.find(event.writer);
   if (found == writers_.end()) return;
   Writer* writer = found->second.get();
   if (event.kind == PipeEvent::Kind::Data) {
-    writer->splitter.feed(event.data.data(), event.data.size());
+    writer->stream.feed(event.data);
     return;
   }
-  writer->splitter.finish();  // its last words, though no newline ended them
+  writer->stream.finish();  // its last words, though no newline ended them
   if (writer->introduced) {
     ListenRecord gone;
     gone.kind = ListenRecord::Kind::Gone;
@@ -56,8 +56,18 @@ void ListenReader::take(PipeEvent event) {
 }
 
 void ListenReader::finish() {
-  for (auto& entry : writers_) entry.second->splitter.finish();
+  for (auto& entry : writers_) entry.second->stream.finish();
   writers_.clear();
+}
+
+size_t ListenReader::heldBytes(uint64_t writer) const {
+  const auto found = writers_.find(writer);
+  return found == writers_.end() ? 0 : found->second->stream.heldBytes();
+}
+
+void ListenReader::named(Writer* writer, std::string_view name) {
+  if (!name.empty()) writer->tag.program.assign(name);
+  writer->shown = filter_.writerPasses(writer->tag.pid, writer->tag.program);
 }
 
 void ListenReader::line(Writer* writer, std::string_view piece, bool continued, bool ends) {

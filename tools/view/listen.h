@@ -26,16 +26,19 @@
 #include "line.h"
 #include "queue.h"
 #include "view.h"
+#include "writer_stream.h"
 
 // What happens at a named pipe that the viewer serves: a writer connects
 // (its process id and program name, taken then), sends bytes, or goes away.
 // `writer` tells the connections apart for as long as the listener runs.
+// The bytes are as they came: the reader (WriterStream) makes lines of them.
 struct PipeEvent {
   enum class Kind { Connected, Data, Gone } kind;
   uint64_t writer;
   uint32_t pid;          // Connected
   std::string program;   // Connected: the image's file name, "?" when it cannot be found
   std::string data;      // Data
+  bool hello = false;    // Connected: its bytes may open with a hello naming its program
 };
 
 // The server of the named pipe "\\.\pipe\NAME": on Windows the pipe itself,
@@ -54,7 +57,7 @@ class PipeListener {
 std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string* error);
 
 // What the reading hands to the output: a line of a writer (or a piece of a
-// line longer than LineSplitter::MaxLineBytes), or the writer's departure.
+// line longer than WriterStream::MaxLineBytes), or the writer's departure.
 struct ListenRecord {
   enum class Kind { Line, Gone } kind = Kind::Line;
   uint64_t writer = 0;              // as PipeEvent::writer
@@ -79,6 +82,11 @@ using ListenQueue = BoundedQueue<ListenRecord>;
 // lines without a header), and counts as one message dropped. A writer that
 // --pid or --process hides costs the queue nothing: its messages are only
 // counted. Writers that never sent a line cost it nothing either.
+//
+// A writer costs the reading its fixed state (a few hundred bytes) and at
+// most WriterStream::MaxHeldBytes (64 KiB) more while a hello or a line of it
+// is unfinished; one with neither, such as a connection that never writes,
+// costs the fixed state alone. Longer lines go on in pieces.
 class ListenReader {
  public:
   // source: put on each writer's tag (WriterTag::source).
@@ -88,11 +96,14 @@ class ListenReader {
   // The listener ends: the unfinished last lines of the writers still there
   // are handed on, and no departures.
   void finish();
+  // Bytes held for a writer's unfinished hello or line; 0 for one not there.
+  size_t heldBytes(uint64_t writer) const;
   // Messages of hidden writers (read once the reading has ended).
   uint64_t hiddenMessages() const { return hidden_; }
 
  private:
   struct Writer;
+  void named(Writer* writer, std::string_view name);
   void line(Writer* writer, std::string_view piece, bool continued, bool ends);
 
   const ViewFilter& filter_;

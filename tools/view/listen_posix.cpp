@@ -1,8 +1,9 @@
 // The listener's pipe on POSIX: the local stream socket that the
 // emulation's CreateFileA connects to (common/pipe.h), served with poll().
 // A writer's process id comes from the socket's peer, its program's name
-// from its hello.
+// from its hello (read with its data, WriterStream) or else from the system.
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -15,7 +16,8 @@
 
 namespace {
 
-// How long a wait looks for something to happen.
+// How long a wait looks for something to happen; also how long accepting
+// rests when the process may open no more files.
 constexpr int PollMilliseconds = 100;
 constexpr size_t PipeReadBytes = 65536;
 
@@ -29,7 +31,14 @@ class SocketListener : public PipeListener {
   }
 
   bool wait(std::vector<PipeEvent>* events, std::string* error) override {
-    std::vector<pollfd> ready{{server_, POLLIN, 0}};
+    // While no file can be opened, a waiting writer would wake every poll at
+    // once: the server sits out one wait (a tenth of a second when nothing
+    // else happens), and the writer stays in the system's queue till then.
+    const bool accepting = !full_;
+    full_ = false;
+    std::vector<pollfd> ready;
+    ready.reserve(writers_.size() + 1);
+    ready.push_back({accepting ? server_ : -1, POLLIN, 0});
     for (const Writer& writer : writers_) ready.push_back({writer.fd, POLLIN, 0});
     const int count = poll(ready.data(), ready.size(), PollMilliseconds);
     if (count < 0 && errno != EINTR) {
@@ -39,25 +48,25 @@ class SocketListener : public PipeListener {
     if (count <= 0) return true;
     // New writers first, so that each is looked at as soon as can be: one
     // that has ended by then, and has not said its name, has none left to
-    // find. Then the others, in the order they came.
+    // find. Then the others, in the order they came, each read once: one
+    // that writes without end holds up none of the others.
     const size_t known = writers_.size();
-    if (ready[0].revents) accept();
+    if (ready[0].revents) accept(events);
     std::vector<Writer> staying;
-    std::vector<char> buffer(PipeReadBytes);
+    staying.reserve(writers_.size());
     for (size_t i = 0; i < known; ++i) {
-      Writer& writer = writers_[i];
+      const Writer& writer = writers_[i];
       if (ready[i + 1].revents) {
-        const ssize_t got = ::read(writer.fd, buffer.data(), buffer.size());
+        const ssize_t got = ::read(writer.fd, buffer_.data(), buffer_.size());
         if (got > 0) {
-          receive(&writer, std::string(buffer.data(), size_t(got)), events);
+          events->push_back({PipeEvent::Kind::Data, writer.id, 0, {}, std::string(buffer_.data(), size_t(got))});
         } else if (got == 0 || (errno != EINTR && errno != EAGAIN)) {
           close(writer.fd);
-          if (!writer.introduced) introduced(&writer, events);
           events->push_back({PipeEvent::Kind::Gone, writer.id, 0, {}, {}});
           continue;
         }
       }
-      staying.push_back(std::move(writer));
+      staying.push_back(writer);
     }
     staying.insert(staying.end(), writers_.begin() + static_cast<long>(known), writers_.end());
     writers_.swap(staying);
@@ -68,54 +77,34 @@ class SocketListener : public PipeListener {
   struct Writer {
     int fd;
     uint64_t id;
-    uint32_t pid;
-    std::string program;      // as the system knows the process, "?" when it has ended
-    bool introduced = false;  // its Connected event is out
-    std::string start;        // its first bytes, while they may still be a hello
   };
 
-  void accept() {
+  // Takes the writers waiting; each is named as the system knows it, which
+  // its hello may tell better.
+  void accept(std::vector<PipeEvent>* events) {
     for (;;) {
       const int fd = accept4(server_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) return;  // none waiting (the server is non-blocking), or one that gave up
+      if (fd < 0) {
+        // None waiting (the server is non-blocking), one that gave up, or no
+        // file left for it: it waits in the system's queue.
+        full_ = errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
+        return;
+      }
       ucred peer{};
       socklen_t size = sizeof peer;
       getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size);
-      writers_.push_back({fd, ++lastId_, static_cast<uint32_t>(peer.pid), programOf(static_cast<uint32_t>(peer.pid)), false, {}});
+      const uint32_t pid = static_cast<uint32_t>(peer.pid);
+      writers_.push_back({fd, ++lastId_});
+      events->push_back({PipeEvent::Kind::Connected, lastId_, pid, programOf(pid), {}, true});
     }
-  }
-
-  // A writer's bytes: its hello first, when it says one, then data.
-  void receive(Writer* writer, std::string bytes, std::vector<PipeEvent>* events) {
-    if (!writer->introduced) {
-      writer->start += bytes;
-      bytes.clear();
-      const std::string& start = writer->start;
-      const bool hello = start[0] == trovex::win32::PipeHelloMark;
-      const size_t end = hello ? start.find(trovex::win32::PipeHelloMark, 1) : std::string::npos;
-      if (hello && end == std::string::npos && start.size() < trovex::win32::PipeHelloMaxName + 2) return;  // more to come
-      if (end != std::string::npos) {
-        if (end > 1) writer->program = start.substr(1, end - 1);
-        bytes = start.substr(end + 1);
-      } else {
-        bytes = start;  // no hello: all of it is data
-      }
-      writer->start.clear();
-      introduced(writer, events);
-    }
-    if (!bytes.empty()) events->push_back({PipeEvent::Kind::Data, writer->id, 0, {}, std::move(bytes)});
-  }
-
-  void introduced(Writer* writer, std::vector<PipeEvent>* events) {
-    writer->introduced = true;
-    events->push_back({PipeEvent::Kind::Connected, writer->id, writer->pid, writer->program, {}});
-    if (!writer->start.empty()) events->push_back({PipeEvent::Kind::Data, writer->id, 0, {}, writer->start});
   }
 
   int server_;
   std::string path_;
   std::vector<Writer> writers_;
+  std::vector<char> buffer_ = std::vector<char>(PipeReadBytes);
   uint64_t lastId_ = 0;
+  bool full_ = false;  // the last accept found no file to open
 };
 
 }  // namespace
@@ -151,6 +140,12 @@ std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string*
     }
     unlink(address.sun_path);
     bound = bind(server, at, sizeof address);
+  }
+  // Each writer takes a file: as many as the system lets the process have.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
   }
   if (bound != 0 || listen(server, SOMAXCONN) != 0) {
     *error = lastSystemError();

@@ -13,10 +13,11 @@ namespace {
 
 // How long a wait looks for something to happen.
 constexpr DWORD WaitMilliseconds = 100;
-// Bytes a pipe instance holds for its writer before the writer waits, and
-// bytes read at a time.
+// Bytes a pipe instance holds for its writer before the writer waits (the
+// system's, not the listener's), and bytes read at a time: each connected
+// writer has a read of this size waiting, so it is kept small, a page.
 constexpr DWORD PipeBufferBytes = 1 << 20;
-constexpr DWORD PipeReadBytes = 65536;
+constexpr DWORD PipeReadBytes = 4096;
 // How long the end waits for the cancelled operations of its instances.
 constexpr DWORD CancelWaitMilliseconds = 1000;
 // Completions taken in one wait, so that what they bring is shown in time.
@@ -77,14 +78,16 @@ class NamedPipeListener : public PipeListener {
       *error = GetLastError() == ERROR_ACCESS_DENIED ? "another listener serves it" : lastSystemError();
       return false;
     }
-    while (free_ < FreeInstances && offerInstance(false, &early_)) {
-    }
+    offerFreeInstances(&early_);
     return true;
   }
 
   bool wait(std::vector<PipeEvent>* events, std::string* error) override {
     events->insert(events->end(), early_.begin(), early_.end());
     early_.clear();
+    // Instances that could not be made when a writer came (the system out of
+    // them for now) are tried again, or no writer would ever connect again.
+    offerFreeInstances(events);
     DWORD timeout = WaitMilliseconds;
     for (;;) {
       DWORD bytes = 0;
@@ -157,6 +160,10 @@ class NamedPipeListener : public PipeListener {
       read(instance, events);
     }
     // The next writers find free instances, whatever became of this one.
+    offerFreeInstances(events);
+  }
+
+  void offerFreeInstances(std::vector<PipeEvent>* events) {
     while (free_ < FreeInstances && offerInstance(false, events)) {
     }
   }
