@@ -201,6 +201,12 @@ TEST(Viewer, JsonRecordWrittenWhenTheSourceWaitsAndItsMessageGoesOn) {
   big.finish();
   EXPECT_EQ(std::count(big.output().begin(), big.output().end(), 'z'), static_cast<long>(3 * RecordAssembler::MaxTextBytes + 10));
   EXPECT_NE(big.output().find("\",\"continued\":true}\n"), std::string::npos);
+  // A run of blank lines within a message: a record's worth of them at most.
+  Viewer blanks(filter, OutputForm::Json, nullptr, nullptr, 4);
+  const std::string blankRun = "warn<A>: a" + std::string(11, '\n') + "b\n";
+  blanks.feed(blankRun.data(), blankRun.size());
+  blanks.finish();
+  EXPECT_EQ(blanks.output(), "{\"category\":\"warn\",\"id\":\"A\",\"text\":\"a\\n\\n\\n\\n\\nb\"}\n");
 }
 
 // A writer of a pipe, among others: its pid and program before each line
@@ -325,6 +331,13 @@ TEST(Listener, EachWritersLinesWholeThenItsDeparture) {
        {arrives(1, 7, "x"), sends(1, "warn<A>: a\nopen")}, "[7 x] warn<A>: a\n[7 x] open\n"},
   };
   for (const auto& row : rows) EXPECT_TRUE(listenTo(row.steps) == row.shown) << row.name;
+  // In records, a writer's long message goes on in parts of about a piece.
+  std::istringstream records(listenTo({arrives(1, 7, "x"), sends(1, "warn<A>: " + megabyte + "\n")}, ListenQueueBytes,
+                                      OutputForm::Json));
+  size_t parts = 0;
+  for (std::string record; std::getline(records, record); ++parts)
+    EXPECT_LE(record.size(), 2 * WriterStream::MaxLineBytes + 200) << "part " << parts;
+  EXPECT_GE(parts, megabyte.size() / (2 * WriterStream::MaxLineBytes));
 }
 
 // The debug output: each process a writer, each short call a line of its

@@ -125,7 +125,9 @@ void ListenOutput::take(ListenQueue::Entry entry, Clock::time_point now) {
   auto found = writers_.find(record.writer);
   if (record.arrival && found == writers_.end()) {
     found = writers_.emplace(record.writer, Writer{}).first;
-    found->second.viewer = std::make_unique<Viewer>(filter_, form_, &*record.arrival, forward_);
+    // A writer's records are bounded as its lines are (listen.h).
+    found->second.viewer =
+        std::make_unique<Viewer>(filter_, form_, &*record.arrival, forward_, WriterStream::MaxLineBytes);
     found->second.viewer->setLive(true);
     found->second.viewer->showTimes(times_);
   }

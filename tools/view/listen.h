@@ -114,7 +114,11 @@ class ListenReader {
 };
 
 // The output half: each writer's lines through a viewer of its own (view.h),
-// the notices of drops, and the writers' departures.
+// the notices of drops, and the writers' departures. For JSON or forwarding
+// a writer's message is put together into records whose text goes on in
+// parts of WriterStream::MaxLineBytes, so that a writer costs this half at
+// most that and a line's piece while a message lasts, and its fixed state
+// after.
 class ListenOutput {
  public:
   using Clock = std::chrono::steady_clock;

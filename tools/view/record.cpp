@@ -20,8 +20,10 @@ void RecordAssembler::message(Category category, std::string_view id, std::strin
 
 void RecordAssembler::line(std::string_view piece, bool continued, bool ends) {
   if (!continued && ends && (piece.empty() || piece == "\r")) {
-    // Part of the text only when more of it follows.
-    if (inRecord_) ++blankLines_;
+    // Part of the text only when more of it follows. A record keeps at
+    // most a text's worth of them: a longer run (a writer sending nothing
+    // but newlines) would otherwise come into the text all at once.
+    if (inRecord_ && blankLines_ < maxTextBytes_) ++blankLines_;
     return;
   }
   if (!inRecord_) {
@@ -37,7 +39,7 @@ void RecordAssembler::line(std::string_view piece, bool continued, bool ends) {
 void RecordAssembler::add(std::string_view piece, bool ends) {
   appendLine(&text_, piece, Category::Plain, false, false);
   if (ends && !text_.empty() && text_.back() == '\r') text_.pop_back();  // a CR LF line end
-  if (text_.size() >= MaxTextBytes) flush();
+  if (text_.size() >= maxTextBytes_) flush();
 }
 
 void RecordAssembler::flush() {
@@ -52,6 +54,7 @@ void RecordAssembler::flush() {
   record.live = live_;
   handler_(record);
   text_.clear();
+  if (text_.capacity() > KeptTextBytes) std::string().swap(text_);
   continues_ = true;
 }
 

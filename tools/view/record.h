@@ -34,9 +34,15 @@ struct Record {
 class RecordAssembler {
  public:
   static constexpr size_t MaxTextBytes = size_t{1} << 20;
+  // A text's buffer that grew past this is let go once the text is out, so
+  // that a source costs its longest message only while that message lasts.
+  static constexpr size_t KeptTextBytes = size_t{16} << 10;
   using Handler = std::function<void(const Record&)>;
 
-  explicit RecordAssembler(Handler handler) : handler_(std::move(handler)) {}
+  // maxTextBytes: a text longer than this (MaxTextBytes or less) goes on in
+  // parts; a record's text is at most that and one line's piece.
+  explicit RecordAssembler(Handler handler, size_t maxTextBytes = MaxTextBytes)
+      : handler_(std::move(handler)), maxTextBytes_(maxTextBytes) {}
   // The line handed on next came at `when`, live or not (a file's line
   // read at its start: its record gets the time it is assembled).
   void arrived(std::chrono::system_clock::time_point when, bool live) {
@@ -59,6 +65,7 @@ class RecordAssembler {
   void start();
 
   Handler handler_;
+  const size_t maxTextBytes_;
   size_t blankLines_ = 0;    // blank lines of the record not yet followed by text
   bool inRecord_ = false;    // a message or a text is going on
   bool isMessage_ = false;   // it is a message (category and identifier below)

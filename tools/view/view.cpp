@@ -15,12 +15,14 @@ const char* eventName(SourceEvent event) {
 
 }  // namespace
 
-Viewer::Viewer(const ViewFilter& filter, OutputForm form, const WriterTag* writer, RecordSink* forward)
+Viewer::Viewer(const ViewFilter& filter, OutputForm form, const WriterTag* writer, RecordSink* forward,
+               size_t maxRecordBytes)
     : filter_(filter),
       form_(form),
       splitter_([this](std::string_view piece, bool continued, bool ends) { handle(piece, continued, ends); }),
       forward_(forward),
-      assembles_(form == OutputForm::Json || forward) {
+      assembles_(form == OutputForm::Json || forward),
+      records_([this](const Record& record) { this->record(record); }, maxRecordBytes) {
   if (!writer) return;
   prefix_ = "[" + std::to_string(writer->pid) + " " + writer->program + "] ";
   hasWriter_ = true;

@@ -23,8 +23,10 @@ enum class SourceEvent { Cut, Restart, Removed, Back, Gone };
 
 class Viewer {
  public:
-  // forward: where the records of what passes the filter go besides, or null.
-  Viewer(const ViewFilter& filter, OutputForm form, const WriterTag* writer = nullptr, RecordSink* forward = nullptr);
+  // forward: where the records of what passes the filter go besides, or
+  // null; maxRecordBytes: as RecordAssembler's maxTextBytes.
+  Viewer(const ViewFilter& filter, OutputForm form, const WriterTag* writer = nullptr, RecordSink* forward = nullptr,
+         size_t maxRecordBytes = RecordAssembler::MaxTextBytes);
   Viewer(const Viewer&) = delete;
   Viewer& operator=(const Viewer&) = delete;
 
@@ -68,7 +70,7 @@ class Viewer {
   WriterTag writer_{};
   RecordSink* forward_;
   const bool assembles_;                // records are wanted: JSON, or forwarding
-  RecordAssembler records_{[this](const Record& record) { this->record(record); }};
+  RecordAssembler records_;
   Stats stats_;
   bool shown_ = true;                   // the current message (and its continuation lines) is shown
   Category current_ = Category::Plain;  // category of the current message, for colour
