@@ -41,22 +41,22 @@ else
   protocolFallback="$work/tmp/proto.txt"
 fi
 # Lines of this test's hosts only: a shared fallback may hold others' text.
-ours() { cat "$@" 2>/dev/null | grep -a '^warn<S>: pid=' | grep -aF -f "$work/pids"; }
+ours() { cat "$@" 2>/dev/null | grep -a '^warn<S>: host=' | grep -aF -f "$work/hosts"; }
 
 for mode in a w; do
   for keep in 0 1; do
-    rm -f "$work/chan.txt" "$work/proto.txt" "$protocolFallback" "$work/pids"
+    rm -f "$work/chan.txt" "$work/proto.txt" "$protocolFallback" "$work/hosts"
     # Fallback files of others are put aside for the round.
     for f in "${fallbacks[@]}"; do [ -e "$f" ] && mv "$f" "$f.before-sharing-test"; done
     pids=()
     for i in $(seq $hosts); do
-      $emulator "$writer" $count proto.txt $mode $keep >"$work/host$i.out" 2>"$work/host$i.err" &
+      $emulator "$writer" $count proto.txt $mode $keep "$$-$mode$keep-$i" >"$work/host$i.out" 2>"$work/host$i.err" &
       pids+=($!)
     done
     for pid in "${pids[@]}"; do wait "$pid" || fail "$mode $keep: a host failed"; done
-    # The hosts' process ids as the library saw them, from their own lines.
-    cat chan.txt "${fallbacks[@]}" proto.txt "$protocolFallback" 2>/dev/null | grep -ao 'pid=[0-9]* ' | sort -u >"$work/pids"
-    [ "$(wc -l <"$work/pids")" -eq $hosts ] || fail "$mode $keep: $(wc -l <"$work/pids") hosts seen, not $hosts"
+    printf 'host=%s \n' $(seq -f "$$-$mode$keep-%g" $hosts) >"$work/hosts"
+    seen=$(cat chan.txt "${fallbacks[@]}" proto.txt "$protocolFallback" 2>/dev/null | grep -aoF -f "$work/hosts" | sort -u | wc -l)
+    [ "$seen" -eq $hosts ] || fail "$mode $keep: $seen hosts seen, not $hosts"
     where="mode $mode, keep-open $keep"
     # The channel: every message once, whole.
     channel=$(ours chan.txt "${fallbacks[@]}" | sort | uniq -c | awk '$1 != 1' | head -3)
@@ -75,13 +75,13 @@ for mode in a w; do
       [ "$n" -gt 0 ] || fail "$where: the protocol files hold nothing"
     fi
     for file in proto.txt "$protocolFallback" chan.txt "${fallbacks[@]}"; do
-      while read -r pid; do
-        seqs=$(ours "$file" | grep -aF "$pid" | sed 's/.* seq=\([0-9]*\) .*/\1/')
+      while read -r host; do
+        seqs=$(ours "$file" | grep -aF "$host" | sed 's/.* seq=\([0-9]*\) .*/\1/')
         [ -z "$seqs" ] && continue
         first=$(echo "$seqs" | head -1)
         expected=$(seq "$first" $((first + $(echo "$seqs" | wc -l) - 1)))
-        [ "$seqs" = "$expected" ] || fail "$where: $file: $pid's messages out of order or with a gap"
-      done <"$work/pids"
+        [ "$seqs" = "$expected" ] || fail "$where: $file: $host's messages out of order or with a gap"
+      done <"$work/hosts"
     done
     echo "$where: protocol $(ours proto.txt | wc -l) + $(ours "$protocolFallback" | wc -l) in its fallback, channel $(ours chan.txt | wc -l) + $(ours "${fallbacks[@]}" | wc -l) in fallbacks"
     for f in "${fallbacks[@]}"; do

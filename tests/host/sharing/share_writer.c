@@ -1,26 +1,19 @@
-/* A host of the sharing test: COUNT messages, each naming its process and
-   place, into the debug channel (configured from outside) and the protocol
-   file NAME opened with MODE, kept open between messages (KEEP 1) or closed
-   after each (KEEP 0).
+/* A host of the sharing test: COUNT messages, each naming the host by TAG
+   and its place, into the debug channel (configured from outside) and the
+   protocol file NAME opened with MODE, kept open between messages (KEEP 1)
+   or closed after each (KEEP 0). A tag, not the process id: Wine gives an
+   ended process's id to the next one at once.
 
-     share_writer COUNT NAME MODE KEEP */
+     share_writer COUNT NAME MODE KEEP TAG */
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <trovex.h>
 
-#if defined(_WIN32)
-#include <windows.h>
-static unsigned processId(void) { return (unsigned)GetCurrentProcessId(); }
-#else
-#include <unistd.h>
-static unsigned processId(void) { return (unsigned)getpid(); }
-#endif
-
 int main(int argc, char** argv) {
   int count, keep, i;
-  if (argc != 5) {
-    fprintf(stderr, "usage: share_writer COUNT NAME MODE KEEP\n");
+  if (argc != 6) {
+    fprintf(stderr, "usage: share_writer COUNT NAME MODE KEEP TAG\n");
     return 2;
   }
   count = atoi(argv[1]);
@@ -28,8 +21,8 @@ int main(int argc, char** argv) {
   Trovex_Filename_s(argv[2]);
   Trovex_FileOpenMode_s(argv[3]);
   for (i = 0; i < count; ++i) {
-    if (keep) Trovex_CPrintf("w", "S", "pid=%u seq=%d of %d\n", processId(), i, count);
-    else Trovex_Printf("w", "S", "pid=%u seq=%d of %d\n", processId(), i, count);
+    if (keep) Trovex_CPrintf("w", "S", "host=%s seq=%d of %d\n", argv[5], i, count);
+    else Trovex_Printf("w", "S", "host=%s seq=%d of %d\n", argv[5], i, count);
   }
   return 0;
 }
