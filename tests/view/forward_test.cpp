@@ -78,60 +78,44 @@ constexpr char Bom[] = "\xEF\xBB\xBF";
 TEST(Forward, RecordFields) {
   const SyslogTime time{1772355907042, 60};
   const std::string head = "1 2026-03-01T10:05:07.042+01:00 box ";
-  const std::string id40(40, 'I');
+  const std::string id32(32, 'I'), id40(40, 'I'), id41 = id40 + "]";
+  using Kind = Record::Kind;
   const struct {
     const char* name;
-    Record::Kind kind;
-    Category category;
-    std::string id;
-    std::string text;
-    const char* event;
-    bool continued;
+    Record record;
     std::string program;
     std::string procId;
     int facility;
     std::string expected;
   } rows[] = {
-      {"a warning, lines joined by newlines", Record::Kind::Message, Category::Warn, "NET", "retry\n  second", nullptr,
-       false, "host.exe", "42", 1, "<12>" + head + "host.exe 42 NET - " + Bom + "retry\n  second"},
-      {"error, another facility", Record::Kind::Message, Category::Error, "IO", "x", nullptr, false, "h", "1", 16,
+      {"a warning, lines joined by newlines", {Kind::Message, Category::Warn, "NET", "retry\n  second"}, "host.exe",
+       "42", 1, "<12>" + head + "host.exe 42 NET - " + Bom + "retry\n  second"},
+      {"error, another facility", {Kind::Message, Category::Error, "IO", "x"}, "h", "1", 16,
        "<131>" + head + "h 1 IO - " + Bom + "x"},
-      {"init", Record::Kind::Message, Category::Init, "A", "", nullptr, false, "h", "1", 1,
-       "<14>" + head + "h 1 A - " + Bom},
-      {"no category, an empty identifier, no program or process", Record::Kind::Message, Category::None, "", "t",
-       nullptr, false, "", "", 1, "<13>" + head + "- - - - " + Bom + "t"},
-      {"text outside any message", Record::Kind::Text, Category::Plain, "", "report", nullptr, false, "f.txt", "", 1,
+      {"init", {Kind::Message, Category::Init, "A", ""}, "h", "1", 1, "<14>" + head + "h 1 A - " + Bom},
+      {"no category, an empty identifier, no program or process", {Kind::Message, Category::None, "", "t"}, "", "",
+       1, "<13>" + head + "- - - - " + Bom + "t"},
+      {"text outside any message", {Kind::Text, Category::Plain, "", "report"}, "f.txt", "", 1,
        "<13>" + head + "f.txt - - - " + Bom + "report"},
-      {"an identifier of 32 is whole; text Windows-1252 as UTF-8", Record::Kind::Message, Category::Warn,
-       std::string(32, 'I'), "M\xe4rz \x80", nullptr, false, "h", "1", 1,
-       "<12>" + head + "h 1 " + std::string(32, 'I') + " - " + Bom + "M\xc3\xa4rz \xe2\x82\xac"},
-      {"one more is cut, and whole in the structured data", Record::Kind::Message, Category::Warn, id40 + "]",
-       "x", nullptr, false, "h", "1", 1,
-       "<12>" + head + "h 1 " + std::string(32, 'I') + " [trovex@32473 id=\"" + id40 + "\\]\"] " + Bom + "x"},
-      {"spaces and non-ASCII in identifier and program; escapes", Record::Kind::Message, Category::Warn,
-       "M\xe4rz \"q\\\"", "x", nullptr, false, "my h\xf6st.exe", "7", 1,
+      {"an identifier of 32 is whole; text Windows-1252 as UTF-8", {Kind::Message, Category::Warn, id32, "M\xe4rz \x80"},
+       "h", "1", 1, "<12>" + head + "h 1 " + id32 + " - " + Bom + "M\xc3\xa4rz \xe2\x82\xac"},
+      {"one more is cut, and whole in the structured data", {Kind::Message, Category::Warn, id41, "x"}, "h", "1", 1,
+       "<12>" + head + "h 1 " + id32 + " [trovex@32473 id=\"" + id40 + "\\]\"] " + Bom + "x"},
+      {"spaces and non-ASCII in identifier and program; escapes", {Kind::Message, Category::Warn, "M\xe4rz \"q\\\"", "x"},
+       "my h\xf6st.exe", "7", 1,
        "<12>" + head + "my_h_st.exe 7 M_rz_\"q\\\" [trovex@32473 id=\"M\xc3\xa4rz \\\"q\\\\\\\"\" program=\"my h\xc3\xb6st.exe\"] " +
            Bom + "x"},
-      {"an identifier \"-\" is not the nil value", Record::Kind::Message, Category::Warn, "-", "x", nullptr, false,
-       "h", "1", 1, "<12>" + head + "h 1 - [trovex@32473 id=\"-\"] " + Bom + "x"},
-      {"a later part of a message", Record::Kind::Message, Category::Init, "A", "more", nullptr, true, "h", "1", 1,
+      {"an identifier \"-\" is not the nil value", {Kind::Message, Category::Warn, "-", "x"}, "h", "1", 1,
+       "<12>" + head + "h 1 - [trovex@32473 id=\"-\"] " + Bom + "x"},
+      {"a later part of a message", {Kind::Message, Category::Init, "A", "more", nullptr, true}, "h", "1", 1,
        "<14>" + head + "h 1 A [trovex@32473 continued=\"true\"] " + Bom + "more"},
-      {"a cut, with its marker", Record::Kind::Event, Category::Plain, "", "--- Trunced at Mo 01-M\xe4r ---", "cut",
-       false, "p.txt", "", 1,
-       "<13>" + head + "p.txt - - [trovex@32473 event=\"cut\"] " + Bom + "--- Trunced at Mo 01-M\xc3\xa4r ---"},
-      {"a host gone", Record::Kind::Event, Category::Plain, "", "", "gone", false, "h", "9", 1,
+      {"a cut, with its marker", {Kind::Event, Category::Plain, "", "--- Trunced at Mo 01-M\xe4r ---", "cut"}, "p.txt",
+       "", 1, "<13>" + head + "p.txt - - [trovex@32473 event=\"cut\"] " + Bom + "--- Trunced at Mo 01-M\xc3\xa4r ---"},
+      {"a host gone", {Kind::Event, Category::Plain, "", "", "gone"}, "h", "9", 1,
        "<13>" + head + "h 9 - [trovex@32473 event=\"gone\"] " + Bom + "--- gone ---"},
   };
-  for (const auto& row : rows) {
-    Record record;
-    record.kind = row.kind;
-    record.category = row.category;
-    record.id = row.id;
-    record.text = row.text;
-    record.event = row.event;
-    record.continued = row.continued;
-    EXPECT_EQ(formatSyslog(record, row.facility, {"box", row.program, row.procId}, time), row.expected) << row.name;
-  }
+  for (const auto& row : rows)
+    EXPECT_EQ(formatSyslog(row.record, row.facility, {"box", row.program, row.procId}, time), row.expected) << row.name;
 }
 
 TEST(Forward, DatagramsCutAtACharacterAndMarked) {

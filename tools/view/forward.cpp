@@ -66,6 +66,13 @@ bool parseForwardUrl(const std::string& url, ForwardTarget* target, std::string*
 
 size_t Forwarder::Queued::bytes() const { return id.size() + text.size() + program.size() + QueuedOverhead; }
 
+Record Forwarder::Queued::sent() const {
+  Record sent = record;
+  sent.id = id;
+  sent.text = text;
+  return sent;
+}
+
 Forwarder::Forwarder(ForwardSettings settings, Notice notice)
     : settings_(std::move(settings)),
       notice_(std::move(notice)),
@@ -77,15 +84,8 @@ Forwarder::Forwarder(ForwardSettings settings, Notice notice)
 Forwarder::~Forwarder() { finish(); }
 
 void Forwarder::take(const Record& record, const WriterTag* writer) {
-  Queued item{record.kind,
-              record.category,
-              std::string(record.id),
-              std::string(record.text),
-              record.event,
-              record.continued,
-              record.received,
-              writer ? writer->program : settings_.sourceName,
-              writer ? std::to_string(writer->pid) : std::string()};
+  Queued item{record, std::string(record.id), std::string(record.text),
+              writer ? writer->program : settings_.sourceName, writer ? std::to_string(writer->pid) : std::string()};
   const size_t bytes = item.bytes();
   queue_.push(std::move(item), bytes);
 }
@@ -172,15 +172,7 @@ bool Forwarder::deliver(Entry* entry) {
   }
   if (!entry->item) return true;
   const Queued& item = *entry->item;
-  Record record;
-  record.kind = item.kind;
-  record.category = item.category;
-  record.id = item.id;
-  record.text = item.text;
-  record.event = item.event;
-  record.continued = item.continued;
-  record.received = item.received;
-  return sendRecord(record, item.program, item.procId);
+  return sendRecord(item.sent(), item.program, item.procId);
 }
 
 bool Forwarder::sendRecord(const Record& record, const std::string& program, const std::string& procId) {

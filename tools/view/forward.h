@@ -72,19 +72,17 @@ class Forwarder : public RecordSink {
   static constexpr unsigned LastRetryMilliseconds = 4000;
 
  private:
-  // A record as it waits in the queue: copies of what the viewer's record
-  // points to, and its writer's program and process id.
+  // A record as it waits in the queue: the record with copies of what it
+  // points to (sent() points it at them), and its writer's program and
+  // process id.
   struct Queued {
-    Record::Kind kind;
-    Category category;
+    Record record;
     std::string id;
     std::string text;
-    const char* event;
-    bool continued;
-    std::chrono::system_clock::time_point received;
     std::string program;
     std::string procId;
     size_t bytes() const;
+    Record sent() const;
   };
   using Entry = BoundedQueue<Queued>::Entry;
 

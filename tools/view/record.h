@@ -21,7 +21,7 @@ struct Record {
   std::string_view text;
   const char* event = nullptr;          // "cut", "restart", "removed", "back", "gone"
   bool continued = false;               // a later part of a message or text handed on before
-  std::chrono::system_clock::time_point received;  // when its first line was read
+  std::chrono::system_clock::time_point received{};  // when its first line was read
   bool live = false;  // that line came live (not from a file's start): --json gives its time
 };
 
