@@ -29,6 +29,7 @@ void writeBytes(HANDLE handle, const char* bytes, DWORD count) {
 
 void closeDevice(DebugChannel* channel) {
   CloseHandle(channel->deviceHandle);
+  endFileTurn(&channel->fileTurn);
   channel->deviceHandle = nullptr;
   channel->onFallback = false;
   channel->deviceIsPipe = false;
@@ -164,15 +165,24 @@ void openSerialPort(DebugChannel* channel) {
 }
 
 // A file or a named pipe ("\\.\pipe\NAME"), which opens the same way. A file
-// that another host holds for a message is waited for (waitForShare); a pipe
-// whose every instance is taken, within what the message may wait.
-HANDLE openAppending(const DebugChannel* channel, const char* name, bool waitForShare) {
+// is opened in its turn among the hosts that write it one message at a
+// time (held until the message ends); one that another program holds is
+// waited for briefly (waitForShare); a pipe whose every instance is taken,
+// within what the message may wait.
+HANDLE openAppending(DebugChannel* channel, const char* name, bool waitForShare) {
+  const bool turnTaken = takeFileTurn(&channel->fileTurn, name);
   HANDLE file = waitForShare ? createFileWaitingForShare(name, GENERIC_WRITE, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL)
                              : CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PIPE_BUSY || !channel->messageMayWait) return file;
-  const DWORD waited = GetTickCount() - channel->messageStartTick;
-  if (waited < PipeWaitMilliseconds && WaitNamedPipeA(name, PipeWaitMilliseconds - waited))
-    file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY && channel->messageMayWait) {
+    const DWORD waited = GetTickCount() - channel->messageStartTick;
+    if (waited < PipeWaitMilliseconds && WaitNamedPipeA(name, PipeWaitMilliseconds - waited))
+      file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (file == INVALID_HANDLE_VALUE && turnTaken) {
+    const DWORD error = GetLastError();
+    endFileTurn(&channel->fileTurn);
+    SetLastError(error);
+  }
   return file;
 }
 
@@ -253,6 +263,7 @@ void closeDebugChannel(DebugChannel* channel) {
   if (!channel->channelLockReady) return;
   EnterCriticalSection(&channel->channelLock);
   if (channel->deviceHandle) closeDevice(channel);
+  closeFileTurn(&channel->fileTurn);
   LeaveCriticalSection(&channel->channelLock);
   DeleteCriticalSection(&channel->channelLock);
   channel->channelLockReady = false;
@@ -299,10 +310,6 @@ void channelPutRun(DebugChannel* channel, const char* text, unsigned count) {
   if (channel->stderrHandle && count > 0) writeBytes(channel->stderrHandle, text, count);
 }
 
-void channelAfterPrint(DebugChannel* channel) {
-  if ((channel->channelType & CloseAfterPrint) && channel->deviceHandle) closeDevice(channel);
-}
-
 void channelBeginMessage(DebugChannel* channel) {
   // Normally set up at load; a print before that sets the channel up itself.
   if (!channel->channelLockReady) initDebugChannel(channel, &platformChannelDevices);
@@ -322,6 +329,9 @@ void channelBeginMessage(DebugChannel* channel) {
 
 void channelEndMessage(DebugChannel* channel) {
   if (--channel->messageDepth == 0) {
+    // Closed after the message, not between its parts: another host that
+    // shares the file could otherwise write between header and body.
+    if ((channel->channelType & CloseAfterPrint) && channel->deviceHandle) closeDevice(channel);
     if (channel->messageLost && channel->newlineOwed) {
       channel->messageLost = false;  // delivered but for its newline, which the next message brings
     } else if (channel->messageLost) {
@@ -333,6 +343,8 @@ void channelEndMessage(DebugChannel* channel) {
       channel->messageLost = false;
     }
     if (channel->onFallback && channel->deviceHandle) closeDevice(channel);
+    // A device held beyond the message is this host's alone: no turn is needed.
+    endFileTurn(&channel->fileTurn);
     flushToDebugger(channel);
   }
   LeaveCriticalSection(&channel->channelLock);
@@ -360,7 +372,6 @@ void channelPrint(DebugChannel* channel, const char* format, va_list* args) {
   char piece[StagingSize];
   channelBeginMessage(channel);
   formatInPieces(format, args, piece, StagingSize, putPiece, channel);
-  channelAfterPrint(channel);
   channelEndMessage(channel);
 }
 
@@ -371,7 +382,7 @@ void channelWrite(DebugChannel* channel, const char* text, unsigned count) {
 void channelWriteMessage(DebugChannel* channel, const char* header, unsigned headerCount, const char* body,
                          unsigned bodyCount) {
   channelBeginMessage(channel);
-  if (headerCount > 0 && headerCount + bodyCount <= StagingSize && !(channel->channelType & CloseAfterPrint)) {
+  if (headerCount > 0 && headerCount + bodyCount <= StagingSize) {
     // One write per target for the whole message: the device and standard
     // error receive the same bytes in the same order as from two prints.
     char joined[StagingSize];
@@ -379,15 +390,9 @@ void channelWriteMessage(DebugChannel* channel, const char* header, unsigned hea
     std::memcpy(joined + headerCount, body, bodyCount);
     channelPutRun(channel, joined, headerCount + bodyCount);
   } else {
-    // Closed after every print, the device sees the header as a print of its own.
-    if (headerCount > 0) {
-      handOutInPieces(header, headerCount, StagingSize, putPiece, channel);
-      channelAfterPrint(channel);
-      openChannelDevice(channel);
-    }
+    handOutInPieces(header, headerCount, StagingSize, putPiece, channel);
     handOutInPieces(body, bodyCount, StagingSize, putPiece, channel);
   }
-  channelAfterPrint(channel);
   channelEndMessage(channel);
 }
 

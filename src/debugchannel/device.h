@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "common/texts.h"
+#include "fileio/fileio.h"
 #include "platform/win32.h"
 
 namespace trovex {
@@ -54,6 +55,7 @@ struct DebugChannel {
   bool configLoaded;          // the registry has been looked at
   HANDLE deviceHandle;        // the open serial port, file or pipe, or null
   bool onFallback;            // deviceHandle is a fallback file standing in for pathValue; held for one message
+  FileTurn fileTurn;          // the turn at the file being opened or written, held from its open to the message's end
   bool deviceIsPipe;          // deviceHandle is a named pipe, written without waiting on its reader
   bool pathFailed;            // the configured path failed to open at pathFailedTick
   DWORD pathFailedTick;       // GetTickCount of that failure
@@ -94,10 +96,9 @@ void openChannelDevice(DebugChannel* channel);
 // prints) to the device, and unfiltered to standard error. One write per
 // target for up to 1024 characters.
 void channelPutRun(DebugChannel* channel, const char* text, unsigned count);
-// Closes the device when the configuration asks for that after every print.
-void channelAfterPrint(DebugChannel* channel);
 // The frame of one message, header and body: the lock is held and the device
-// opened from begin to end, and a pipe's wait is bounded over the whole. At
+// opened from begin to end (a device closed after every print is closed at
+// the frame's end), and a pipe's wait is bounded over the whole. At
 // the start, the pipe first gets the notice of messages it lost before.
 // Prints and writes inside a frame belong to its message; outside one each
 // is a message of its own.
@@ -111,10 +112,10 @@ void channelPrint(DebugChannel* channel, const char* format, va_list* args);
 // The same for characters already produced: the device sees what a print
 // that produced them would give it.
 void channelWrite(DebugChannel* channel, const char* text, unsigned count);
-// A produced header and body under one hold of the lock, as two writes of
-// channelWrite would give them: in one write per target when they fit in
-// 1024 characters and the device stays open between prints, else as two
-// prints (the device closed and opened again between them when so configured).
+// A produced header and body as one message, as two writes of channelWrite
+// inside its frame would give them: in one write per target when they fit in
+// 1024 characters, else in pieces. A device closed after every print is
+// opened once for the whole message and closed at its end.
 void channelWriteMessage(DebugChannel* channel, const char* header, unsigned headerCount, const char* body,
                          unsigned bodyCount);
 

@@ -217,7 +217,7 @@ void destroyOutputContext(OutputContext* context) {
   EnterCriticalSection(&context->lock);
   context->live.store(false, std::memory_order_relaxed);
   // Text of keep-open messages still buffered reaches the file.
-  closeProtocolStream(context->protocol);
+  closeProtocolFile(context->protocol);
   LeaveCriticalSection(&context->lock);
   DeleteCriticalSection(&context->lock);
 }

@@ -177,6 +177,37 @@ constexpr DWORD SharingWaitMilliseconds = 100;
 HANDLE createFileWaitingForShare(const char* name, DWORD access, DWORD shareMode, DWORD disposition,
                                  DWORD attributes);
 
+// A file written by turns: hosts of this library that open it without
+// sharing, for one message at a time, first wait for their turn at a named
+// mutex derived from the file's name. Waiting at the mutex is fair where
+// trying the open again is not: under load, a host that polls can lose
+// every try for as long as it polls while the others take turns. An owner
+// (the protocol file, the debug channel) keeps one record for the file it
+// writes, and uses it under its own lock.
+struct FileTurn {
+  HANDLE mutex;      // the named mutex of the file nameKey names, or null
+  uint64_t nameKey;  // nameKey() of that file's name
+  unsigned holds;    // how often this owner has taken the turn and not yet ended it
+};
+// How long a host waits for its turn: far longer than any host holds a file
+// for one message, even on a loaded machine. After that the open is tried
+// anyway, and what it cannot write goes to a fallback or is counted. Fixed
+// by what hosts are promised, not tunable.
+constexpr DWORD TurnWaitMilliseconds = 5000;
+// Waits for the turn at the file `name`. True when this call took it, which
+// endFileTurn then ends; false when the name needs none (a pipe or a device,
+// "\\.\..."), when the owner holds the turn of another file, or when the
+// wait ran out or the mutex cannot be made: the caller goes on without.
+bool takeFileTurn(FileTurn* turn, const char* name);
+// Ends one take of the turn; nothing when none is held.
+void endFileTurn(FileTurn* turn);
+// Ends every take and closes the mutex (at unload).
+void closeFileTurn(FileTurn* turn);
+
+// A key of a file's name that two names share when compareNames takes them
+// for the same file.
+uint64_t nameKey(const char* name);
+
 // FileAttr bits of a file, or -1.
 int32_t fileAttributes(const char* name);
 // Sets the bits of mask to their values in values; archive, writable, hidden,

@@ -84,4 +84,14 @@ int compareNames(const char* first, const char* second) {
   }
 }
 
+uint64_t nameKey(const char* name) {
+  // FNV-1a over the name as compareNames sees it.
+  uint64_t key = 0xcbf29ce484222325u;
+  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(name); *at; ++at) {
+    key ^= NamesIgnoreCase ? foldCase(*at) : *at;
+    key *= 0x100000001b3u;
+  }
+  return key;
+}
+
 }  // namespace trovex

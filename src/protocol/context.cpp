@@ -33,6 +33,8 @@ void initProtocolFile(ProtocolFile* file) {
   file->opened = 0;
   file->truncatePending = 1;
   file->streamWriters = 0;
+  file->lostMessages = 0;
+  file->writeTurn = FileTurn{nullptr, 0, 0};
   file->requestedName[0] = '\0';
   copyCut(file->requestedMode, DefaultOpenMode, OpenModeSize);
   file->adoptedVersion = file->requestVersion.load(std::memory_order_relaxed);

@@ -93,6 +93,18 @@ void closeProtocolStream(ProtocolFile* file) {
   }
 }
 
+void closeProtocolFile(ProtocolFile* file) {
+  closeProtocolStream(file);
+  if (file->lostMessages > 0) {
+    if (Stream* error = standardStream(2)) {
+      printStream(error, LostProtocolMessagesNotice, file->lostMessages);
+      flushStream(error);
+    }
+    file->lostMessages = 0;
+  }
+  closeFileTurn(&file->writeTurn);
+}
+
 void putProtocolStreamAside(ProtocolFile* file) {
   if (!file->stream) return;
   closeStreamFile(file->stream);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/message.h"
+#include "fileio/fileio.h"
 
 namespace trovex {
 
@@ -15,6 +16,10 @@ constexpr unsigned FileNameSize = 2048;  // bytes of a file name field
 constexpr unsigned OpenModeSize = 32;    // bytes of openMode
 // Bytes of tail a cut aims to keep; the viewer finds the cut point with it too.
 constexpr uint32_t DefaultKeepSize = 1000000;
+// The line that tells the protocol file's reader how many messages found the
+// file unopenable (another program held it, say) since it last took one;
+// before the next message it takes, or at unload on standard error.
+constexpr char LostProtocolMessagesNotice[] = "--- %u messages lost: the protocol file could not be opened ---\n";
 
 // Everything but the setters' fields is read and written under the message
 // lock only (by messages, the read-back and the copy). The setters write
@@ -32,6 +37,8 @@ struct ProtocolFile {
   uint32_t keepSize;                // bytes of tail that truncation aims to keep
   uint8_t opened;                   // fileName has been opened once
   uint8_t truncatePending;          // the once-per-load size check is still due
+  uint32_t lostMessages;            // messages the opened file could not take, not yet told
+  FileTurn writeTurn;               // the turn at fileName among the hosts that share it
 
   char fileName[FileNameSize];      // the name in use; after the first open its full path; empty: none
   char resolvedPath[FileNameSize];  // work buffer for directory candidates
@@ -62,9 +69,12 @@ void adoptProtocolRequest(ProtocolFile* file);
 class ProtocolTurn {
  public:
   // Takes over the host's settings and obtains the stream, opening the file
-  // if needed. A null file: no turn (the destination is off).
+  // if needed, in the file's turn among the hosts that share it (held until
+  // the turn is delivered or destroyed). A null file: no turn (the
+  // destination is off). A message that finds a file it had opened before
+  // unopenable is counted as lost.
   explicit ProtocolTurn(ProtocolFile* file);
-  ~ProtocolTurn() { end(); }
+  ~ProtocolTurn();
   ProtocolTurn(const ProtocolTurn&) = delete;
   ProtocolTurn& operator=(const ProtocolTurn&) = delete;
   Stream* stream() const { return stream_; }
@@ -80,6 +90,7 @@ class ProtocolTurn {
   ProtocolFile* file_;  // the file the stream belongs to; null: no stream for this message
   Stream* stream_;      // the stream for this message, or null: no file for it
   bool counted_;        // among the stream's writers, until end
+  FileTurn* fileTurn_;  // the turn at the file this message took, or null
 };
 
 // The held stream may close now: no message in progress will still write it.
@@ -91,6 +102,9 @@ Stream* openProtocolStream(ProtocolFile* file);
 // Closes the protocol stream if one is open, and frees the record kept for
 // reopening.
 void closeProtocolStream(ProtocolFile* file);
+// At unload: closes the stream, tells messages lost and not yet told on
+// standard error, and closes the file's turn.
+void closeProtocolFile(ProtocolFile* file);
 // Closes the protocol stream after a message: its record is kept for the
 // next message's reopen.
 void putProtocolStreamAside(ProtocolFile* file);

@@ -250,10 +250,22 @@ TEST_F(Channel, DeviceIsHeldBetweenPrintsUnlessClosedAfterEachAndClosedAtTheEnd)
     print(&channel, "%s<%s>: ", "warn", "ID");
     EXPECT_EQ(canOpenForWriting(), type == 0x102u);
     print(&channel, "one\n");
+    // Within a message the device stays open from its header to its body,
+    // so that no other host writes between the two; it closes at the end.
+    channelBeginMessage(&channel);
+    print(&channel, "%s<%s>: ", "warn", "ID");
+    EXPECT_FALSE(canOpenForWriting()) << "held between the header and the body";
+    print(&channel, "two\n");
+    channelEndMessage(&channel);
+    EXPECT_EQ(canOpenForWriting(), type == 0x102u);
+    const char header[] = "warn<ID>: ";
+    channelWriteMessage(&channel, header, sizeof header - 1, "three\n", 6);
+    EXPECT_EQ(canOpenForWriting(), type == 0x102u);
     closeDebugChannel(&channel);
     EXPECT_TRUE(canOpenForWriting()) << "closing the channel releases the file";
   }
-  EXPECT_EQ(readWholeFile(name), "warn<ID>: one\nwarn<ID>: one\n");
+  const std::string messages = "warn<ID>: one\nwarn<ID>: two\nwarn<ID>: three\n";
+  EXPECT_EQ(readWholeFile(name), messages + messages);
 }
 
 TEST_F(Channel, UnopenableFileIsReportedOnceOnStandardError) {
@@ -294,8 +306,8 @@ TEST_F(Channel, WrittenTextArrivesAsAPrintOfItWould) {
 
 // A header and body written together reach both targets as the two prints
 // would: the escape filter's state carries from header to body, whether the
-// two go out joined, as two pieces (too long to join) or as two prints with
-// the device closed after each (type bit 8).
+// two go out joined or as two pieces (too long to join), and whether the
+// device stays open or is closed after each message (type bit 8).
 TEST_F(Channel, HeaderAndBodyArriveAsTwoPrintsWould) {
   const std::string header = "warn<NET>: \x1b[3";  // an escape begun in the header ends in the body
   const struct {

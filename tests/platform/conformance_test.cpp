@@ -714,6 +714,88 @@ TEST(ConformanceSync, ASectionUnderFourThreads) {
   DeleteCriticalSection(&section);
 }
 
+// ---- Named mutexes ----
+
+constexpr int MutexTakenElsewhere = 10, MutexTimedOutElsewhere = 11, MutexFailedElsewhere = 12;
+const char MutexProbeVariable[] = "TROVEX_MUTEX_PROBE";
+
+// Another process opens the mutex: "take" takes it and ends without letting
+// go; "try" waits 50 ms for it and lets go. The outcome is its exit status.
+int mutexInAnotherProcess(const std::string& how, const std::string& name) {
+  return runTestInAnotherProcess("ConformanceChild.UsesAMutexAsAnotherProcess", MutexProbeVariable, how + " " + name);
+}
+
+TEST(ConformanceChild, UsesAMutexAsAnotherProcess) {
+  const char* probe = std::getenv(MutexProbeVariable);
+  if (!probe) GTEST_SKIP() << "runs only as the other process of a named-mutex test";
+  const std::string how(probe, std::strchr(probe, ' '));
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, std::strchr(probe, ' ') + 1);
+  if (!mutex) std::_Exit(MutexFailedElsewhere);
+  const DWORD waited = WaitForSingleObject(mutex, how == "take" ? INFINITE : 50);
+  if (waited == WAIT_OBJECT_0 && how == "try") ReleaseMutex(mutex);
+  std::_Exit(waited == WAIT_OBJECT_0 ? MutexTakenElsewhere
+             : waited == WAIT_TIMEOUT ? MutexTimedOutElsewhere
+                                      : MutexFailedElsewhere);
+}
+
+// Two handles of one name are one mutex, which its owning thread takes again
+// and only it lets go; another thread and another process wait for it; one
+// that ends holding it leaves it abandoned to the next waiter.
+TEST(ConformanceSync, ANamedMutexBetweenThreadsAndProcesses) {
+  const std::string name =
+      "Local\\trovex-test-mutex-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  const auto first = called([&] { return CreateMutexA(nullptr, FALSE, name.c_str()); });
+  ASSERT_NE(first.result, nullptr);
+  EXPECT_EQ(first.error, DWORD(ERROR_SUCCESS));
+  const auto second = called([&] { return CreateMutexA(nullptr, FALSE, name.c_str()); });
+  ASSERT_NE(second.result, nullptr);
+  EXPECT_EQ(second.error, DWORD(ERROR_ALREADY_EXISTS));
+
+  EXPECT_EQ(WaitForSingleObject(first.result, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(second.result, 0), WAIT_OBJECT_0) << "the owner takes it again";
+  std::thread([&] {
+    EXPECT_EQ(WaitForSingleObject(second.result, 20), WAIT_TIMEOUT);
+    const auto released = called([&] { return ReleaseMutex(first.result); });
+    EXPECT_EQ(released.result, FALSE) << "only the owner lets go";
+    EXPECT_EQ(released.error, DWORD(ERROR_NOT_OWNER));
+  }).join();
+  EXPECT_EQ(mutexInAnotherProcess("try", name), MutexTimedOutElsewhere);
+  EXPECT_EQ(ReleaseMutex(first.result), TRUE);
+  std::thread([&] { EXPECT_EQ(WaitForSingleObject(first.result, 0), WAIT_TIMEOUT) << "still held once"; }).join();
+  EXPECT_EQ(ReleaseMutex(second.result), TRUE);
+  const auto unowned = called([&] { return ReleaseMutex(second.result); });
+  EXPECT_EQ(unowned.result, FALSE);
+  EXPECT_EQ(unowned.error, DWORD(ERROR_NOT_OWNER));
+  EXPECT_EQ(mutexInAnotherProcess("try", name), MutexTakenElsewhere);
+
+  // A waiter sleeps until the owner lets go, then owns it.
+  ASSERT_EQ(WaitForSingleObject(first.result, INFINITE), WAIT_OBJECT_0);
+  std::atomic<bool> taken{false};
+  std::thread waiter([&] {
+    EXPECT_EQ(WaitForSingleObject(second.result, 10000), WAIT_OBJECT_0);
+    taken = true;
+    ReleaseMutex(second.result);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(taken);
+  ReleaseMutex(first.result);
+  waiter.join();
+  EXPECT_TRUE(taken);
+
+  EXPECT_EQ(mutexInAnotherProcess("take", name), MutexTakenElsewhere);
+  EXPECT_EQ(WaitForSingleObject(first.result, 10000), WAIT_ABANDONED) << "its owner ended holding it";
+  EXPECT_EQ(WaitForSingleObject(first.result, 0), WAIT_OBJECT_0) << "and it works on";
+  EXPECT_EQ(ReleaseMutex(first.result), TRUE);
+  EXPECT_EQ(ReleaseMutex(first.result), TRUE);
+  EXPECT_EQ(CloseHandle(first.result), TRUE);
+  EXPECT_EQ(CloseHandle(second.result), TRUE);
+#if !defined(_WIN32)
+  char path[512];
+  ASSERT_TRUE(win32::sharedFilePath(("mutex-" + name.substr(6)).c_str(), path, sizeof path));
+  EXPECT_EQ(unlink(path), 0) << "the mutex lives in the pipe folder";
+#endif
+}
+
 }  // namespace
 
 }  // namespace trovex

@@ -137,6 +137,24 @@ TEST_F(Protocol, AHeldFileRefusesOtherWriters) {
   if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
 }
 
+// A message that finds its file held by another program past the wait for
+// it is counted, and the count is told before the next message the file
+// takes, on a line of its own.
+TEST_F(Protocol, MessagesThatFindTheFileHeldAreCountedBeforeTheNext) {
+  setFileName(file, "held.txt");
+  message("one\n");
+  HANDLE holder = CreateFileA(inCwd("held.txt").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  message("two\n");
+  message("three\n");
+  CloseHandle(holder);
+  message("four\n");
+  message("five\n");
+  EXPECT_EQ(readWholeFile(inCwd("held.txt")),
+            "\nwarn<P>: one\n--- 2 messages lost: the protocol file could not be opened ---\nwarn<P>: four\n"
+            "warn<P>: five\n");
+}
+
 TEST_F(Protocol, TheSizeCheckRunsOnceAtTheFirstReopen) {
   const std::string name = path("capped.log");
   std::string big(5000000, 'x');

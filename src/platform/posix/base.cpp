@@ -83,6 +83,9 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     case HandleKind::File:
       closeFileObject(object);
       return TRUE;
+    case HandleKind::Mutex:
+      closeMutexObject(object);
+      return TRUE;
     case HandleKind::Find:
       // A search handle is closed with FindClose only.
       SetLastError(ERROR_INVALID_HANDLE);

@@ -10,7 +10,7 @@
 
 namespace trovex::win32 {
 
-enum class HandleKind { Std, File, Find };
+enum class HandleKind { Std, File, Find, Mutex };
 
 struct HandleObject {
   HandleKind kind;
@@ -23,6 +23,7 @@ struct HandleObject {
   bool pipeNoWait = false;             // pipe: writes take what fits at once (PIPE_NOWAIT)
   unsigned pipeGeneration = 0;         // pipe: pipeForkGeneration when it connected
   HandleObject* nextOpen = nullptr;    // File: the next of the process's open files
+  pthread_mutex_t* sharedMutex = nullptr;  // Mutex: the mutex in its file's mapping
 };
 
 // The object behind a handle, or null (last error ERROR_INVALID_HANDLE) when
@@ -35,6 +36,9 @@ HandleObject* newFileObject(int fd);
 // Closes a File object's descriptor, forgets it as an open file and frees
 // the object (file.cpp).
 void closeFileObject(HandleObject* object);
+
+// Unmaps a Mutex object's mutex and frees the object (mutex.cpp).
+void closeMutexObject(HandleObject* object);
 
 // CreateFileA of the pipe `name` (after "\\.\pipe\"): a File object of
 // type S_IFSOCK connected to the pipe's server (pipe.cpp).

@@ -105,6 +105,18 @@ bool securePipeFolder(bool create) {
   return isPrivateFolder(folder);
 }
 
+bool sharedFilePath(const char* name, char* path, size_t size) {
+  if (!securePipeFolder(true)) return false;
+  char folder[32];
+  pipeFolder(folder, sizeof folder);
+  const int length = std::snprintf(path, size, "%s/%s", folder, name);
+  if (length < 0 || static_cast<size_t>(length) >= size) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  return true;
+}
+
 // Called by CreateFileA for a pipe's name. The handle writes with send(),
 // so that a server gone away fails the write (ERROR_NO_DATA) instead of
 // ending the process with SIGPIPE.

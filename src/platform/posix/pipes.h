@@ -15,4 +15,10 @@ const char* pipeNameOf(const char* path);
 // mode). The pipe folder must be one.
 bool isPrivateFolder(const char* folder);
 
+// The path of the file `name` in the pipe folder, which is made when
+// missing: the place of what the user's processes share besides pipes (the
+// named mutexes). False, with errno set, when the folder is not private or
+// the path does not fit.
+bool sharedFilePath(const char* name, char* path, size_t size);
+
 }  // namespace trovex::win32

@@ -1,4 +1,5 @@
-// Critical sections, emulated with recursive POSIX mutexes.
+// Critical sections, emulated with recursive POSIX mutexes, and named
+// mutexes that hold between processes.
 #pragma once
 
 #include <pthread.h>
@@ -23,5 +24,22 @@ void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section);
 BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION section);
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section);
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section);
+
+// A named mutex, shared by every process of the user that opens the same
+// name: a robust, recursive POSIX mutex in a file of the pipe folder
+// (common/pipe.h), so that a process that dies holding it leaves it
+// abandoned, not locked for good. Only named mutexes, created unowned, are
+// emulated; a name's "Local\\" or "Global\\" prefix is left out.
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);
+// Waits for a mutex of CreateMutexA: WAIT_OBJECT_0 when taken, WAIT_ABANDONED
+// when taken from an owner that died, WAIT_TIMEOUT, or WAIT_FAILED.
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+// FALSE (ERROR_NOT_OWNER) when the calling thread does not own the mutex.
+BOOL WINAPI ReleaseMutex(HANDLE mutex);
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED 0x00000080u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
 
 }  // namespace trovex::win32

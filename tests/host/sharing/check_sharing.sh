@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Hosts that share one file. Four hosts at once write the debug channel's
 # file and one protocol file, with the protocol file opened "a" or "w", kept
-# open between messages or closed after each. Every message is found whole
-# and once in the file or in a fallback: a host that finds the file held
-# waits a moment for it, then takes a fallback, and never overwrites
-# another's text. With "w" a host's first open empties the file by design,
+# open between messages or closed after each; the channel's file is kept
+# open (type 2) in the rounds whose protocol file is, and closed after each
+# message (type 0x102) in the others, where the hosts take turns at both.
+# Every message is found whole and once in the file or in a fallback: a
+# host that finds the file held waits for it, then takes a fallback, and
+# never overwrites another's text. With "w" a host's first open empties the file by design,
 # so there only what the hosts wrote while the file was held by one of them
 # must be kept: each host's own messages are all there, in its order.
 #
@@ -31,13 +33,12 @@ if [ -n "$emulator" ]; then
   fallbacks=("$drive/tmp/kprintf.txt" "$drive/kprintf.txt" "$work/kprintf.txt")
   mkdir -p "$drive/tmp"
   "$emulator" reg add 'HKCU\qz\kprintf' /v use /t REG_DWORD /d 1 /f >/dev/null 2>&1
-  "$emulator" reg add 'HKCU\qz\kprintf' /v type /t REG_DWORD /d 2 /f >/dev/null 2>&1
   "$emulator" reg add 'HKCU\qz\kprintf' /v path /t REG_SZ /d "Z:${work//\//\\}\\chan.txt" /f >/dev/null 2>&1
   temp=$(cd "$drive" && ls -d users/*/Temp 2>/dev/null | head -1)
   protocolFallback="$drive/$temp/proto.txt"
 else
   fallbacks=(/tmp/kprintf.txt "$work/kprintf.txt")
-  export TROVEX_CHANNEL_USE=1 TROVEX_CHANNEL_TYPE=2 TROVEX_CHANNEL_PATH="$work/chan.txt" TMPDIR="$work/tmp"
+  export TROVEX_CHANNEL_USE=1 TROVEX_CHANNEL_PATH="$work/chan.txt" TMPDIR="$work/tmp"
   protocolFallback="$work/tmp/proto.txt"
 fi
 # Lines of this test's hosts only: a shared fallback may hold others' text.
@@ -46,6 +47,12 @@ ours() { cat "$@" 2>/dev/null | grep -a '^warn<S>: host=' | grep -aF -f "$work/h
 for mode in a w; do
   for keep in 0 1; do
     rm -f "$work/chan.txt" "$work/proto.txt" "$protocolFallback" "$work/hosts"
+    type=$((keep ? 2 : 0x102))
+    if [ -n "$emulator" ]; then
+      "$emulator" reg add 'HKCU\qz\kprintf' /v type /t REG_DWORD /d $type /f >/dev/null 2>&1
+    else
+      export TROVEX_CHANNEL_TYPE=$type
+    fi
     # Fallback files of others are put aside for the round.
     for f in "${fallbacks[@]}"; do [ -e "$f" ] && mv "$f" "$f.before-sharing-test"; done
     pids=()
@@ -57,7 +64,7 @@ for mode in a w; do
     printf 'host=%s \n' $(seq -f "$$-$mode$keep-%g" $hosts) >"$work/hosts"
     seen=$(cat chan.txt "${fallbacks[@]}" proto.txt "$protocolFallback" 2>/dev/null | grep -aoF -f "$work/hosts" | sort -u | wc -l)
     [ "$seen" -eq $hosts ] || fail "$mode $keep: $seen hosts seen, not $hosts"
-    where="mode $mode, keep-open $keep"
+    where="mode $mode, keep-open $keep, channel type $type"
     # The channel: every message once, whole.
     channel=$(ours chan.txt "${fallbacks[@]}" | sort | uniq -c | awk '$1 != 1' | head -3)
     [ -z "$channel" ] || fail "$where: channel lines twice: $channel"
@@ -83,6 +90,11 @@ for mode in a w; do
         [ "$seqs" = "$expected" ] || fail "$where: $file: $host's messages out of order or with a gap"
       done <"$work/hosts"
     done
+    # Every line of the channel's file is one message of a host, whole (or
+    # the empty line before a host's first message).
+    whole='^\(warn<S>: host=[0-9a-z-]* seq=[0-9]* of [0-9]*\)\?$'
+    torn=$(grep -avc "$whole" chan.txt 2>/dev/null)
+    [ "${torn:-0}" -eq 0 ] || fail "$where: $torn torn lines in the channel's file: $(grep -av "$whole" chan.txt | head -2)"
     echo "$where: protocol $(ours proto.txt | wc -l) + $(ours "$protocolFallback" | wc -l) in its fallback, channel $(ours chan.txt | wc -l) + $(ours "${fallbacks[@]}" | wc -l) in fallbacks"
     for f in "${fallbacks[@]}"; do
       if [ -e "$f.before-sharing-test" ]; then mv "$f.before-sharing-test" "$f"; else rm -f "$f"; fi
