@@ -728,8 +728,10 @@ int mutexInAnotherProcess(const std::string& how, const std::string& name) {
 TEST(ConformanceChild, UsesAMutexAsAnotherProcess) {
   const char* probe = std::getenv(MutexProbeVariable);
   if (!probe) GTEST_SKIP() << "runs only as the other process of a named-mutex test";
-  const std::string how(probe, std::strchr(probe, ' '));
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, std::strchr(probe, ' ') + 1);
+  const char* space = std::strchr(probe, ' ');
+  if (!space) std::_Exit(MutexFailedElsewhere);
+  const std::string how(probe, static_cast<size_t>(space - probe));
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, space + 1);
   if (!mutex) std::_Exit(MutexFailedElsewhere);
   const DWORD waited = WaitForSingleObject(mutex, how == "take" ? INFINITE : 50);
   if (waited == WAIT_OBJECT_0 && how == "try") ReleaseMutex(mutex);
