@@ -2,6 +2,9 @@
 // queue that the reading fills without waiting while no collector answers.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <string>
 #include <thread>
 
@@ -73,6 +76,55 @@ TEST(Forward, Timestamps) {
   for (const auto& row : rows) EXPECT_EQ(syslogTimestamp({row.milliseconds, row.offset}), row.text);
 }
 
+// Sets the process's time zone (a POSIX TZ value, which the Windows C
+// runtime reads too) for the life of the object; the old one comes back.
+class TimeZone {
+ public:
+  explicit TimeZone(const char* zone) {
+    const char* old = std::getenv("TZ");
+    if (old) old_ = old;
+    hadOne_ = old != nullptr;
+    set(zone);
+  }
+  ~TimeZone() { set(hadOne_ ? old_.c_str() : nullptr); }
+
+ private:
+  static void set(const char* zone) {
+#if defined(_WIN32)
+    _putenv_s("TZ", zone ? zone : "");
+    _tzset();
+#else
+    if (zone) setenv("TZ", zone, 1);
+    else unsetenv("TZ");
+    tzset();
+#endif
+  }
+  std::string old_;
+  bool hadOne_ = false;
+};
+
+// The local time of an instant, east and west of UTC: the hour moves with
+// the zone, and the offset carries the zone's sign.
+TEST(Forward, TimestampsOfTheLocalZone) {
+  const struct {
+    const char* zone;
+    int offset;
+    const char* text;
+  } rows[] = {
+      {"TVX0", 0, "2026-03-01T09:05:07.042+00:00"},
+      {"TVX-5:30", 330, "2026-03-01T14:35:07.042+05:30"},
+      {"TVX3", -180, "2026-03-01T06:05:07.042-03:00"},
+      {"TVX10", -600, "2026-02-28T23:05:07.042-10:00"},
+  };
+  const std::chrono::system_clock::time_point when{std::chrono::milliseconds(1772355907042)};
+  for (const auto& row : rows) {
+    TimeZone zone(row.zone);
+    const SyslogTime time = syslogTimeOf(when);
+    EXPECT_EQ(time.utcOffsetMinutes, row.offset) << row.zone;
+    EXPECT_EQ(syslogTimestamp(time), row.text) << row.zone;
+  }
+}
+
 constexpr char Bom[] = "\xEF\xBB\xBF";
 
 TEST(Forward, RecordFields) {
@@ -127,16 +179,23 @@ TEST(Forward, DatagramsCutAtACharacterAndMarked) {
   record.id = "A";
   const std::string whole = formatSyslog(record, 1, origin, time);
   const size_t room = DatagramBytes - whole.size();
-  for (size_t size : {room, room + 1, size_t{3000}}) {
-    const std::string text(size, '\xe4');  // two bytes each in UTF-8
+  const struct {
+    size_t characters;
+    char character;  // 'a' one byte in UTF-8, '\xe4' two
+  } rows[] = {{room, 'a'}, {room + 1, 'a'}, {room / 2, '\xe4'}, {room, '\xe4'}, {room + 1, '\xe4'}, {3000, '\xe4'}};
+  for (const auto& row : rows) {
+    const size_t width = row.character == 'a' ? 1 : 2;
+    const size_t bytes = width * row.characters;
+    const std::string text(row.characters, row.character);
     record.text = text;
     const std::string sent = formatSyslog(record, 1, origin, time, DatagramBytes);
-    const bool cut = 2 * size > room;
-    EXPECT_LE(sent.size(), DatagramBytes) << size;
-    EXPECT_EQ(sent.size() >= 6 && sent.compare(sent.size() - 6, 6, SyslogCutMark) == 0, cut) << size;
+    const bool cut = bytes > room;
+    EXPECT_LE(sent.size(), DatagramBytes) << bytes;
+    EXPECT_EQ(sent.size() >= 6 && sent.compare(sent.size() - 6, 6, SyslogCutMark) == 0, cut) << bytes;
     const std::string body = sent.substr(whole.size(), sent.size() - whole.size() - (cut ? 6 : 0));
-    EXPECT_EQ(body.size() % 2, 0u) << "a character split: " << size;
-    EXPECT_GE(body.size() + 2 + (cut ? 6 : 0), std::min(2 * size, room)) << "as much as fits";
+    EXPECT_EQ(body.size() % width, 0u) << "a character split: " << bytes;
+    if (cut) EXPECT_GE(body.size() + width + 6, room) << "as much as fits: " << bytes;
+    else EXPECT_EQ(body.size(), bytes) << "a record that fits, to the last byte, is whole";
   }
   // An identifier far longer than a datagram leaves room for the text.
   const std::string id(5000, 'I');
