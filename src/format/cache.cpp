@@ -100,8 +100,10 @@ unsigned homeSlot(const char* format) {
 
 // A format is kept in the first empty slot of its probes. A thread that
 // loses a slot to another goes on to the next with the entry it parsed, so
-// the entry stays findable and the format is not parsed and kept again; only
-// when every slot of its probes is taken does it run from that entry alone.
+// the entry stays findable and the format is not parsed and kept again. When
+// every slot of its probes is taken, the cache has no room for it: null, as
+// for any format not kept, so that an entry handed out is always one that
+// later runs find again. The entry it parsed stays unused.
 const ParsedFormat* parsedFormat(const char* format) {
   const unsigned home = homeSlot(format);
   ParsedFormat* mine = nullptr;  // parsed by this call, not yet in a slot
@@ -116,9 +118,9 @@ const ParsedFormat* parsedFormat(const char* format) {
     // Published whole: every field was written before the entry was.
     TROVEX_ASSERT(entry->address && entry->length <= ParsedFormat::MaxText && entry->text[entry->length] == '\0' &&
                   entry->stepCount <= ParsedFormat::MaxSteps);
-    if (entry->address == format) return holdsKeptText(format, entry->text) ? entry : mine;
+    if (entry->address == format) return holdsKeptText(format, entry->text) ? entry : nullptr;
   }
-  return mine;
+  return nullptr;
 }
 
 }  // namespace trovex

@@ -511,6 +511,32 @@ TEST_F(Channel, AReaderThatTakesNothingCostsABoundedWaitAndTheLossIsTold) {
   EXPECT_EQ(data.substr(data.size() - end.size()), end);
 }
 
+#if !defined(_WIN32)
+// A pipe that takes part of a message and then nothing (Windows' pipes may;
+// natively a short write stands in) while the message may not wait: the
+// message is lost with its line left open, and the notice of the loss
+// starts on a line of its own, not glued to the half-written one.
+TEST_F(Channel, APipeThatTakesPartOfAMessageLeavesTheNoticeALineOfItsOwn) {
+  DebugChannel channel;
+  std::string error;
+  std::unique_ptr<PipeListener> listener = servePipeChannel(&channel, &error);
+  ASSERT_TRUE(listener) << error;
+  channelWriteMessage(&channel, "warn<P>: ", 9, "first\n", 6);
+  const std::string half = "warn<P>: half a line\n";
+  sim::shortWrite(0, 12, 0);
+  channelBeginMessage(&channel);
+  channel.messageMayWait = false;  // as in the second after a vain wait
+  channelPutRun(&channel, half.data(), unsigned(half.size()));
+  channelEndMessage(&channel);
+  sim::reset();
+  EXPECT_EQ(channel.lostMessages, 1u);
+  channelWriteMessage(&channel, "warn<P>: ", 9, "next\n", 5);
+  closeDebugChannel(&channel);
+  EXPECT_EQ(PipeReading(listener.get()).receive(std::string::npos).data,
+            "warn<P>: first\nwarn<P>: hal\n--- 1 messages lost: the reader was busy ---\nwarn<P>: next\n");
+}
+#endif
+
 // Many connections that never write, opened by another thread while the
 // listener reads: each is taken, and a host's message after them comes
 // through whole all the same.

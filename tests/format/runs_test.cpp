@@ -142,7 +142,56 @@ TEST(FormatContracts, BrokenPreconditionsStopTheProcess) {
 
 // The cache of parsed formats, from the empty pool of a process of its own
 // (ctest runs FormatCache.* apart). Its tests run in the order written here:
-// the last one fills the pool.
+// the first one needs the slots after its format's first one empty, which
+// the formats that later tests keep may fill; the last one fills the pool.
+
+#ifndef _WIN32
+// Two formats whose first slot is the same, the second one's first run
+// forced to lose that slot to the first: its text lies in a page that
+// cannot be read yet, so its parse faults after it saw the slot empty, and
+// the fault handler keeps the first format there before the parse goes on.
+// The run that lost the slot keeps its entry in the next one, where a
+// later run of the same format finds it.
+struct SlotRace {
+  char* page;           // the losing format's page, unreadable until the fault
+  const char* winner;   // a format of the same first slot
+  const ParsedFormat* winnerKept;
+};
+SlotRace slotRace;
+
+void takeTheSlotFirst(int, siginfo_t*, void*) {
+  mprotect(slotRace.page, 4096, PROT_READ | PROT_WRITE);
+  slotRace.winnerKept = parsedFormat(slotRace.winner);
+}
+
+TEST(FormatCache, TheRunThatLosesItsSlotKeepsItsEntryInTheNext) {
+  const size_t page = 4096;
+  char* const loser = static_cast<char*>(mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(loser, MAP_FAILED);
+  std::strcpy(loser, "lost its slot %d");
+  static char winners[4096][64];  // one of them has the same first slot
+  char* winner = nullptr;
+  for (auto& candidate : winners)
+    if (homeSlot(candidate) == homeSlot(loser)) winner = candidate;
+  ASSERT_NE(winner, nullptr);
+  std::strcpy(winner, "took the slot %d");
+  slotRace = SlotRace{loser, winner, nullptr};
+  struct sigaction onFault {}, previous{};
+  onFault.sa_sigaction = takeTheSlotFirst;
+  onFault.sa_flags = SA_SIGINFO;
+  ASSERT_EQ(sigaction(SIGSEGV, &onFault, &previous), 0);
+  ASSERT_EQ(mprotect(loser, page, PROT_NONE), 0);
+  const ParsedFormat* const loserKept = parsedFormat(loser);
+  sigaction(SIGSEGV, &previous, nullptr);
+  ASSERT_NE(slotRace.winnerKept, nullptr) << "the parse did not fault: no race";
+  ASSERT_NE(loserKept, nullptr);
+  EXPECT_NE(loserKept, slotRace.winnerKept);
+  EXPECT_EQ(parsedFormat(loser), loserKept);
+  EXPECT_EQ(parsedFormat(winner), slotRace.winnerKept);
+  EXPECT_EQ(formatted(loser, 7), "lost its slot 7");
+  munmap(loser, page);
+}
+#endif
 
 // A kept format whose first byte is 1 to 8 bytes before an unreadable page:
 // checking a text there against its kept copy reads nothing past the page,
@@ -274,54 +323,6 @@ TEST(FormatCache, EveryFormatRunsAsWrittenWhereverItLives) {
       EXPECT_EQ(textFirst ? formatted(buffer, "z", 7) : formatted(buffer, 7, "z"), c.expected) << c.format.substr(0, 24);
     }
 }
-
-#ifndef _WIN32
-// Two formats whose first slot is the same, the second one's first run
-// forced to lose that slot to the first: its text lies in a page that
-// cannot be read yet, so its parse faults after it saw the slot empty, and
-// the fault handler keeps the first format there before the parse goes on.
-// The run that lost the slot keeps its entry in the next one, where a
-// later run of the same format finds it.
-struct SlotRace {
-  char* page;           // the losing format's page, unreadable until the fault
-  const char* winner;   // a format of the same first slot
-  const ParsedFormat* winnerKept;
-};
-SlotRace slotRace;
-
-void takeTheSlotFirst(int, siginfo_t*, void*) {
-  mprotect(slotRace.page, 4096, PROT_READ | PROT_WRITE);
-  slotRace.winnerKept = parsedFormat(slotRace.winner);
-}
-
-TEST(FormatCache, TheRunThatLosesItsSlotKeepsItsEntryInTheNext) {
-  const size_t page = 4096;
-  char* const loser = static_cast<char*>(mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-  ASSERT_NE(loser, MAP_FAILED);
-  std::strcpy(loser, "lost its slot %d");
-  static char winners[4096][64];  // one of them has the same first slot
-  char* winner = nullptr;
-  for (auto& candidate : winners)
-    if (homeSlot(candidate) == homeSlot(loser)) winner = candidate;
-  ASSERT_NE(winner, nullptr);
-  std::strcpy(winner, "took the slot %d");
-  slotRace = SlotRace{loser, winner, nullptr};
-  struct sigaction onFault {}, previous{};
-  onFault.sa_sigaction = takeTheSlotFirst;
-  onFault.sa_flags = SA_SIGINFO;
-  ASSERT_EQ(sigaction(SIGSEGV, &onFault, &previous), 0);
-  ASSERT_EQ(mprotect(loser, page, PROT_NONE), 0);
-  const ParsedFormat* const loserKept = parsedFormat(loser);
-  sigaction(SIGSEGV, &previous, nullptr);
-  ASSERT_NE(slotRace.winnerKept, nullptr) << "the parse did not fault: no race";
-  ASSERT_NE(loserKept, nullptr);
-  EXPECT_NE(loserKept, slotRace.winnerKept);
-  EXPECT_EQ(parsedFormat(loser), loserKept);
-  EXPECT_EQ(parsedFormat(winner), slotRace.winnerKept);
-  EXPECT_EQ(formatted(loser, 7), "lost its slot 7");
-  munmap(loser, page);
-}
-#endif
 
 // Four threads keep formats at addresses of their own until the pool is
 // full: each runs as its own text, every format kept is found again in the

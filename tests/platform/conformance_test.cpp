@@ -17,7 +17,9 @@
 #include "fileio/scratch.h"
 #include "platform/win32.h"
 #if !defined(_WIN32)
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -221,6 +223,42 @@ TEST_F(Conformance, ThePipeFolderMustBeTheUsersAlone) {
     EXPECT_EQ(errno, row.accepted ? 0 : EACCES) << row.name;
     if (row.link) unlink(looked.c_str());
   }
+}
+
+// A server that stopped taking connections, its queue of them full: the
+// open fails at once with ERROR_PIPE_BUSY, as for a pipe whose instances are
+// all taken, instead of waiting for the server. The opens run on a thread of
+// their own, so that one that waits is ended by the server's close (and then
+// fails otherwise) rather than holding the test.
+TEST_F(Conformance, APipeWhoseServerTakesNoMoreConnectionsIsBusy) {
+  const std::string name = "trovex-test-busy-" + std::to_string(getpid());
+  const std::string pipe = "\\\\.\\pipe\\" + name;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_TRUE(securePipeFolder(true));
+  ASSERT_TRUE(pipeSocketPath(name.c_str(), address.sun_path, sizeof address.sun_path));
+  const int server = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(server, 0);
+  ASSERT_EQ(bind(server, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << errno;
+  ASSERT_EQ(listen(server, 0), 0);  // room for about one connection, never accepted
+  std::vector<HANDLE> queued;
+  std::atomic<DWORD> busy{0};
+  std::atomic<bool> done{false};
+  std::thread client([&] {
+    for (int i = 0; i < 64 && !busy; ++i) {
+      const auto opened = called([&] { return open(pipe, GENERIC_WRITE, 0, OPEN_EXISTING); });
+      if (opened.result != INVALID_HANDLE_VALUE) queued.push_back(opened.result);
+      else busy = opened.error;
+    }
+    done = true;
+  });
+  for (int i = 0; i < 1000 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  close(server);  // ends an open that waits
+  client.join();
+  unlink(address.sun_path);
+  for (HANDLE handle : queued) CloseHandle(handle);
+  EXPECT_EQ(busy.load(), DWORD(ERROR_PIPE_BUSY)) << "after " << queued.size() << " queued connections";
+  EXPECT_FALSE(queued.empty()) << "the queue takes a connection before it is full";
 }
 #endif
 

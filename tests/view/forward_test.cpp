@@ -1,9 +1,26 @@
-// Forwarding: the collector's URL, syslog records field by field, and the
-// queue that the reading fills without waiting while no collector answers.
+// Forwarding: the collector's URL, syslog records field by field, the
+// queue that the reading fills without waiting while no collector answers,
+// and a collector that is away for a while, then back.
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "forward.h"
 #include "syslog.h"
@@ -73,6 +90,55 @@ TEST(Forward, Timestamps) {
   for (const auto& row : rows) EXPECT_EQ(syslogTimestamp({row.milliseconds, row.offset}), row.text);
 }
 
+// Sets the process's time zone (a POSIX TZ value, which the Windows C
+// runtime reads too) for the life of the object; the old one comes back.
+class TimeZone {
+ public:
+  explicit TimeZone(const char* zone) {
+    const char* old = std::getenv("TZ");
+    if (old) old_ = old;
+    hadOne_ = old != nullptr;
+    set(zone);
+  }
+  ~TimeZone() { set(hadOne_ ? old_.c_str() : nullptr); }
+
+ private:
+  static void set(const char* zone) {
+#if defined(_WIN32)
+    _putenv_s("TZ", zone ? zone : "");
+    _tzset();
+#else
+    if (zone) setenv("TZ", zone, 1);
+    else unsetenv("TZ");
+    tzset();
+#endif
+  }
+  std::string old_;
+  bool hadOne_ = false;
+};
+
+// The local time of an instant, east and west of UTC: the hour moves with
+// the zone, and the offset carries the zone's sign.
+TEST(Forward, TimestampsOfTheLocalZone) {
+  const struct {
+    const char* zone;
+    int offset;
+    const char* text;
+  } rows[] = {
+      {"TVX0", 0, "2026-03-01T09:05:07.042+00:00"},
+      {"TVX-5:30", 330, "2026-03-01T14:35:07.042+05:30"},
+      {"TVX3", -180, "2026-03-01T06:05:07.042-03:00"},
+      {"TVX10", -600, "2026-02-28T23:05:07.042-10:00"},
+  };
+  const std::chrono::system_clock::time_point when{std::chrono::milliseconds(1772355907042)};
+  for (const auto& row : rows) {
+    TimeZone zone(row.zone);
+    const SyslogTime time = syslogTimeOf(when);
+    EXPECT_EQ(time.utcOffsetMinutes, row.offset) << row.zone;
+    EXPECT_EQ(syslogTimestamp(time), row.text) << row.zone;
+  }
+}
+
 constexpr char Bom[] = "\xEF\xBB\xBF";
 
 TEST(Forward, RecordFields) {
@@ -127,16 +193,23 @@ TEST(Forward, DatagramsCutAtACharacterAndMarked) {
   record.id = "A";
   const std::string whole = formatSyslog(record, 1, origin, time);
   const size_t room = DatagramBytes - whole.size();
-  for (size_t size : {room, room + 1, size_t{3000}}) {
-    const std::string text(size, '\xe4');  // two bytes each in UTF-8
+  const struct {
+    size_t characters;
+    char character;  // 'a' one byte in UTF-8, '\xe4' two
+  } rows[] = {{room, 'a'}, {room + 1, 'a'}, {room / 2, '\xe4'}, {room, '\xe4'}, {room + 1, '\xe4'}, {3000, '\xe4'}};
+  for (const auto& row : rows) {
+    const size_t width = row.character == 'a' ? 1 : 2;
+    const size_t bytes = width * row.characters;
+    const std::string text(row.characters, row.character);
     record.text = text;
     const std::string sent = formatSyslog(record, 1, origin, time, DatagramBytes);
-    const bool cut = 2 * size > room;
-    EXPECT_LE(sent.size(), DatagramBytes) << size;
-    EXPECT_EQ(sent.size() >= 6 && sent.compare(sent.size() - 6, 6, SyslogCutMark) == 0, cut) << size;
+    const bool cut = bytes > room;
+    EXPECT_LE(sent.size(), DatagramBytes) << bytes;
+    EXPECT_EQ(sent.size() >= 6 && sent.compare(sent.size() - 6, 6, SyslogCutMark) == 0, cut) << bytes;
     const std::string body = sent.substr(whole.size(), sent.size() - whole.size() - (cut ? 6 : 0));
-    EXPECT_EQ(body.size() % 2, 0u) << "a character split: " << size;
-    EXPECT_GE(body.size() + 2 + (cut ? 6 : 0), std::min(2 * size, room)) << "as much as fits";
+    EXPECT_EQ(body.size() % width, 0u) << "a character split: " << bytes;
+    if (cut) EXPECT_GE(body.size() + width + 6, room) << "as much as fits: " << bytes;
+    else EXPECT_EQ(body.size(), bytes) << "a record that fits, to the last byte, is whole";
   }
   // An identifier far longer than a datagram leaves room for the text.
   const std::string id(5000, 'I');
@@ -172,6 +245,204 @@ TEST(Forward, NoCollectorTheReadingNeverWaits) {
   EXPECT_GT(totals.unsent, 0u);
   EXPECT_EQ(totals.dropped + totals.unsent, static_cast<uint64_t>(count));
   EXPECT_EQ(notices, 1) << "the collector's absence is said once";
+}
+
+#if defined(_WIN32)
+using Socket = SOCKET;
+constexpr Socket NoSocket = INVALID_SOCKET;
+void closeSocket(Socket socket) { closesocket(socket); }
+constexpr int ShutBoth = SD_BOTH;
+#else
+using Socket = int;
+constexpr Socket NoSocket = -1;
+void closeSocket(Socket socket) { close(socket); }
+constexpr int ShutBoth = SHUT_RDWR;
+#endif
+
+// A syslog collector of the test's own over TCP on the loopback. Its port is
+// bound from the start, so it stays the test's, but until start() it takes
+// no connections: an attempt to reach it is refused, as when a collector is
+// down. Then it reads one connection on a thread of its own.
+class Collector {
+ public:
+  Collector() {
+#if defined(_WIN32)
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+#endif
+    server_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (server_ == NoSocket || bind(server_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        getsockname(server_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+      ADD_FAILURE() << "no port for the collector";
+    port_ = ntohs(address.sin_port);
+  }
+  ~Collector() {
+    hangUp();
+    if (reader_.joinable()) reader_.join();
+#if defined(_WIN32)
+    WSACleanup();
+#endif
+  }
+
+  std::string url() const { return "syslog+tcp://127.0.0.1:" + std::to_string(port_); }
+
+  void start() {
+    ASSERT_EQ(listen(server_, 4), 0);
+    reader_ = std::thread([this] {
+      const Socket connection = accept(server_, nullptr, nullptr);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        connection_ = connection;
+      }
+      char buffer[65536];
+      for (int got; connection != NoSocket && (got = recv(connection, buffer, sizeof buffer, 0)) > 0;) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        bytes_.append(buffer, size_t(got));
+        changed_.notify_all();
+      }
+      std::lock_guard<std::mutex> lock(mutex_);
+      ended_ = true;
+      changed_.notify_all();
+    });
+  }
+
+  // The records that came so far, each without its octet count, once there
+  // are at least `count` or the connection has ended (at most some seconds).
+  std::vector<std::string> records(size_t count = SIZE_MAX) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::vector<std::string> records;
+    changed_.wait_for(lock, std::chrono::seconds(20), [&] { return ended_ || (records = parse()).size() >= count; });
+    return parse();
+  }
+
+  // Down again: the connection ends, and the port takes no more.
+  void hangUp() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (connection_ != NoSocket) shutdown(connection_, ShutBoth);
+    if (server_ == NoSocket) return;
+    shutdown(server_, ShutBoth);  // ends an accept that waits
+    closeSocket(server_);
+    server_ = NoSocket;
+  }
+
+ private:
+  std::vector<std::string> parse() const {
+    std::vector<std::string> records;
+    for (size_t at = 0; at < bytes_.size();) {
+      const size_t space = bytes_.find(' ', at);
+      if (space == std::string::npos) break;
+      const size_t length = std::stoul(bytes_.substr(at, space - at));
+      if (space + 1 + length > bytes_.size()) break;
+      records.push_back(bytes_.substr(space + 1, length));
+      at = space + 1 + length;
+    }
+    return records;
+  }
+
+  Socket server_ = NoSocket;
+  uint16_t port_ = 0;
+  std::thread reader_;
+  std::mutex mutex_;  // guards what follows, which the reader writes
+  std::condition_variable changed_;
+  Socket connection_ = NoSocket;
+  std::string bytes_;
+  bool ended_ = false;
+};
+
+Record message(const std::string& text) {
+  Record record;
+  record.kind = Record::Kind::Message;
+  record.category = Category::Warn;
+  record.id = "F";
+  record.text = text;
+  return record;
+}
+
+// The number a notice of drops gives, or 0 for any other record.
+uint64_t droppedIn(const std::string& record) {
+  const size_t at = record.find("--- ");
+  if (at == std::string::npos || record.find(" dropped: ", at) == std::string::npos) return 0;
+  return std::stoull(record.substr(at + 4));
+}
+
+// Records dropped while the collector was away, the last of them after the
+// last record queued: the collector is told of them all the same.
+TEST(Forward, DropsAtTheEndAreToldWhenTheCollectorIsBack) {
+  Collector collector;
+  ForwardSettings settings;
+  settings.url = collector.url();
+  std::string error;
+  ASSERT_TRUE(parseForwardUrl(settings.url, &settings.target, &error)) << error;
+  auto forwarder = std::make_unique<Forwarder>(settings, [](const std::string&) {});
+  const WriterTag writer{7, "h"};
+  const int count = 250;  // of 100 kB each: more than the queue and a batch taken from it hold
+  for (int i = 0; i < count; ++i) {
+    const std::string text = std::to_string(i) + " " + std::string(100000, 'x');
+    forwarder->take(message(text), &writer);
+  }
+  collector.start();
+  const ForwardTotals totals = forwarder->finish();
+  forwarder.reset();  // the connection ends
+  uint64_t messages = 0, notices = 0, told = 0;
+  for (const std::string& record : collector.records()) {
+    const uint64_t dropped = droppedIn(record);
+    told += dropped;
+    notices += dropped > 0 ? 1 : 0;
+    messages += dropped > 0 ? 0 : 1;
+  }
+  EXPECT_GT(totals.dropped, 0u);
+  EXPECT_EQ(totals.unsent, 0u);
+  EXPECT_EQ(told, totals.dropped) << "every drop is told to the collector";
+  EXPECT_EQ(messages + told, uint64_t(count));
+  EXPECT_EQ(totals.sent, messages + notices);
+}
+
+// After a long outage the waits between attempts have grown to their last;
+// once a record has gone through, the next outage starts again from the
+// first wait.
+TEST(Forward, TheWaitsStartAgainAfterARecordWentThrough) {
+  Collector collector;
+  ForwardSettings settings;
+  settings.url = collector.url();
+  std::string error;
+  ASSERT_TRUE(parseForwardUrl(settings.url, &settings.target, &error)) << error;
+  settings.firstRetryMilliseconds = 1;
+  settings.lastRetryMilliseconds = 64;
+  std::mutex mutex;
+  std::condition_variable paused;
+  std::vector<unsigned> pauses;
+  settings.pausing = [&](unsigned milliseconds) {
+    std::lock_guard<std::mutex> lock(mutex);
+    pauses.push_back(milliseconds);
+    paused.notify_all();
+  };
+  auto pausesWhen = [&](auto enough) {
+    std::unique_lock<std::mutex> lock(mutex);
+    paused.wait_for(lock, std::chrono::seconds(20), [&] { return enough(); });
+    return pauses;
+  };
+  Forwarder forwarder(settings, [](const std::string&) {});
+  const WriterTag writer{7, "h"};
+  const std::string first = "first", second = "second";
+  forwarder.take(message(first), &writer);
+  const std::vector<unsigned> outage = pausesWhen([&] { return !pauses.empty() && pauses.back() == 64; });
+  ASSERT_EQ(outage.back(), 64u) << "the waits grow to the last";
+  EXPECT_EQ(outage.front(), 1u);
+  collector.start();
+  ASSERT_EQ(collector.records(1).size(), 1u);
+  const size_t before = pausesWhen([] { return true; }).size();
+  collector.hangUp();
+  forwarder.take(message(second), &writer);
+  const std::vector<unsigned> after = pausesWhen([&] { return pauses.size() > before; });
+  ASSERT_GT(after.size(), before);
+  EXPECT_EQ(after[before], 1u) << "the first wait of the second outage";
+  const ForwardTotals totals = forwarder.finish();
+  EXPECT_EQ(totals.sent, 1u);
+  EXPECT_EQ(totals.unsent, 1u);
 }
 
 }  // namespace

@@ -300,7 +300,8 @@ std::string listenTo(const std::vector<ListenStep>& steps, size_t queueBytes = L
 
 TEST(Listener, EachWritersLinesWholeThenItsDeparture) {
   using namespace std::string_literals;
-  const std::string unended = "\0"s + std::string(trovex::win32::PipeHelloMaxName + 1, 'n');
+  const std::string longest(trovex::win32::PipeHelloMaxName, 'n');
+  const std::string unended = "\0"s + longest + "n";
   const std::string megabyte(size_t{1} << 20, 'm');
   const struct {
     const char* name;
@@ -309,6 +310,8 @@ TEST(Listener, EachWritersLinesWholeThenItsDeparture) {
   } rows[] = {
       {"a hello names its writer, however its bytes are cut",
        {arrives(1, 7, "?", true), sends(1, "\0ho"s), sends(1, "st\0warn<A>: a\n"s)}, "[7 host] warn<A>: a\n"},
+      {"a hello of the longest name names its writer",
+       {arrives(1, 7, "x", true), sends(1, "\0"s + longest + "\0warn<A>: a\n"s)}, "[7 " + longest + "] warn<A>: a\n"},
       {"a hello without its end within the bound is data",
        {arrives(1, 7, "x", true), sends(1, unended + "\0\n"s)}, "[7 x] " + unended + "\0"s + "\n"},
       {"a writer gone within its hello said data", {arrives(1, 7, "x", true), sends(1, "\0ab"s), leaves(1)},

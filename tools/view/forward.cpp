@@ -114,7 +114,7 @@ void Forwarder::run() {
   constexpr std::chrono::milliseconds TakeWait(1000);
   std::vector<Entry> batch;
   size_t next = 0;  // the first entry of the batch not yet sent
-  unsigned retry = FirstRetryMilliseconds;
+  unsigned retry = settings_.firstRetryMilliseconds;
   for (;;) {
     if (next == batch.size()) {
       batch.clear();
@@ -125,14 +125,15 @@ void Forwarder::run() {
     if (timeUp()) break;
     if (deliver(&batch[next])) {
       ++next;
-      retry = FirstRetryMilliseconds;
+      retry = settings_.firstRetryMilliseconds;
       continue;
     }
+    if (settings_.pausing) settings_.pausing(retry);
     std::unique_lock<std::mutex> lock(mutex_);
     // Once the end has come, one attempt more is all it gets.
     if (stopping_) break;
     stopped_.wait_for(lock, std::chrono::milliseconds(retry), [this] { return stopping_; });
-    retry = std::min(retry * 2, LastRetryMilliseconds);
+    retry = std::min(retry * 2, settings_.lastRetryMilliseconds);
   }
   // What never left: the rest of the batch, and of the queue.
   do {

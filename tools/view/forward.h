@@ -40,6 +40,13 @@ struct ForwardSettings {
   std::string url;         // as given, for notices
   int facility = 1;        // user
   std::string sourceName;  // APP-NAME of records without a writer (a file's name); empty: unknown
+  // Waits between attempts to reach the collector: doubling from the first
+  // to the last, and from the first again once a record has gone through.
+  unsigned firstRetryMilliseconds = 250;
+  unsigned lastRetryMilliseconds = 4000;
+  // Told of each such wait before it, on the sending thread (tests); the
+  // end may cut the wait short.
+  std::function<void(unsigned milliseconds)> pausing;
 };
 
 // What forwarding did, at its end.
@@ -66,10 +73,6 @@ class Forwarder : public RecordSink {
   ForwardTotals finish();
 
   static constexpr unsigned FinishMilliseconds = 5000;
-  // Waits between attempts to reach the collector: doubling from the first
-  // to the last.
-  static constexpr unsigned FirstRetryMilliseconds = 250;
-  static constexpr unsigned LastRetryMilliseconds = 4000;
 
  private:
   // A record as it waits in the queue: the record with copies of what it
