@@ -93,17 +93,20 @@ target_link_options(share_writer PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
 add_test(NAME sharing
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/host/sharing/check_sharing.sh $<TARGET_FILE:share_writer>
           ${CMAKE_BINARY_DIR}/sharing-test ${CMAKE_CROSSCOMPILING_EMULATOR})
-set_tests_properties(channel stress PROPERTIES RESOURCE_LOCK channel_registry)
-# The channel's first fallback file is one for the whole machine natively
-# (/tmp/kprintf.txt): the tests whose hosts fall back to it take turns.
-set_tests_properties(sharing PROPERTIES RESOURCE_LOCK "channel_registry;channel_fallback")
-# The unit tests take the debug output, which one taker (a listener) holds at a time.
-set_tests_properties(unit PROPERTIES RESOURCE_LOCK "channel_registry;debug_output")
+# Scenarios that count messages between processes: scripts/load-scenarios.sh
+# runs them again beside CPU load.
+set_tests_properties(sharing PROPERTIES LABELS scenario)
 if(WIN32)
   # Under Wine the registry is the prefix's, and every program that prints
   # reads the channel's key at its first message: while one of these tests
   # points the key at its own file, no other program may run, or its messages
-  # land in that file.
+  # land in that file. The prefix's fallback files (c:\tmp\kprintf.txt) and
+  # the debug output, which one taker holds at a time, are the prefix's too.
+  # Natively the registry is the process's own, and the places shared between
+  # processes are the test's own runtime folder.
+  set_tests_properties(channel stress PROPERTIES RESOURCE_LOCK channel_registry)
+  set_tests_properties(sharing PROPERTIES RESOURCE_LOCK "channel_registry;channel_fallback")
+  set_tests_properties(unit PROPERTIES RESOURCE_LOCK "channel_registry;debug_output")
   set_tests_properties(channel unit stress sharing PROPERTIES RUN_SERIAL ON)
 endif()
 
@@ -143,3 +146,4 @@ if(NOT TROVEX_SANITIZE AND NOT TROVEX_TSAN)
   set_tests_properties(package_consumer PROPERTIES SKIP_REGULAR_EXPRESSION "zip skipped:")
 endif()
 include(${PROJECT_SOURCE_DIR}/tests/docs/examples.cmake)
+trovex_runtime_folders_for_tests()

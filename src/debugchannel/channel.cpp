@@ -15,7 +15,7 @@ void putText(const MessageText& text) {
 }
 }  // namespace
 
-void startUpChannel() { initDebugChannel(&debugChannel, &platformChannelDevices); }
+void startUpChannel() { initDebugChannel(&debugChannel, platformChannelDevices()); }
 
 void shutDownChannel() {
   reportLostMessages(&debugChannel);

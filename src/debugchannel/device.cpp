@@ -248,8 +248,10 @@ void putPiece(void* channel, const char* text, unsigned count) {
 
 }  // namespace
 
-const ChannelDevices platformChannelDevices = {ChannelSerialPort, ChannelFallbackFiles,
-                                               sizeof ChannelFallbackFiles / sizeof ChannelFallbackFiles[0]};
+const ChannelDevices* platformChannelDevices() {
+  static const ChannelDevices devices = {ChannelSerialPort, channelFallbackFiles(), ChannelFallbackCount};
+  return &devices;
+}
 
 void initDebugChannel(DebugChannel* channel, const ChannelDevices* devices) {
   std::memset(channel, 0, sizeof *channel);
@@ -312,7 +314,7 @@ void channelPutRun(DebugChannel* channel, const char* text, unsigned count) {
 
 void channelBeginMessage(DebugChannel* channel) {
   // Normally set up at load; a print before that sets the channel up itself.
-  if (!channel->channelLockReady) initDebugChannel(channel, &platformChannelDevices);
+  if (!channel->channelLockReady) initDebugChannel(channel, platformChannelDevices());
   EnterCriticalSection(&channel->channelLock);
   if (channel->messageDepth++ > 0) return;
   const DWORD now = GetTickCount();

@@ -19,7 +19,8 @@ struct ChannelDevices {
   const char* const* fallbackFiles;
   unsigned fallbackCount;
 };
-extern const ChannelDevices platformChannelDevices;
+// The platform's devices (platform/paths.h), set up at the first call.
+const ChannelDevices* platformChannelDevices();
 
 // channelType: bits 0 to 3 choose the device; bit 8 closes it after every print.
 constexpr uint32_t ChannelDeviceMask = 0x0F;

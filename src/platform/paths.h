@@ -26,7 +26,11 @@ constexpr bool NamesIgnoreCase = true;
 // The debug channel's serial port, and the files it tries, in this order,
 // when the configured file cannot be opened.
 constexpr const char* ChannelSerialPort = "COM2:";
-constexpr const char* ChannelFallbackFiles[] = {"c:\\tmp\\kprintf.txt", "c:\\kprintf.txt", "kprintf.txt"};
+constexpr unsigned ChannelFallbackCount = 3;
+inline const char* const* channelFallbackFiles() {
+  static constexpr const char* Files[ChannelFallbackCount] = {"c:\\tmp\\kprintf.txt", "c:\\kprintf.txt", "kprintf.txt"};
+  return Files;
+}
 
 #else
 
@@ -41,10 +45,14 @@ inline bool nameReplacesDirectory(const char* name) { return name[0] == '/'; }
 constexpr bool NamesIgnoreCase = false;
 
 // The second serial port, as COM2 is on Windows, and the debug channel's
-// fallback files with the same roles as there: a fixed place, then the
-// current directory.
+// fallback files with the same roles as there: a place of the user's, then
+// the current directory. The first is ChannelFallbackName in the user's
+// runtime folder when XDG_RUNTIME_DIR names one, else in /tmp; the
+// emulation reads the environment at the first call.
 constexpr const char* ChannelSerialPort = "/dev/ttyS1";
-constexpr const char* ChannelFallbackFiles[] = {"/tmp/kprintf.txt", "kprintf.txt"};
+constexpr char ChannelFallbackName[] = "kprintf.txt";
+constexpr unsigned ChannelFallbackCount = 2;
+const char* const* channelFallbackFiles();
 
 #endif
 

@@ -12,6 +12,10 @@
 namespace trovex {
 
 int runTestInAnotherProcess(const char* testName, const char* variable, const std::string& value) {
+  return runTestInAnotherProcess(testName, EnvironmentVariables{{variable, value}});
+}
+
+int runTestInAnotherProcess(const char* testName, const EnvironmentVariables& variables) {
   const std::string filter = std::string("--gtest_filter=") + testName;
 #if defined(_WIN32)
   char self[MAX_PATH];
@@ -20,9 +24,9 @@ int runTestInAnotherProcess(const char* testName, const char* variable, const st
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  SetEnvironmentVariableA(variable, value.c_str());
+  for (const auto& variable : variables) SetEnvironmentVariableA(variable.first.c_str(), variable.second.c_str());
   const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
-  SetEnvironmentVariableA(variable, nullptr);
+  for (const auto& variable : variables) SetEnvironmentVariableA(variable.first.c_str(), nullptr);
   if (!started) return -1;
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD status = 0;
@@ -34,7 +38,7 @@ int runTestInAnotherProcess(const char* testName, const char* variable, const st
   const pid_t child = fork();
   if (child < 0) return -1;
   if (child == 0) {
-    setenv(variable, value.c_str(), 1);
+    for (const auto& variable : variables) setenv(variable.first.c_str(), variable.second.c_str(), 1);
     execl("/proc/self/exe", "trovex_tests", filter.c_str(), "--gtest_brief=1", static_cast<char*>(nullptr));
     _exit(127);
   }

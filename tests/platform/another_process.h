@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace trovex {
 
@@ -11,5 +13,9 @@ namespace trovex {
 // the test `testName`, which finds `value` in the environment variable
 // `variable` and skips when it is not set.
 int runTestInAnotherProcess(const char* testName, const char* variable, const std::string& value);
+
+// The same with several variables set (name, value) before the child starts.
+using EnvironmentVariables = std::vector<std::pair<std::string, std::string>>;
+int runTestInAnotherProcess(const char* testName, const EnvironmentVariables& variables);
 
 }  // namespace trovex

@@ -12,7 +12,7 @@
 #
 #   bash check_forward.sh VIEW WRITER WORK REG-FILE RSYSLOGD [EMULATOR]
 set -u
-view=$1 writer=$2 work=$3 regFile=$4 rsyslogd=$5 emulator=${6:-}
+view=$1 writer=$2 work=$(realpath -m "$3") regFile=$4 rsyslogd=$5 emulator=${6:-}
 hosts=4 count=200
 status=0
 fail() {
@@ -29,6 +29,9 @@ if [ -n "$emulator" ]; then
   "$emulator" reg import "$regFile" >/dev/null 2>&1 || fail "cannot import $regFile"
 else
   name=trovex-forward-$$ program=pipe_writer
+  # The run's own runtime folder, for the pipe folder and the first fallback:
+  # never the user's, where their own listener may run.
+  export XDG_RUNTIME_DIR=$work/run && mkdir -m 0700 "$XDG_RUNTIME_DIR"
   export TROVEX_CHANNEL_USE=1 TROVEX_CHANNEL_TYPE=2 TROVEX_CHANNEL_PATH="\\\\.\\pipe\\$name"
 fi
 

@@ -45,11 +45,10 @@ if [ -n "$emulator" ]; then
 else
   name=trovex-test-$$
   program=pipe_writer
-  fallbacks=(/tmp/kprintf.txt "$work/kprintf.txt")
-  [ -e /tmp/kprintf.txt ] && sharedFallbackWasThere=1
-  # The machine's fallback file keeps lines of earlier runs, whose hosts may
-  # have had the same process ids: only what follows this size is this run's.
-  sharedFallbackStart=$(stat -c %s /tmp/kprintf.txt 2>/dev/null || echo 0)
+  # The run's own runtime folder, for the pipe folder and the first fallback:
+  # never the user's, where their own listener may run.
+  export XDG_RUNTIME_DIR=$work/run && mkdir -m 0700 "$XDG_RUNTIME_DIR"
+  fallbacks=("$XDG_RUNTIME_DIR/kprintf.txt" "$work/kprintf.txt")
   export TROVEX_CHANNEL_USE=1 TROVEX_CHANNEL_TYPE=2 TROVEX_CHANNEL_PATH="\\\\.\\pipe\\$name"
 fi
 
@@ -146,7 +145,7 @@ check_round "$work/first.json" 0
 inFallback=0
 for pid in $(jq -r 'select(.id == "W") | .pid' "$work/first.json" | sort -u); do
   expected=$(seq 0 $((count - 1)))
-  fallen=$( (tail -c +$((${sharedFallbackStart:-0} + 1)) "${fallbacks[0]}"; cat "${fallbacks[@]:1}") 2>/dev/null | tr -d '\r' | grep -o "pid=$pid round=1 seq=[0-9]*$" | sed 's/.*seq=//')
+  fallen=$(cat "${fallbacks[@]}" 2>/dev/null | tr -d '\r' | grep -o "pid=$pid round=1 seq=[0-9]*$" | sed 's/.*seq=//')
   got=$( (echo "$fallen"; messages_of "$work/second.json" "$pid" 1 | sed 's/.*seq=//') | grep . | sort -n)
   [ "$got" = "$expected" ] || fail "round 1 of $pid, in the fallback files and second.json, is not each message once:$(diff <(echo "$expected") <(echo "$got") | head -5)"
   inFallback=$((inFallback + $(echo "$fallen" | grep -c .)))
@@ -193,8 +192,6 @@ fi
 if [ -n "$emulator" ]; then
   "$emulator" reg delete 'HKCU\qz\kprintf' /f >/dev/null 2>&1
   rm -f "${fallbacks[@]}"
-elif [ -z "${sharedFallbackWasThere:-}" ]; then
-  rm -f /tmp/kprintf.txt
 fi
 [ $status -eq 0 ] && rm -rf "$work"
 exit $status

@@ -30,6 +30,9 @@ if [ -n "$emulator" ]; then
 else
   name=trovex-debug-test-$$
   suffix=
+  # The run's own runtime folder, for the pipe folder and the first fallback:
+  # never the user's, where their own listener may run.
+  export XDG_RUNTIME_DIR=$work/run && mkdir -m 0700 "$XDG_RUNTIME_DIR"
   export TROVEX_CHANNEL_USE=1 TROVEX_CHANNEL_TYPE=4
 fi
 host=pipe_writer$suffix other=debug_output_writer$suffix

@@ -62,7 +62,7 @@ std::unique_ptr<DebugOutputMonitor> monitorDebugOutput(std::string* error) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (!trovex::win32::debugOutputSocketPath(address.sun_path, sizeof address.sun_path)) {
-    *error = "the socket's path is too long";
+    *error = "the shared folder's path (XDG_RUNTIME_DIR/trovex) is too long for a socket";
     return nullptr;
   }
   if (!trovex::win32::securePipeFolder(true)) {

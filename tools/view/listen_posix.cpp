@@ -113,7 +113,8 @@ std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string*
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (!trovex::win32::pipeSocketPath(name.c_str(), address.sun_path, sizeof address.sun_path)) {
-    *error = errno == EINVAL ? "a pipe name is not empty and holds no \"/\"" : "the name is too long";
+    *error = errno == EINVAL ? "a pipe name is not empty and holds no \"/\""
+                              : "too long for a socket in the shared folder (XDG_RUNTIME_DIR/trovex, else /tmp/trovex-UID)";
     return nullptr;
   }
   if (!trovex::win32::securePipeFolder(true)) {

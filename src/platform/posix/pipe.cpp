@@ -24,13 +24,8 @@ namespace trovex::win32 {
 
 namespace {
 
-constexpr char PipeFolderFormat[] = "/tmp/trovex-%u";
 // How long WaitNamedPipeA waits for a server to take its queued connections.
 constexpr DWORD PipeQueueWaitMilliseconds = 10;
-
-int pipeFolder(char* folder, size_t size) {
-  return std::snprintf(folder, size, PipeFolderFormat, static_cast<unsigned>(getuid()));
-}
 
 // The executable's file name into name (at most PipeHelloMaxName bytes,
 // not terminated); its length, 0 when it cannot be found.
@@ -78,39 +73,10 @@ bool pipeSocketPath(const char* name, char* path, size_t size) {
     errno = EINVAL;
     return false;
   }
-  char folder[32];
-  pipeFolder(folder, sizeof folder);
+  char folder[sizeof(sockaddr_un::sun_path)];
+  if (!sharedFolder(folder, sizeof folder)) return false;
   const int length = std::snprintf(path, size, "%s/%s", folder, name);
   if (length < 0 || static_cast<size_t>(length) >= size || static_cast<size_t>(length) >= sizeof(sockaddr_un::sun_path)) {
-    errno = ENAMETOOLONG;
-    return false;
-  }
-  return true;
-}
-
-bool isPrivateFolder(const char* folder) {
-  struct stat status;
-  if (lstat(folder, &status) != 0) return false;
-  if (!S_ISDIR(status.st_mode) || status.st_uid != getuid() || (status.st_mode & 077)) {
-    errno = EACCES;
-    return false;
-  }
-  return true;
-}
-
-bool securePipeFolder(bool create) {
-  char folder[32];
-  pipeFolder(folder, sizeof folder);
-  if (create && mkdir(folder, 0700) != 0 && errno != EEXIST) return false;
-  return isPrivateFolder(folder);
-}
-
-bool sharedFilePath(const char* name, char* path, size_t size) {
-  if (!securePipeFolder(true)) return false;
-  char folder[32];
-  pipeFolder(folder, sizeof folder);
-  const int length = std::snprintf(path, size, "%s/%s", folder, name);
-  if (length < 0 || static_cast<size_t>(length) >= size) {
     errno = ENAMETOOLONG;
     return false;
   }
@@ -180,10 +146,14 @@ BOOL WINAPI WaitNamedPipeA(LPCSTR, DWORD timeout) {
 }
 
 bool debugOutputSocketPath(char* path, size_t size) {
-  char folder[32];
-  pipeFolder(folder, sizeof folder);
+  char folder[sizeof(sockaddr_un::sun_path)];
+  if (!sharedFolder(folder, sizeof folder)) return false;
   const int length = std::snprintf(path, size, "%s/%s", folder, DebugOutputSocketName);
-  return length > 0 && static_cast<size_t>(length) < size && static_cast<size_t>(length) < sizeof(sockaddr_un::sun_path);
+  if (length < 0 || static_cast<size_t>(length) >= size || static_cast<size_t>(length) >= sizeof(sockaddr_un::sun_path)) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  return true;
 }
 
 void WINAPI OutputDebugStringA(LPCSTR text) {

@@ -12,7 +12,7 @@
 #
 #   bash check_sharing.sh WRITER WORK [EMULATOR]
 set -u
-writer=$1 work=$2 emulator=${3:-}
+writer=$1 work=$(realpath -m "$2") emulator=${3:-}
 hosts=4 count=1000
 # Under Wine each host starts a good while after the one before: more
 # messages make the four overlap.
@@ -37,11 +37,15 @@ if [ -n "$emulator" ]; then
   temp=$(cd "$drive" && ls -d users/*/Temp 2>/dev/null | head -1)
   protocolFallback="$drive/$temp/proto.txt"
 else
-  fallbacks=(/tmp/kprintf.txt "$work/kprintf.txt")
+  # The run's own runtime folder, for the pipe folder and the first fallback:
+  # never the user's, where their own listener may run.
+  export XDG_RUNTIME_DIR=$work/run && mkdir -m 0700 "$XDG_RUNTIME_DIR"
+  fallbacks=("$XDG_RUNTIME_DIR/kprintf.txt" "$work/kprintf.txt")
   export TROVEX_CHANNEL_USE=1 TROVEX_CHANNEL_PATH="$work/chan.txt" TMPDIR="$work/tmp"
   protocolFallback="$work/tmp/proto.txt"
 fi
-# Lines of this test's hosts only: a shared fallback may hold others' text.
+# Lines of this test's hosts only: under Wine the prefix's fallbacks may hold
+# others' text.
 ours() { cat "$@" 2>/dev/null | grep -a '^warn<S>: host=' | grep -aF -f "$work/hosts"; }
 
 for mode in a w; do
