@@ -43,10 +43,6 @@ constexpr DWORD PipeWaitMilliseconds = 50;
 constexpr DWORD NoWaitMilliseconds = 1000;
 constexpr DWORD PathRetryMilliseconds = 1000;
 
-// The line that tells a pipe's reader how many messages it missed, before the
-// next message the pipe takes whole.
-constexpr char LostMessagesNotice[] = "--- %u messages lost: the reader was busy ---\n";
-
 struct DebugChannel {
   uint32_t channelType;       // device selection word; 1 after load
   char pathValue[1024];       // the registry's "path", NUL-terminated
