@@ -116,7 +116,7 @@ check_round() {
 # the hosts whose outputs are WORK/$3*.out count too.
 tally() {
   jq -s -r --arg w "P{$2}$" --arg long "L{$longLength}$" \
-    '[.[] | select(.continued | not) | (.text // "" | split("\n")[0]) as $line
+    '[.[] | select(.continued | not) | (.text // "" | split("\n") | .[0] // "") as $line
       | select((.id == "W" and ($line | test($w))) or (.id == "LONG" and ($line | test($long)))
                or (.id == "LINES" and (.text | split("\n") | length) > 30))] | length' "$1"
   jq -s -r '[.[] | select(.event == "dropped") | .count] | add // 0' "$1"
@@ -126,7 +126,7 @@ tally() {
   echo $(($(jq -s -r '[.[] | .text // empty | scan("--- [0-9]+ messages? lost: the reader was busy ---")] | length' "$1") +
           $(echo "$atEnd" | grep -c .)))
   jq -s -r '[.[] | select(.continued | not) | select(.text)
-      | select((.id != null and (.text | split("\n")[0] | test("pid=.*pid=|<[A-Z]+>: ")))
+      | select((.id != null and (.text | split("\n") | .[0] // "" | test("pid=.*pid=|<[A-Z]+>: ")))
                or (.id == null and (.text | test("^--- [0-9]+ messages? lost: the reader was busy ---$") | not)))] | length' "$1"
 }
 # Whether shown $1 + dropped $2 + lost $3 make up what was sent ($5), to
