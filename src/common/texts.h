@@ -30,6 +30,13 @@ constexpr char CutMarkerFormat[] = "--- Trunced at %s ---\n\n";
 constexpr char CutMarkerStart[] = "--- Trunced at ";  // the bytes before the time
 constexpr char CutMarkerEnd[] = " ---\n\n";           // the bytes after it
 
+// The line that tells a pipe's reader how many messages the channel could not
+// deliver, before the next message the pipe takes whole; the count stands
+// between the two parts.
+constexpr char LostMessagesNotice[] = "--- %u messages lost: the reader was busy ---\n";
+constexpr char LostNoticeStart[] = "--- ";                                   // the bytes before the count
+constexpr char LostNoticeEnd[] = " messages lost: the reader was busy ---\n";  // the bytes after it
+
 namespace texts_detail {
 constexpr bool same(const char* a, const char* b, unsigned n) { return n == 0 || (*a == *b && same(a + 1, b + 1, n - 1)); }
 }  // namespace texts_detail
@@ -37,6 +44,10 @@ static_assert(texts_detail::same(CutMarkerFormat, CutMarkerStart, sizeof CutMark
                   texts_detail::same(CutMarkerFormat + sizeof CutMarkerStart - 1, "%s", 2) &&
                   texts_detail::same(CutMarkerFormat + sizeof CutMarkerStart + 1, CutMarkerEnd, sizeof CutMarkerEnd),
               "the marker's parts make up its format");
+static_assert(texts_detail::same(LostMessagesNotice, LostNoticeStart, sizeof LostNoticeStart - 1) &&
+                  texts_detail::same(LostMessagesNotice + sizeof LostNoticeStart - 1, "%u", 2) &&
+                  texts_detail::same(LostMessagesNotice + sizeof LostNoticeStart + 1, LostNoticeEnd, sizeof LostNoticeEnd),
+              "the notice's parts make up its format");
 
 // The time stamp's format when the host gives none, also the cut marker's.
 constexpr char DefaultTimeFormat[] = "%A %d-%b-%Y %T";

@@ -71,22 +71,62 @@ bool writeOnce(DebugChannel* channel, const char* bytes, DWORD count, DWORD* wri
 }
 
 // A device that stops taking writes (a pipe whose reader has gone, a full
-// disk, a port unplugged) is closed, and opened again at once for the rest
-// of the text: a pipe's new reader, or the fallback, gets it. When that
-// fails too the device stays closed, and the next print opens it again.
-void writeToDevice(DebugChannel* channel, const char* bytes, DWORD count) {
+// disk, a port unplugged) is closed and opened again at once: a pipe's new
+// reader, the file again, or a fallback. When that fails too the device
+// stays closed, and the next print opens it again.
+void reopenDevice(DebugChannel* channel) {
+  closeDevice(channel);
+  openChannelDevice(channel);
+}
+
+// A line of the channel's own (a notice, an owed newline). True when the
+// device took it whole; one that failed is opened again without it.
+bool writeOwnLine(DebugChannel* channel, const char* bytes, DWORD count) {
+  DWORD written = 0;
+  if (writeOnce(channel, bytes, count, &written)) return !channel->messageLost;
+  reopenDevice(channel);
+  return false;
+}
+
+// Bytes of the message in progress. When the device fails part-way, the one
+// opened in its place gets the message from its start: a pipe's new reader
+// or a fallback never saw what the failed device took, which died with the
+// old reader or stays in another file. Only the same file opened again holds
+// that part already, and gets the rest alone. A message that cannot be
+// written whole again is counted as lost.
+void writeMessageBytes(DebugChannel* channel, const char* bytes, DWORD count) {
   if (channel->messageLost) {
     channel->newlineOwed = false;  // more than the newline is missing
     return;
   }
+  const uint32_t before = channel->messageWritten;
+  if (before < MessageHeadBytes) {
+    const uint32_t kept = count < MessageHeadBytes - before ? count : MessageHeadBytes - before;
+    std::memcpy(channel->messageHead + before, bytes, kept);
+  }
+  channel->messageWritten = before + count;
   DWORD written = 0;
   if (writeOnce(channel, bytes, count, &written)) return;
-  closeDevice(channel);
-  openChannelDevice(channel);
+  const bool wasFile = !channel->deviceIsPipe, wasFallback = channel->onFallback;
+  reopenDevice(channel);
   if (!channel->deviceHandle) return;
-  if (written > count) written = count;
-  DWORD rest = 0;
-  if (!writeOnce(channel, bytes + written, count - written, &rest)) closeDevice(channel);
+  DWORD again = 0;
+  bool whole;
+  if (wasFile && !channel->deviceIsPipe && wasFallback == channel->onFallback) {
+    if (written > count) written = count;
+    whole = writeOnce(channel, bytes + written, count - written, &again);
+  } else if (before == 0) {
+    whole = writeOnce(channel, bytes, count, &again);
+  } else if (channel->messageWritten <= MessageHeadBytes) {
+    whole = writeOnce(channel, channel->messageHead, channel->messageWritten, &again);
+  } else {
+    channel->messageLost = true;  // its start is no longer at hand
+    return;
+  }
+  if (!whole) {
+    closeDevice(channel);
+    channel->messageLost = true;
+  }
 }
 
 // The notice of `lost` messages, after a newline when a line is open.
@@ -111,8 +151,10 @@ unsigned composeLostNotice(uint32_t lost, bool lineOpen, char* notice) {
 // Tells the pipe how many messages it lost, on a line of its own.
 void tellLostMessages(DebugChannel* channel) {
   char notice[LostNoticeSize];
-  writeToDevice(channel, notice, composeLostNotice(channel->lostMessages, channel->pipeLineOpen, notice));
-  if (!channel->messageLost) channel->lostMessages = 0;
+  const bool whole = writeOwnLine(channel, notice, composeLostNotice(channel->lostMessages, channel->pipeLineOpen, notice));
+  // A notice that the pipe took but for its newline has told the count: the
+  // newline comes later, and telling the count again would count it twice.
+  if (whole || channel->newlineOwed) channel->lostMessages = 0;
 }
 
 // Hands the message's text held for the debugger over, as one call.
@@ -127,7 +169,7 @@ void flushToDebugger(DebugChannel* channel) {
 // the debugger until the message ends or a piece is full.
 void keepForDevice(DebugChannel* channel, const char* bytes, unsigned count) {
   if (!channel->toDebugger) {
-    if (channel->deviceHandle) writeToDevice(channel, bytes, count);
+    if (channel->deviceHandle) writeMessageBytes(channel, bytes, count);
     return;
   }
   while (count > 0) {
@@ -320,11 +362,12 @@ void channelBeginMessage(DebugChannel* channel) {
   const DWORD now = GetTickCount();
   channel->messageStartTick = now;
   channel->messageLost = false;
+  channel->messageWritten = 0;
   channel->messageMayWait = !channel->waitedInVain || now - channel->waitedInVainTick >= NoWaitMilliseconds;
   openChannelDevice(channel);
   if (channel->newlineOwed && channel->deviceIsPipe) {
     channel->newlineOwed = false;
-    writeToDevice(channel, "\n", 1);
+    writeOwnLine(channel, "\n", 1);
   }
   if (channel->lostMessages > 0 && channel->deviceIsPipe && !channel->messageLost) tellLostMessages(channel);
 }

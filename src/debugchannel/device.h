@@ -45,9 +45,11 @@ constexpr DWORD PipeWaitMilliseconds = 50;
 constexpr DWORD NoWaitMilliseconds = 1000;
 constexpr DWORD PathRetryMilliseconds = 1000;
 
-// The line that tells a pipe's reader how many messages it missed, before the
-// next message the pipe takes whole.
-constexpr char LostMessagesNotice[] = "--- %u messages lost: the reader was busy ---\n";
+// The first bytes of each message that the channel keeps while it is being
+// written, so that a device opened in place of one that failed part-way gets
+// the message whole. Room for nearly every message; a longer one whose
+// device fails after this much is counted as lost instead.
+constexpr unsigned MessageHeadBytes = 4096;
 
 struct DebugChannel {
   uint32_t channelType;       // device selection word; 1 after load
@@ -69,6 +71,8 @@ struct DebugChannel {
   uint32_t lostMessages;      // messages the pipe lost that no notice has reported yet
   bool pipeLineOpen;          // the last byte the pipe took was not a newline
   bool newlineOwed;           // a message reached the pipe but for its final newline, which is written first
+  uint32_t messageWritten;    // bytes of the message in progress handed to the device so far
+  char messageHead[MessageHeadBytes];  // the first of them, written again on a device opened in place of a failed one
   bool toDebugger;            // device 4: the text goes to OutputDebugStringA
   unsigned debuggerCount;     // bytes of the message in progress held in debuggerText
   char debuggerText[DebuggerPieceSize + 1];  // the message for the debugger, NUL-terminated when handed over

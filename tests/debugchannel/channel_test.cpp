@@ -535,6 +535,83 @@ TEST_F(Channel, APipeThatTakesPartOfAMessageLeavesTheNoticeALineOfItsOwn) {
   EXPECT_EQ(PipeReading(listener.get()).receive(std::string::npos).data,
             "warn<P>: first\nwarn<P>: hal\n--- 1 messages lost: the reader was busy ---\nwarn<P>: next\n");
 }
+
+// A pipe whose write fails part-way (its reader went away) is replaced at
+// once, here by the fallback, which gets the whole message from its start,
+// whether it went out in one write or in several (a header, then its body's
+// pieces); one whose start is no longer at hand is counted as lost.
+TEST_F(Channel, AMessageTheFailedPipeTookInPartComesWholeOnTheNextDevice) {
+  const std::string longBody = std::string(5000, 'l') + "\n";
+  const struct {
+    const char* name;
+    bool oneWrite;           // header and body joined (produced text), or printed in turn
+    const std::string body;
+    unsigned writesBefore;   // writes the pipe takes whole before the one that fails
+    bool whole;              // the fallback gets it, else it is counted as lost
+  } rows[] = {
+      {"one write", true, "second message\n", 0, true},
+      {"the body after its header", false, "second message\n", 1, true},
+      {"a piece after the head the channel keeps", false, longBody, 5, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    DeleteFileA(fallbackName.c_str());
+    DebugChannel channel;
+    std::string error;
+    std::unique_ptr<PipeListener> listener = servePipeChannel(&channel, &error);
+    ASSERT_TRUE(listener) << error;
+    channelWriteMessage(&channel, "warn<P>: ", 9, "one\n", 4);
+    sim::shortWrite(row.writesBefore, 3, ERROR_NO_DATA);
+    sim::failCall("CreateFileA", 0, 1, ERROR_FILE_NOT_FOUND);  // the pipe is not there when opened again
+    if (row.oneWrite) {
+      channelWriteMessage(&channel, "warn<P>: ", 9, row.body.data(), static_cast<unsigned>(row.body.size()));
+    } else {
+      channelBeginMessage(&channel);
+      print(&channel, "warn<P>: ");
+      print(&channel, "%s", row.body.c_str());
+      channelEndMessage(&channel);
+    }
+    sim::reset();
+    EXPECT_EQ(readWholeFile(fallbackName), row.whole ? "warn<P>: " + row.body : "");
+    EXPECT_EQ(channel.lostMessages, row.whole ? 0u : 1u);
+    closeDebugChannel(&channel);
+    const Received got = PipeReading(listener.get()).receive(std::string::npos);
+    EXPECT_EQ(got.data.rfind("warn<P>: one\nwar", 0), 0u) << "the first, then at most the head of the second";
+    EXPECT_EQ(got.data.find(row.body), std::string::npos);
+  }
+}
+
+// A pipe that takes a message, or the notice of lost ones, but for its final
+// newline: the text has reached the reader, and the newline comes before the
+// next message. When the pipe does not take that newline either, the next
+// message is lost and counted; a notice counted once, never again.
+TEST_F(Channel, APipeThatTakesAllButTheNewlineCountsEachMessageOnce) {
+  DebugChannel channel;
+  std::string error;
+  std::unique_ptr<PipeListener> listener = servePipeChannel(&channel, &error);
+  ASSERT_TRUE(listener) << error;
+  auto message = [&](const std::string& body) {
+    channel.waitedInVain = true;  // as within the second after a vain wait: nothing waits
+    channel.waitedInVainTick = GetTickCount();
+    channelWriteMessage(&channel, "warn<P>: ", 9, body.data(), static_cast<unsigned>(body.size()));
+  };
+  sim::shortWrite(0, 9 + 3, 0);
+  message("one\n");  // all but its newline
+  EXPECT_EQ(channel.lostMessages, 0u);
+  sim::shortWrite(0, 0, 0);
+  message("two\n");  // the newline owed is not taken: lost
+  EXPECT_EQ(channel.lostMessages, 1u);
+  const std::string notice = "\n--- 1 messages lost: the reader was busy ---";
+  sim::shortWrite(0, static_cast<DWORD>(notice.size()), 0);
+  message("three\n");  // the notice but its newline: told; the message itself lost
+  EXPECT_EQ(channel.lostMessages, 1u);
+  message("four\n");
+  sim::reset();
+  closeDebugChannel(&channel);
+  EXPECT_EQ(PipeReading(listener.get()).receive(std::string::npos).data,
+            "warn<P>: one\n--- 1 messages lost: the reader was busy ---\n"
+            "--- 1 messages lost: the reader was busy ---\nwarn<P>: four\n");
+}
 #endif
 
 // Many connections that never write, opened by another thread while the

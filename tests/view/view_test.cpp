@@ -41,6 +41,10 @@ TEST(Header, LabelIdentifierOrPlainText) {
   }
   EXPECT_TRUE(parseLine("--- Trunced at Montag 01-Jan-2024 10:00:00 ---").truncationMarker);
   EXPECT_FALSE(parseLine("--- Trunced at").truncationMarker);
+  EXPECT_TRUE(parseLine("--- 12 messages lost: the reader was busy ---").lossNotice);
+  for (const char* other : {"--- messages lost: the reader was busy ---", "--- 1x messages lost: the reader was busy ---",
+                            "--- 12 messages lost: the reader was busy --- and more", "--- 12 messages lost"})
+    EXPECT_FALSE(parseLine(other).lossNotice) << other;
 }
 
 // Runs text through a viewer fed in pieces of `step` bytes.
@@ -81,6 +85,13 @@ TEST(Viewer, LinesWithoutAHeaderGoWithTheMessageAbove) {
   viewer.finish();
   viewer.feed(next.data(), next.size());
   EXPECT_EQ(viewer.output(), "banner\n") << "shown, and not in the hidden message's colour";
+  // The channel's notice of lost messages is no line of the hidden message
+  // before it, and in records a text of its own.
+  const std::string notice = "--- 3 messages lost: the reader was busy ---\n";
+  EXPECT_EQ(view("warn<MEM>: hidden\n" + notice, noWarnings), notice);
+  EXPECT_EQ(view("warn<MEM>: shown\n" + notice, {}, false, 7, nullptr, OutputForm::Json),
+            "{\"category\":\"warn\",\"id\":\"MEM\",\"text\":\"shown\"}\n"
+            "{\"text\":\"--- 3 messages lost: the reader was busy ---\"}\n");
 }
 
 TEST(Viewer, ColourByCategoryAndEscapeSequencesOnlyWhenColouring) {
@@ -386,6 +397,12 @@ TEST(Listener, AFullQueueDropsWholeMessagesAndSaysSo) {
        {arrives(1, 7, "x"), sends(1, longLine + "\nwarn<B>: b\n")},
        "[7 x] " + longLine.substr(0, WriterStream::MaxLineBytes) +
            "\n--- 2 messages dropped: the output was busy ---\n", 2},
+      {"a host's notice of its own losses gets through though the message before it was dropped",
+       RecordOverheadBytes + 60,
+       {arrives(1, 7, "x"), sends(1, "warn<A>: 1\nwarn<B>: " + std::string(80, 'b') + "\n  its dump\n"), Pause,
+        sends(1, "--- 4 messages lost: the reader was busy ---\n"), Pause, sends(1, "warn<C>: 3\n")},
+       "[7 x] warn<A>: 1\n--- 1 message dropped: the output was busy ---\n"
+       "[7 x] --- 4 messages lost: the reader was busy ---\n[7 x] warn<C>: 3\n", 1},
       {"a departure always gets through, after the drops",
        oneLine,
        {arrives(1, 7, "x"), arrives(2, 8, "y"), sends(1, "warn<A>: 1\n"), sends(2, "warn<B>: 2\n"), leaves(2), leaves(1)},

@@ -10,6 +10,9 @@ namespace {
 
 // The marker's last bytes on its line, without the two newlines.
 constexpr std::string_view MarkerEnd(trovex::CutMarkerEnd, sizeof trovex::CutMarkerEnd - 3);
+// The notice's parts around its count, without the newline.
+constexpr std::string_view NoticeStart(trovex::LostNoticeStart, sizeof trovex::LostNoticeStart - 1);
+constexpr std::string_view NoticeEnd(trovex::LostNoticeEnd, sizeof trovex::LostNoticeEnd - 2);
 
 struct LabelName {
   const char* name;
@@ -23,6 +26,14 @@ const LabelName Labels[] = {
 
 bool startsWith(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The notice exactly: its start, a count of digits, its end.
+bool isLossNotice(std::string_view line) {
+  if (!startsWith(line, NoticeStart) || line.size() < NoticeStart.size() + NoticeEnd.size() + 1) return false;
+  const std::string_view count = line.substr(NoticeStart.size(), line.size() - NoticeStart.size() - NoticeEnd.size());
+  return line.substr(line.size() - NoticeEnd.size()) == NoticeEnd &&
+         std::all_of(count.begin(), count.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
 }
 
 }  // namespace
@@ -44,6 +55,7 @@ ParsedLine parseLine(std::string_view line) {
   const std::string_view end = MarkerEnd;
   parsed.truncationMarker = startsWith(line, trovex::CutMarkerStart) && line.size() >= end.size() &&
                             line.compare(line.size() - end.size(), end.size(), end) == 0;
+  parsed.lossNotice = isLossNotice(line);
   return parsed;
 }
 

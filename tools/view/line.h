@@ -18,6 +18,7 @@ struct ParsedLine {
   std::string_view text;  // the whole line, header included, without its newline
   std::string_view body;  // the text after the header (the whole line when it has none)
   bool truncationMarker = false;  // the library's "--- Trunced at ... ---" line
+  bool lossNotice = false;        // the channel's "--- N messages lost: ... ---" line, of no message
 };
 
 // Reads a header at the start of `line` (no newline): a label the library

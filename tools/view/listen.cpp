@@ -79,8 +79,11 @@ void ListenReader::line(Writer* writer, std::string_view piece, bool continued, 
       hidden_ += header;
       return;
     }
-    starts = header || parsed.truncationMarker || !writer->inMessage;
-    if (header || parsed.truncationMarker) writer->inMessage = header;
+    // The channel's notice of lost messages belongs to no message: it gets
+    // through though the message before it was dropped.
+    const bool standsAlone = parsed.truncationMarker || parsed.lossNotice;
+    starts = header || standsAlone || !writer->inMessage;
+    if (header || standsAlone) writer->inMessage = header;
   }
   if (!writer->shown) return;
   if (starts) writer->skipping = false;

@@ -70,7 +70,9 @@ void Viewer::handle(std::string_view piece, bool continued, bool ends) {
         records_.end();
       }
     } else {
-      if (line.truncationMarker) {
+      // The cut's marker and the channel's notice of lost messages belong
+      // to no message: shown whatever the filter did with the one before.
+      if (line.truncationMarker || line.lossNotice) {
         current_ = Category::Plain;
         shown_ = true;
       }
@@ -95,6 +97,9 @@ void Viewer::handle(std::string_view piece, bool continued, bool ends) {
     records_.message(line.category, line.id, line.body, ends);
   } else if (line.truncationMarker) {
     records_.event(eventName(SourceEvent::Cut), line.text);
+  } else if (line.lossNotice) {
+    records_.end();  // a text of its own, not a line of the message before
+    records_.line(piece, false, ends);
   } else {
     // Each call of a program's debug output outside a message is a line of
     // its own: its lines are not one text, as a file's lines before its
