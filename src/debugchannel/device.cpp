@@ -290,9 +290,15 @@ void putPiece(void* channel, const char* text, unsigned count) {
 
 }  // namespace
 
+namespace {
+// Filled at every ask rather than a guarded static: the DLL's guard would
+// leak a handle per load.
+ChannelDevices platformDevices;
+}  // namespace
+
 const ChannelDevices* platformChannelDevices() {
-  static const ChannelDevices devices = {ChannelSerialPort, channelFallbackFiles(), ChannelFallbackCount};
-  return &devices;
+  platformDevices = ChannelDevices{ChannelSerialPort, channelFallbackFiles(), ChannelFallbackCount};
+  return &platformDevices;
 }
 
 void initDebugChannel(DebugChannel* channel, const ChannelDevices* devices) {

@@ -22,7 +22,7 @@ struct HandleObject {
   mode_t type = 0;                     // File: the S_IFMT bits, which do not change while open; S_IFSOCK for a pipe
   bool pipeNoWait = false;             // pipe: writes take what fits at once (PIPE_NOWAIT)
   unsigned pipeGeneration = 0;         // pipe: pipeForkGeneration when it connected
-  HandleObject* nextOpen = nullptr;    // File: the next of the process's open files
+  HandleObject* nextOpen = nullptr;    // File, Mutex: the next of the process's open files or mutexes
   pthread_mutex_t* sharedMutex = nullptr;  // Mutex: the mutex in its file's mapping
 };
 

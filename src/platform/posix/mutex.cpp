@@ -25,6 +25,11 @@ namespace {
 
 constexpr char MutexFilePrefix[] = "mutex-";
 
+// The process's mutex handles, as open files are kept: a handle whose close
+// failed stays known to the process, as it does on Windows.
+HandleObject* openMutexes = nullptr;
+pthread_mutex_t openMutexesLock = PTHREAD_MUTEX_INITIALIZER;
+
 HANDLE failCreate(DWORD error) {
   SetLastError(error);
   return nullptr;
@@ -106,6 +111,10 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
     return failCreate(ERROR_NOT_ENOUGH_MEMORY);
   }
   object->sharedMutex = mutex;
+  pthread_mutex_lock(&openMutexesLock);
+  object->nextOpen = openMutexes;
+  openMutexes = object;
+  pthread_mutex_unlock(&openMutexesLock);
   SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return object;
 }
@@ -143,7 +152,10 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 BOOL WINAPI ReleaseMutex(HANDLE handle) {
   HandleObject* object = handleObject(handle, HandleKind::Mutex);
   if (!object) return FALSE;
-  if (pthread_mutex_unlock(object->sharedMutex) != 0) {
+  // Asked of the mutex before the unlock, which a thread that does not own
+  // it must not attempt (a sanitizer takes that for a fault of the caller).
+  // The owner's thread id is where glibc keeps it for a robust mutex.
+  if (object->sharedMutex->__data.__owner != gettid() || pthread_mutex_unlock(object->sharedMutex) != 0) {
     SetLastError(ERROR_NOT_OWNER);
     return FALSE;
   }
@@ -151,6 +163,14 @@ BOOL WINAPI ReleaseMutex(HANDLE handle) {
 }
 
 void closeMutexObject(HandleObject* object) {
+  pthread_mutex_lock(&openMutexesLock);
+  for (HandleObject** link = &openMutexes; *link; link = &(*link)->nextOpen) {
+    if (*link == object) {
+      *link = object->nextOpen;
+      break;
+    }
+  }
+  pthread_mutex_unlock(&openMutexesLock);
   munmap(object->sharedMutex, sizeof(pthread_mutex_t));
   delete object;
 }
