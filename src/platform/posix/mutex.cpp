@@ -16,6 +16,10 @@
 #include <ctime>
 #include <new>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 #include "platform/posix/handles.h"
 #include "platform/posix/pipes.h"
 
@@ -142,6 +146,11 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     case EOWNERDEAD:
       // Its owner died: this thread owns it now, and it stays usable.
       pthread_mutex_consistent(object->sharedMutex);
+#if defined(__SANITIZE_THREAD__)
+      // The thread sanitizer takes only a timed lock that returned 0 for a
+      // lock; this one is taken too.
+      if (milliseconds != INFINITE) __tsan_mutex_post_lock(object->sharedMutex, 0, 0);
+#endif
       return WAIT_ABANDONED;
     default:
       SetLastError(win32ErrorFromErrno(result));
