@@ -149,7 +149,10 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 #if defined(__SANITIZE_THREAD__)
       // The thread sanitizer takes only a timed lock that returned 0 for a
       // lock; this one is taken too.
-      if (milliseconds != INFINITE) __tsan_mutex_post_lock(object->sharedMutex, 0, 0);
+      if (milliseconds != INFINITE) {
+        __tsan_mutex_pre_lock(object->sharedMutex, 0);
+        __tsan_mutex_post_lock(object->sharedMutex, 0, 0);
+      }
 #endif
       return WAIT_ABANDONED;
     default:
