@@ -56,8 +56,8 @@ void ProtocolTurn::deliver(const PreparedMessage& message, bool keepOpen) {
     if (lineOpen) {
       ++header.text;
       --header.length;
+      writeStream("\n", 1, 1, stream_);
     }
-    if (lineOpen) writeStream("\n", 1, 1, stream_);
     printStream(stream_, LostProtocolMessagesNotice, file_->lostMessages);
     file_->lostMessages = 0;
   }
