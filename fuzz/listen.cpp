@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "listen.h"
+#include "listen/listen.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include "../fileio/scratch.h"
 #include "common/texts.h"
 #include "debugchannel/channel.h"
-#include "debug_output.h"
+#include "platform/debug_output.h"
 #include "debugchannel/device.h"
-#include "listen.h"
+#include "listen/listen.h"
 #if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>

@@ -10,7 +10,7 @@
 #include "filter/filter.h"
 #include "fileio/scratch.h"
 #include "protocol/protocol.h"
-#include "view.h"
+#include "record/view.h"
 
 namespace trovex {
 

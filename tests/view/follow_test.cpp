@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "fileio/scratch.h"
-#include "follow.h"
+#include "record/follow.h"
 #include "message_path.h"
-#include "view.h"
+#include "record/view.h"
 
 namespace trovex {
 

@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "forward.h"
-#include "syslog.h"
+#include "forward/forward.h"
+#include "forward/syslog.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "queue.h"
+#include "listen/queue.h"
 
 namespace {
 

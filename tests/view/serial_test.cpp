@@ -10,8 +10,8 @@
 #include <cstdlib>
 
 #include "fileio/scratch.h"
-#include "platform.h"
-#include "view.h"
+#include "platform/platform.h"
+#include "record/view.h"
 
 namespace trovex {
 

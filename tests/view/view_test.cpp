@@ -8,9 +8,9 @@
 #include <string>
 
 #include "common/texts.h"
-#include "encoding.h"
-#include "listen.h"
-#include "view.h"
+#include "record/encoding.h"
+#include "listen/listen.h"
+#include "record/view.h"
 
 namespace {
 

@@ -9,14 +9,14 @@
 #include <thread>
 
 #include "common/texts.h"
-#include "console.h"
-#include "follow.h"
-#include "forward.h"
-#include "listen.h"
-#include "platform.h"
+#include "record/console.h"
+#include "record/follow.h"
+#include "forward/forward.h"
+#include "listen/listen.h"
+#include "platform/platform.h"
 #include "protocol/protocol.h"
-#include "syslog.h"
-#include "view.h"
+#include "forward/syslog.h"
+#include "record/view.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>

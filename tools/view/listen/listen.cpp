@@ -1,0 +1,292 @@
+// The listener: a reading thread and the output, with the queue between.
+#include "listen/listen.h"
+
+#include <atomic>
+#include <thread>
+
+#include "common/texts.h"
+#include "record/console.h"
+#include "platform/platform.h"
+
+struct ListenReader::Writer {
+  Writer(ListenReader* reader, uint64_t id, WriterTag tag, bool hello)
+      : id(id),
+        tag(std::move(tag)),
+        stream(
+            hello, [reader, this](std::string_view name) { reader->named(this, name); },
+            [reader, this](std::string_view piece, bool continued, bool ends) {
+              reader->line(this, piece, continued, ends);
+            }) {}
+
+  const uint64_t id;
+  WriterTag tag;            // its program as its hello says, once it has said it
+  bool shown = false;       // --pid and --process let it through (known once it is named)
+  bool introduced = false;  // a record of it is out: its departure goes out too
+  bool inMessage = false;   // a header came since the start or the last cut marker
+  bool skipping = false;    // its current message did not fit: the rest goes too
+  bool lineOpen = false;    // the last record out was a piece that did not end its line
+  WriterStream stream;
+};
+
+ListenReader::ListenReader(const ViewFilter& filter, ListenQueue* queue, const char* source)
+    : filter_(filter), queue_(queue), source_(source) {}
+ListenReader::~ListenReader() = default;
+
+void ListenReader::take(PipeEvent event) {
+  if (event.kind == PipeEvent::Kind::Connected) {
+    writers_[event.writer] = std::make_unique<Writer>(
+        this, event.writer, WriterTag{event.pid, std::move(event.program), source_}, event.hello);
+    return;
+  }
+  const auto found = writers_.find(event.writer);
+  if (found == writers_.end()) return;
+  Writer* writer = found->second.get();
+  if (event.kind == PipeEvent::Kind::Data) {
+    writer->stream.feed(event.data);
+    return;
+  }
+  writer->stream.finish();  // its last words, though no newline ended them
+  if (writer->introduced) {
+    ListenRecord gone;
+    gone.kind = ListenRecord::Kind::Gone;
+    gone.writer = writer->id;
+    queue_->pushAlways(std::move(gone), RecordOverheadBytes);
+  }
+  writers_.erase(found);
+}
+
+void ListenReader::finish() {
+  for (auto& entry : writers_) entry.second->stream.finish();
+  writers_.clear();
+}
+
+size_t ListenReader::heldBytes(uint64_t writer) const {
+  const auto found = writers_.find(writer);
+  return found == writers_.end() ? 0 : found->second->stream.heldBytes();
+}
+
+void ListenReader::named(Writer* writer, std::string_view name) {
+  if (!name.empty()) writer->tag.program.assign(name);
+  writer->shown = filter_.writerPasses(writer->tag.pid, writer->tag.program);
+}
+
+void ListenReader::line(Writer* writer, std::string_view piece, bool continued, bool ends) {
+  bool starts = false;  // the line begins a message, or stands alone
+  if (!continued) {
+    const ParsedLine parsed = parseLine(piece);
+    const bool header = parsed.category != Category::Plain;
+    if (!writer->shown) {
+      hidden_ += header;
+      return;
+    }
+    // The channel's notice of lost messages belongs to no message: it gets
+    // through though the message before it was dropped.
+    const bool standsAlone = parsed.truncationMarker || parsed.lossNotice;
+    starts = header || standsAlone || !writer->inMessage;
+    if (header || standsAlone) writer->inMessage = header;
+  }
+  if (!writer->shown) return;
+  if (starts) writer->skipping = false;
+  if (writer->skipping) return;
+  ListenRecord record;
+  record.writer = writer->id;
+  if (!writer->introduced) record.arrival = writer->tag;
+  record.text.assign(piece);
+  record.continued = continued;
+  record.ends = ends;
+  record.received = std::chrono::system_clock::now();
+  const size_t cost = RecordOverheadBytes + piece.size() + (record.arrival ? writer->tag.program.size() : 0);
+  if (queue_->push(std::move(record), cost)) {
+    writer->introduced = true;
+    writer->lineOpen = !ends;
+    return;
+  }
+  writer->skipping = true;
+  if (writer->lineOpen) {
+    // The line's start is out: end it there, so the next line starts anew.
+    ListenRecord end;
+    end.writer = writer->id;
+    end.continued = true;
+    queue_->pushAlwaysBeforeDrops(std::move(end), RecordOverheadBytes);
+    writer->lineOpen = false;
+  }
+}
+
+void ListenOutput::take(ListenQueue::Entry entry, Clock::time_point now) {
+  if (entry.dropped > 0) {
+    // Records that wait for the end of their message go out first: they
+    // came before the loss.
+    for (auto& waiting : writers_) {
+      waiting.second.viewer->idle();
+      collect(&waiting.second);
+    }
+    stats_.dropped += entry.dropped;
+    appendDropped(&output_, form_ == OutputForm::Json, entry.dropped);
+  }
+  if (!entry.item) return;
+  ListenRecord& record = *entry.item;
+  auto found = writers_.find(record.writer);
+  if (record.arrival && found == writers_.end()) {
+    found = writers_.emplace(record.writer, Writer{}).first;
+    // A writer's records are bounded as its lines are (listen.h).
+    found->second.viewer =
+        std::make_unique<Viewer>(filter_, form_, &*record.arrival, forward_, WriterStream::MaxLineBytes);
+    found->second.viewer->setLive(true);
+    found->second.viewer->showTimes(times_);
+  }
+  if (found == writers_.end()) return;
+  Writer& writer = found->second;
+  if (record.kind == ListenRecord::Kind::Gone) {
+    end(&writer, true);
+    writers_.erase(found);
+    return;
+  }
+  writer.viewer->line(record.text, record.continued, record.ends, record.received);
+  writer.pending = true;
+  writer.lastLine = now;
+  collect(&writer);
+}
+
+void ListenOutput::collect(Writer* writer) {
+  output_ += writer->viewer->output();
+  writer->viewer->output().clear();
+}
+
+void ListenOutput::idle(Clock::time_point now) {
+  for (auto& entry : writers_) {
+    Writer& writer = entry.second;
+    if (!writer.pending || now - writer.lastLine < WriterIdle) continue;
+    writer.pending = false;
+    writer.viewer->idle();
+    collect(&writer);
+  }
+}
+
+void ListenOutput::finish() {
+  for (auto& entry : writers_) end(&entry.second, false);
+  writers_.clear();
+}
+
+void ListenOutput::end(Writer* writer, bool gone) {
+  writer->viewer->finish();
+  if (gone) writer->viewer->note(SourceEvent::Gone);
+  collect(writer);
+  stats_.add(writer->viewer->stats());
+}
+
+void DebugOutputWriters::take(DebugOutputText text, std::vector<PipeEvent>* events) {
+  if (text.text.empty()) return;
+  const uint64_t id = FirstId + text.pid;
+  const auto known = programs_.find(text.pid);
+  // A process that has ended by the time its text is read has no name to
+  // find ("?"): it is still the writer known by its id.
+  if (known != programs_.end() && text.program == "?") text.program = known->second;
+  if (known == programs_.end() || known->second != text.program) {
+    if (known != programs_.end()) events->push_back({PipeEvent::Kind::Gone, id, 0, {}, {}});
+    programs_[text.pid] = text.program;
+    events->push_back({PipeEvent::Kind::Connected, id, text.pid, text.program, {}});
+  }
+  if (text.text.back() != '\n' && text.text.size() < trovex::DebuggerPieceSize) text.text.push_back('\n');
+  events->push_back({PipeEvent::Kind::Data, id, 0, {}, std::move(text.text)});
+}
+
+namespace {
+
+// A thread that hands one source's events to its reader until the listener
+// ends or the source fails (which ends the listener); the last of the sources to end closes the queue.
+struct LiveSource {
+  std::string name;        // for the notice of a failure
+  ListenReader reader;
+  bool failed = false;     // written by its thread, read once the thread has ended
+  std::string error;
+  std::thread thread;
+
+  LiveSource(std::string name, const ViewFilter& filter, ListenQueue* queue, const char* source)
+      : name(std::move(name)), reader(filter, queue, source) {}
+
+  // wait: appends what came to events; false, with the reason, when it failed.
+  template <typename Wait>
+  void start(Wait wait, std::atomic<bool>* ending, std::atomic<int>* running, ListenQueue* queue) {
+    thread = startWorker([this, wait, ending, running, queue]() mutable {
+      std::vector<PipeEvent> events;
+      while (!*ending) {
+        events.clear();
+        failed = !wait(&events, &error);
+        if (failed) break;
+        for (PipeEvent& event : events) reader.take(std::move(event));
+      }
+      if (failed) *ending = true;  // the listener ends with it
+      reader.finish();
+      if (--*running == 0) queue->close();
+    });
+  }
+};
+
+}  // namespace
+
+bool listenLive(const std::string& name, ListenSources sources, const ViewFilter& filter, OutputForm form,
+                bool times, Stats* stats, RecordSink* forward) {
+  const std::string path = trovex::PipePathPrefix + name;
+  std::string error;
+  std::unique_ptr<PipeListener> listener;
+  if (sources != ListenSources::DebugOutput) {
+    listener = listenOnPipe(name, &error);
+    if (!listener) {
+      notice("cannot listen on " + path + ": " + error);
+      return false;
+    }
+  }
+  std::unique_ptr<DebugOutputMonitor> monitor;
+  if (sources != ListenSources::Pipe) {
+    monitor = monitorDebugOutput(&error);
+    if (!monitor && !listener) {
+      notice("cannot take the debug output: " + error);
+      return false;
+    }
+    if (!monitor) notice("cannot take the debug output (" + error + "); listening on the pipe alone");
+  }
+  if (listener) notice("listening on " + path);
+  if (monitor) notice("listening to the debug output of every process");
+  ListenQueue queue(ListenQueueBytes);
+  std::atomic<bool> ending{false};
+  std::atomic<int> running{(listener ? 1 : 0) + (monitor ? 1 : 0)};
+  LiveSource pipe(path, filter, &queue, nullptr);
+  LiveSource debug("the debug output", filter, &queue, DebugOutputSource);
+  if (listener)
+    pipe.start([&](std::vector<PipeEvent>* events, std::string* failure) { return listener->wait(events, failure); },
+               &ending, &running, &queue);
+  DebugOutputWriters writers;
+  std::vector<DebugOutputText> texts;
+  if (monitor)
+    debug.start(
+        [&](std::vector<PipeEvent>* events, std::string* failure) {
+          texts.clear();
+          if (!monitor->wait(&texts, failure)) return false;
+          for (DebugOutputText& text : texts) writers.take(std::move(text), events);
+          return true;
+        },
+        &ending, &running, &queue);
+  ListenOutput output(filter, form, forward, times);
+  std::vector<ListenQueue::Entry> entries;
+  // What was read is shown to the end, unless the output has ended.
+  while (queue.take(&entries, ListenOutput::WriterIdle)) {
+    const auto now = ListenOutput::Clock::now();
+    for (ListenQueue::Entry& entry : entries) output.take(std::move(entry), now);
+    entries.clear();
+    output.idle(now);
+    show(&output.output());
+    if (stopping()) ending = true;
+  }
+  bool failed = false;
+  for (LiveSource* source : {&pipe, &debug}) {
+    if (!source->thread.joinable()) continue;
+    source->thread.join();
+    stats->hiddenMessages += source->reader.hiddenMessages();
+    if (source->failed) notice("cannot serve " + source->name + ": " + source->error);
+    failed |= source->failed;
+  }
+  output.finish();
+  show(&output.output());
+  stats->add(output.stats());
+  return !failed;
+}

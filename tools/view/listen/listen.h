@@ -1,0 +1,188 @@
+// trovex-view --listen: serves the named pipe that hosts' debug channels
+// write to, takes every process's debug output, and shows what each writer
+// writes, tagged with it.
+//
+// Reading and showing run apart. A thread reads the pipe's writers (the
+// platform's PipeListener) and hands their lines, whole, to a queue bounded
+// in bytes (ListenReader); the program's main thread takes them and writes
+// the output (ListenOutput). An output that waits (a paused terminal, a
+// pager nobody scrolls, a pipe nobody reads) never stops the reading, so
+// never holds a host. When the queue is full, whole messages are dropped, and
+// the output says how many where they would have been. The system's debug
+// output is a second producer, on a thread and with a reader of its own, for
+// the same queue; another consumer (forwarding) takes them beside the output.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/debug_output.h"
+#include "record/filter.h"
+#include "record/line.h"
+#include "listen/queue.h"
+#include "record/view.h"
+#include "listen/writer_stream.h"
+
+// What happens at a named pipe that the viewer serves: a writer connects
+// (its process id and program name, taken then), sends bytes, or goes away.
+// `writer` tells the connections apart for as long as the listener runs.
+// The bytes are as they came: the reader (WriterStream) makes lines of them.
+struct PipeEvent {
+  enum class Kind { Connected, Data, Gone } kind;
+  uint64_t writer;
+  uint32_t pid;          // Connected
+  std::string program;   // Connected: the image's file name, "?" when it cannot be found
+  std::string data;      // Data
+  bool hello = false;    // Connected: its bytes may open with a hello naming its program
+};
+
+// The server of the named pipe "\\.\pipe\NAME": on Windows the pipe itself,
+// always with a free instance waiting; elsewhere the local socket that the
+// emulation's CreateFileA connects to (common/pipe.h), whose file goes when
+// the listener does. Any number of writers at once, each read on its own.
+class PipeListener {
+ public:
+  virtual ~PipeListener() = default;
+  // Appends what happened, waiting about a tenth of a second at most when
+  // nothing has; false, with the reason in `error`, when serving failed.
+  virtual bool wait(std::vector<PipeEvent>* events, std::string* error) = 0;
+};
+// Null, with the reason in `error`, when the pipe cannot be served: a bad
+// name, or another listener serving it already.
+std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string* error);
+
+// What the reading hands to the output: a line of a writer (or a piece of a
+// line longer than WriterStream::MaxLineBytes), or the writer's departure.
+struct ListenRecord {
+  enum class Kind { Line, Gone } kind = Kind::Line;
+  uint64_t writer = 0;              // as PipeEvent::writer
+  std::optional<WriterTag> arrival;  // on the writer's first record: who it is
+  std::string text;                 // Line: without its newline
+  bool continued = false;           // Line: it goes on a line begun in an earlier record
+  bool ends = true;                 // Line: the line ends with it
+  std::chrono::system_clock::time_point received;  // Line: when the reading took it
+};
+
+// The queue's bound: 16 MiB of records, each costing its text and a fixed
+// RecordOverheadBytes for its keeping. That is 80,000 lines of 80 bytes:
+// eight seconds of a host that writes 10,000 messages a second, with room
+// for a few writers' long messages. A bound, not a reservation: memory is
+// taken only while the output falls behind.
+constexpr size_t ListenQueueBytes = size_t{16} << 20;
+constexpr size_t RecordOverheadBytes = 128;
+using ListenQueue = BoundedQueue<ListenRecord>;
+
+// The reading half. Each writer's bytes are cut into lines; a line that
+// does not fit in the queue is dropped with the rest of its message (its
+// lines without a header), and counts as one message dropped. A writer that
+// --pid or --process hides costs the queue nothing: its messages are only
+// counted. Writers that never sent a line cost it nothing either.
+//
+// A writer costs the reading its fixed state (a few hundred bytes) and at
+// most WriterStream::MaxHeldBytes (64 KiB) more while a hello or a line of it
+// is unfinished; one with neither, such as a connection that never writes,
+// costs the fixed state alone. Longer lines go on in pieces.
+class ListenReader {
+ public:
+  // source: put on each writer's tag (WriterTag::source).
+  ListenReader(const ViewFilter& filter, ListenQueue* queue, const char* source = nullptr);
+  ~ListenReader();
+  void take(PipeEvent event);
+  // The listener ends: the unfinished last lines of the writers still there
+  // are handed on, and no departures.
+  void finish();
+  // Bytes held for a writer's unfinished hello or line; 0 for one not there.
+  size_t heldBytes(uint64_t writer) const;
+  // Messages of hidden writers (read once the reading has ended).
+  uint64_t hiddenMessages() const { return hidden_; }
+
+ private:
+  struct Writer;
+  void named(Writer* writer, std::string_view name);
+  void line(Writer* writer, std::string_view piece, bool continued, bool ends);
+
+  const ViewFilter& filter_;
+  ListenQueue* queue_;
+  const char* const source_;
+  std::map<uint64_t, std::unique_ptr<Writer>> writers_;
+  uint64_t hidden_ = 0;
+};
+
+// The output half: each writer's lines through a viewer of its own (view.h),
+// the notices of drops, and the writers' departures. For JSON or forwarding
+// a writer's message is put together into records whose text goes on in
+// parts of WriterStream::MaxLineBytes, so that a writer costs this half at
+// most that and a line's piece while a message lasts, and its fixed state
+// after.
+class ListenOutput {
+ public:
+  using Clock = std::chrono::steady_clock;
+  // A writer that has sent nothing for this long is idle: a JSON record
+  // waiting for the end of its message is written.
+  static constexpr auto WriterIdle = std::chrono::milliseconds(100);
+
+  // forward: where each writer's records go besides the output, or null;
+  // times: each line shown after the time it came (--time).
+  ListenOutput(const ViewFilter& filter, OutputForm form, RecordSink* forward = nullptr, bool times = false)
+      : filter_(filter), form_(form), forward_(forward), times_(times) {}
+  void take(ListenQueue::Entry entry, Clock::time_point now);
+  void idle(Clock::time_point now);
+  // The listener ends: each writer's last message ends, none is shown gone.
+  void finish();
+
+  // Text ready to print; the caller writes it out and clears it.
+  std::string& output() { return output_; }
+  // Counts of the writers gone (all of them after finish) and of drops.
+  const Stats& stats() const { return stats_; }
+
+ private:
+  struct Writer {
+    std::unique_ptr<Viewer> viewer;
+    bool pending = false;  // lines came since it was last idle
+    Clock::time_point lastLine;
+  };
+  void collect(Writer* writer);  // moves its viewer's text to the output
+  void end(Writer* writer, bool gone);
+
+  const ViewFilter& filter_;
+  const OutputForm form_;
+  RecordSink* const forward_;
+  const bool times_;
+  std::map<uint64_t, Writer> writers_;
+  std::string output_;
+  Stats stats_;
+};
+
+// The system's debug output as a pipe's events (debug_output.h): each
+// process is a writer of its own, known by its process id, that connects
+// with its first text and is never gone (the system does not say when a
+// process ends; a new program under the same id is a new writer). A text of
+// fewer than DebuggerPieceSize bytes that ends no line ends it, so that each
+// call of a program that is no trovex host is a line; a longer one is a
+// channel's piece of a long message, which goes on in the next text.
+class DebugOutputWriters {
+ public:
+  // Writer ids from here on, apart from those of the pipe's writers.
+  static constexpr uint64_t FirstId = uint64_t{1} << 32;
+  void take(DebugOutputText text, std::vector<PipeEvent>* events);
+
+ private:
+  std::map<uint32_t, std::string> programs_;  // by process id: those seen
+};
+
+// Which sources the listener takes (--source).
+enum class ListenSources { All, Pipe, DebugOutput };
+
+// Serves "\\.\pipe\NAME" and takes every process's debug output, or one
+// of the two, until the program stops (console.h), adding the counts to
+// stats; what passes the filter also goes to forward, if given. When the
+// debug output is taken by another monitor, the listener says so and goes
+// on with the pipe alone. times: as ListenOutput's. False, after a notice, when no source asked for
+// can be served.
+bool listenLive(const std::string& name, ListenSources sources, const ViewFilter& filter, OutputForm form,
+                bool times, Stats* stats, RecordSink* forward = nullptr);

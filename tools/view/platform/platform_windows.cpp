@@ -1,0 +1,199 @@
+// The viewer on Windows: sources over handles (a COM port with read
+// time-outs, and standard input); files by volume and file index; the
+// console's code page and the system's conversions.
+#include <windows.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace {
+
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+constexpr DWORD ReadMilliseconds = 100;
+constexpr DWORD SerialBaudRate = 19200;
+
+class HandleSource : public ByteSource {
+ public:
+  HandleSource(HANDLE handle, bool owned) : handle_(handle), owned_(owned) {}
+  ~HandleSource() override {
+    if (owned_) CloseHandle(handle_);
+  }
+  long read(char* buffer, size_t size, std::string* error) override {
+    DWORD got = 0;
+    if (!ReadFile(handle_, buffer, static_cast<DWORD>(size), &got, nullptr)) {
+      // A pipe whose writer has gone is the end of the input.
+      if (GetLastError() == ERROR_BROKEN_PIPE) return EndOfInput;
+      *error = lastSystemError();
+      return ReadFailed;
+    }
+    if (got > 0) return static_cast<long>(got);
+    // A COM port returns nothing when its time-out passes; anything else has ended.
+    return owned_ ? 0 : EndOfInput;
+  }
+
+ private:
+  HANDLE handle_;
+  bool owned_;
+};
+
+// "COM2" and "COM2:" name the port; "\\.\COM12" is taken as it is, and
+// ports above 9 need that form.
+std::string portPath(std::string device) {
+  if (!device.empty() && device.back() == ':') device.pop_back();
+  if (device.rfind("\\\\.\\", 0) == 0) return device;
+  return "\\\\.\\" + device;
+}
+
+}  // namespace
+
+std::string lastSystemError() {
+  const DWORD code = GetLastError();
+  char text[256] = {};
+  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                      sizeof text - 1, nullptr))
+    return "error " + std::to_string(code);
+  std::string message = text;
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
+    message.pop_back();
+  return message;
+}
+
+std::unique_ptr<ByteSource> openSerialPort(const std::string& device, std::string* error) {
+  HANDLE port = CreateFileA(portPath(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  if (port == INVALID_HANDLE_VALUE) {
+    *error = lastSystemError();
+    return nullptr;
+  }
+  DCB settings{};
+  settings.DCBlength = sizeof settings;
+  COMMTIMEOUTS timeouts{};
+  // Return what has arrived as soon as something has, or nothing after the limit.
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+  timeouts.ReadTotalTimeoutConstant = ReadMilliseconds;
+  bool ready = GetCommState(port, &settings);
+  if (ready) {
+    settings.BaudRate = SerialBaudRate;
+    settings.ByteSize = 8;
+    settings.Parity = NOPARITY;
+    settings.StopBits = ONESTOPBIT;
+    settings.fBinary = TRUE;
+    settings.fParity = FALSE;
+    settings.fOutxCtsFlow = FALSE;
+    settings.fOutxDsrFlow = FALSE;
+    settings.fOutX = FALSE;
+    settings.fInX = FALSE;
+    ready = SetCommState(port, &settings) && SetCommTimeouts(port, &timeouts);
+  }
+  if (!ready) {
+    *error = lastSystemError();
+    CloseHandle(port);
+    return nullptr;
+  }
+  return std::make_unique<HandleSource>(port, true);
+}
+
+std::unique_ptr<ByteSource> openStandardInput() {
+  return std::make_unique<HandleSource>(GetStdHandle(STD_INPUT_HANDLE), false);
+}
+
+namespace {
+
+volatile std::sig_atomic_t endSignalled = 0;
+extern "C" void onEndSignal(int) { endSignalled = 1; }
+
+}  // namespace
+
+void catchEndSignals() {
+  for (int signal : {SIGINT, SIGTERM, SIGBREAK}) std::signal(signal, onEndSignal);
+}
+
+bool endRequested() { return endSignalled != 0; }
+
+bool writeStandardOutput(const char* data, size_t size) {
+  return std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
+}
+
+std::thread startWorker(std::function<void()> work) { return std::thread(std::move(work)); }
+
+std::string programOf(uint32_t pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return "?";
+  char path[MAX_PATH * 2];
+  DWORD size = sizeof path;
+  const bool known = QueryFullProcessImageNameA(process, 0, path, &size);
+  CloseHandle(process);
+  if (!known) return "?";
+  const std::string image(path, size);
+  return image.substr(image.find_last_of("\\/") + 1);
+}
+
+bool standardOutputIsTerminal() {
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(output, &mode)) return false;
+  SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  return true;
+}
+
+bool fileIdentity(const std::string& path, FileIdentity* identity) {
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION look{};
+  const bool known = GetFileInformationByHandle(file, &look);
+  CloseHandle(file);
+  if (!known) return false;
+  identity->device = look.dwVolumeSerialNumber;
+  identity->index = (uint64_t{look.nFileIndexHigh} << 32) | look.nFileIndexLow;
+  identity->bornNanoseconds = 0;
+  return true;
+}
+
+std::string terminalEncoding() {
+  DWORD mode = 0;
+  const bool console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
+  return "cp" + std::to_string(console ? GetConsoleOutputCP() : GetACP());
+}
+
+namespace {
+
+class CodePageRecoder : public Recoder {
+ public:
+  explicit CodePageRecoder(UINT codePage) : codePage_(codePage) {}
+  void fromUtf8(std::string_view text, std::string* out) override {
+    const int length = static_cast<int>(text.size());
+    const int wide = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+    if (wide <= 0) return;
+    std::vector<wchar_t> utf16(static_cast<size_t>(wide));
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), length, utf16.data(), wide);
+    const int bytes = WideCharToMultiByte(codePage_, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return;
+    const size_t at = out->size();
+    out->resize(at + static_cast<size_t>(bytes));
+    WideCharToMultiByte(codePage_, 0, utf16.data(), wide, &(*out)[at], bytes, nullptr, nullptr);
+  }
+
+ private:
+  UINT codePage_;
+};
+
+}  // namespace
+
+std::unique_ptr<Recoder> openRecoder(const std::string& encoding) {
+  const bool prefixed = encoding.size() > 2 && (encoding[0] | 0x20) == 'c' && (encoding[1] | 0x20) == 'p';
+  const size_t digits = prefixed ? 2 : 0;
+  char* end = nullptr;
+  const unsigned long codePage = std::strtoul(encoding.c_str() + digits, &end, 10);
+  if (end == encoding.c_str() + digits || *end || codePage > 65535 || !IsValidCodePage(static_cast<UINT>(codePage)))
+    return nullptr;
+  return std::make_unique<CodePageRecoder>(static_cast<UINT>(codePage));
+}
