@@ -20,6 +20,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -827,6 +828,18 @@ TEST(ConformanceSync, ANamedMutexBetweenThreadsAndProcesses) {
   EXPECT_EQ(WaitForSingleObject(first.result, 0), WAIT_OBJECT_0) << "and it works on";
   EXPECT_EQ(ReleaseMutex(first.result), TRUE);
   EXPECT_EQ(ReleaseMutex(first.result), TRUE);
+#if !defined(_WIN32)
+  // A forked child's thread is a thread of its own: it takes and lets go
+  // of the mutex its parent's thread has let go before.
+  const pid_t child = fork();
+  if (child == 0)
+    std::_Exit(WaitForSingleObject(first.result, 1000) == WAIT_OBJECT_0 && ReleaseMutex(first.result) ? 0 : 1);
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child let go of the mutex";
+  EXPECT_EQ(WaitForSingleObject(first.result, 0), WAIT_OBJECT_0) << "and left it free";
+  EXPECT_EQ(ReleaseMutex(first.result), TRUE);
+#endif
   EXPECT_EQ(CloseHandle(first.result), TRUE);
   EXPECT_EQ(CloseHandle(second.result), TRUE);
 #if !defined(_WIN32)

@@ -89,6 +89,20 @@ bool createMutexFile(const char* path) {
   return linked;
 }
 
+// The calling thread's kernel id, which glibc keeps as a robust mutex's
+// owner. Asked once per thread, not per release (gettid is a system call);
+// a forked child's thread has an id of its own, so the child asks again.
+thread_local pid_t cachedThreadId = 0;
+pthread_once_t forkResetOnce = PTHREAD_ONCE_INIT;
+
+pid_t currentThreadId() {
+  if (cachedThreadId == 0) {
+    pthread_once(&forkResetOnce, [] { pthread_atfork(nullptr, nullptr, [] { cachedThreadId = 0; }); });
+    cachedThreadId = gettid();
+  }
+  return cachedThreadId;
+}
+
 }  // namespace
 
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
@@ -167,7 +181,7 @@ BOOL WINAPI ReleaseMutex(HANDLE handle) {
   // Asked of the mutex before the unlock, which a thread that does not own
   // it must not attempt (a sanitizer takes that for a fault of the caller).
   // The owner's thread id is where glibc keeps it for a robust mutex.
-  if (object->sharedMutex->__data.__owner != gettid() || pthread_mutex_unlock(object->sharedMutex) != 0) {
+  if (object->sharedMutex->__data.__owner != currentThreadId() || pthread_mutex_unlock(object->sharedMutex) != 0) {
     SetLastError(ERROR_NOT_OWNER);
     return FALSE;
   }
