@@ -79,6 +79,10 @@ run(time_stdin 0 "^${clock}\n${clock}warn<NET>: retry\n${clock}error<IO>: failed
 string(REPLACE " " "[+-][0-2][0-9]:[0-5][0-9]\",\"text\":\"retry\"" zoned "${date}${clock}")
 run(time_stdin_json_zone 0 "^{\"category\":\"warn\",\"id\":\"NET\",\"time\":\"${zoned}" "^$" INPUT "${protocol}" ARGS --json -)
 run(time_file 0 "^\nwarn<NET>: retry\n" "^$" ARGS --time "${programPath}${protocol}")
+# --time=date: the date, the time and the UTC offset, for output kept across days.
+string(REPLACE " " "[+-][0-2][0-9]:[0-5][0-9] " dated "${date}${clock}")
+run(time_date 0 "^${dated}\n${dated}warn<NET>: retry\n" "^$" INPUT "${protocol}" ARGS --time=date -)
+run(time_bad_form 2 "^$" "--time: its one form is date" ARGS --time=clock -)
 run(time_file_json 0 "^{\"category\":\"warn\",\"id\":\"NET\",\"text\":\"retry\"}" "^$" ARGS --json "${programPath}${protocol}")
 run(garbage 0 "" "^$" ARGS "${programPath}${garbage}")
 string(REPEAT "a" 2048 long)

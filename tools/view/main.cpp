@@ -78,7 +78,7 @@ struct Options {
   bool follow = false;
   bool stats = false;
   bool json = false;
-  bool times = false;
+  std::string time;  // with --time: "true", or "date" (--time=date)
   std::string encoding = "auto";
   std::vector<std::string> include, exclude;
   bool noErrors = false, noWarnings = false, noInit = false;
@@ -283,8 +283,13 @@ int main(int argc, char** argv) {
                "one JSON object per message (category, id, text), and per cut or new run; UTF-8")
       ->excludes(stats)
       ->excludes(encoding);
-  app.add_flag("--time", options.times,
-               "show the local time each line came, to the millisecond, before it (lines that come live)");
+  app.add_flag("--time", options.time,
+               "show the local time each line came, to the millisecond, before it (lines that come live);\n"
+               "--time=date shows the date and UTC offset too")
+      ->check([](const std::string& form) {  // a flag alone is "true"
+        return form == "true" || form == "date" ? std::string() : "its one form is date (--time=date)";
+      })
+      ->option_text("[=date]");
   addForwardOptions(app, &options);
   serial->excludes(follow);
   listen->excludes(serial)->excludes(follow);
@@ -339,7 +344,9 @@ int main(int argc, char** argv) {
                           : colourWanted(mode, standardOutputIsTerminal(), noColor) ? OutputForm::Coloured
                                                                                    : OutputForm::Plain;
   Viewer viewer(filter, form, nullptr, forwarding);
-  viewer.showTimes(options.times);
+  const bool times = !options.time.empty();
+  Viewer::chooseTimeForm(options.time == "date" ? Viewer::TimeForm::DateAndTime : Viewer::TimeForm::TimeOfDay);
+  viewer.showTimes(times);
   // A file's text at its start came before the viewer: no time of its own.
   viewer.setLive(options.file.empty() || options.file == "-");
 
@@ -350,7 +357,7 @@ int main(int argc, char** argv) {
     const ListenSources sources = options.source == "pipe"              ? ListenSources::Pipe
                                   : options.source == DebugOutputSource ? ListenSources::DebugOutput
                                                                         : ListenSources::All;
-    status = listenLive(options.listen, sources, filter, form, options.times, &counts, forwarding) ? ExitOk : ExitSourceFailed;
+    status = listenLive(options.listen, sources, filter, form, times, &counts, forwarding) ? ExitOk : ExitSourceFailed;
   } else if (!options.serial.empty()) {
     std::unique_ptr<ByteSource> port = openSerialPort(options.serial, &error);
     if (!port) {

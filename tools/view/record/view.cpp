@@ -13,7 +13,12 @@ const char* eventName(SourceEvent event) {
   return names[static_cast<int>(event)];
 }
 
+// Set once at the start, before any viewer runs.
+Viewer::TimeForm timeForm = Viewer::TimeForm::TimeOfDay;
+
 }  // namespace
+
+void Viewer::chooseTimeForm(TimeForm form) { timeForm = form; }
 
 Viewer::Viewer(const ViewFilter& filter, OutputForm form, const WriterTag* writer, RecordSink* forward,
                size_t maxRecordBytes)
@@ -82,9 +87,15 @@ void Viewer::handle(std::string_view piece, bool continued, bool ends) {
   if (!shown_) return;
   if (form_ == OutputForm::Plain || form_ == OutputForm::Coloured) {
     if (!continued && live_ && times_) {
-      // The local time of day from the timestamp: "2026-03-01T09:05:07.042+01:00".
+      // The local time from the timestamp "2026-03-01T09:05:07.042+01:00":
+      // its time of day, or all of it.
       constexpr size_t TimeOfDayStart = 11, TimeOfDayLength = 12;
-      output_.append(syslogTimestamp(syslogTimeOf(arrival_)), TimeOfDayStart, TimeOfDayLength).push_back(' ');
+      const std::string stamp = syslogTimestamp(syslogTimeOf(arrival_));
+      if (timeForm == TimeForm::DateAndTime)
+        output_.append(stamp);
+      else
+        output_.append(stamp, TimeOfDayStart, TimeOfDayLength);
+      output_.push_back(' ');
     }
     if (!continued) output_.append(prefix_);
     appendLine(&output_, piece, current_, form_ == OutputForm::Coloured, ends);

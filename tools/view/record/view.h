@@ -34,6 +34,11 @@ class Viewer {
   // and with times, each is shown after the time it came.
   void setLive(bool live) { live_ = live; }
   void showTimes(bool times) { times_ = times; }
+  // How every viewer of the program shows a time (--time or --time=date):
+  // the time of day "09:05:07.042", or the date, time and UTC offset
+  // "2026-03-01T09:05:07.042+01:00", for output kept across days.
+  enum class TimeForm { TimeOfDay, DateAndTime };
+  static void chooseTimeForm(TimeForm form);
 
   // Bytes that came now.
   void feed(const char* data, size_t size);
