@@ -86,6 +86,9 @@ struct Options {
   std::string forward;  // the collector's URL, with --forward
   std::string facility = "user";
   bool quiet = false;
+  std::string output;  // --output FILE
+  std::string rotate;  // --rotate daily|SIZE
+  unsigned keep = 7;   // --keep N
 };
 
 std::string joinList(const std::vector<std::string>& lists) {
@@ -290,6 +293,17 @@ int main(int argc, char** argv) {
         return form == "true" || form == "date" ? std::string() : "its one form is date (--time=date)";
       })
       ->option_text("[=date]");
+  CLI::Option* output =
+      app.add_option("--output", options.output, "write into FILE instead of standard output (opened again on SIGHUP)")
+          ->type_name("FILE");
+  CLI::Option* rotate = app.add_option("--rotate", options.rotate,
+                                       "with --output: move FILE aside each day (daily) or before it passes SIZE (10M)")
+                            ->type_name("WHEN")
+                            ->needs(output);
+  app.add_option("--keep", options.keep, "with --rotate: the old files kept, the newest (7)")
+      ->type_name("N")
+      ->check(CLI::Range(1u, 10000u))
+      ->needs(rotate);
   addForwardOptions(app, &options);
   serial->excludes(follow);
   listen->excludes(serial)->excludes(follow);
@@ -327,6 +341,18 @@ int main(int argc, char** argv) {
     notice(error);
     return ExitUsage;
   }
+  if (!options.output.empty()) {
+    Rotation rotation;
+    rotation.keep = options.keep;
+    if (!options.rotate.empty() && !parseRotation(options.rotate, &rotation, &error)) {
+      notice(error + " (trovex-view --help lists the options)");
+      return ExitUsage;
+    }
+    if (!showIntoFile(options.output, rotation, &error)) {
+      notice(error);
+      return ExitSourceFailed;
+    }
+  }
   const char* noColor = std::getenv("NO_COLOR");
   const ColorMode mode = color == "always" ? ColorMode::Always : color == "never" ? ColorMode::Never : ColorMode::Auto;
   std::unique_ptr<Forwarder> forwarder;
@@ -341,7 +367,7 @@ int main(int argc, char** argv) {
   }
   const OutputForm form = options.quiet ? OutputForm::Quiet
                           : options.json ? OutputForm::Json
-                          : colourWanted(mode, standardOutputIsTerminal(), noColor) ? OutputForm::Coloured
+                          : colourWanted(mode, options.output.empty() && standardOutputIsTerminal(), noColor) ? OutputForm::Coloured
                                                                                    : OutputForm::Plain;
   Viewer viewer(filter, form, nullptr, forwarding);
   const bool times = !options.time.empty();
@@ -351,6 +377,7 @@ int main(int argc, char** argv) {
   viewer.setLive(options.file.empty() || options.file == "-");
 
   catchEndSignals();
+  if (!options.output.empty()) catchReopenSignal();
   int status = ExitOk;
   Stats counts;
   if (!options.listen.empty()) {

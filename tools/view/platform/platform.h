@@ -43,6 +43,12 @@ std::string lastSystemError();
 void catchEndSignals();
 bool endRequested();
 
+// With an output file of its own, SIGHUP asks to open it again (after
+// logrotate moved it away) instead of ending the program: reopenRequested
+// is then true once per SIGHUP. Windows has no such signal: never true.
+void catchReopenSignal();
+bool reopenRequested();
+
 // Writes all of data to standard output. False when the output has ended:
 // its reader went away, the write failed, or an end signal came while it
 // waited.

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <clocale>
@@ -111,6 +112,24 @@ void catchEndSignals() {
 }
 
 bool endRequested() { return endSignalled != 0; }
+
+namespace {
+// Lock-free, so the handler may set it; taken by exchange, so a SIGHUP that
+// comes while it is taken is not lost.
+std::atomic<bool> reopenSignalled{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+extern "C" void onReopenSignal(int) { reopenSignalled.store(true); }
+}  // namespace
+
+void catchReopenSignal() {
+  struct sigaction action {};
+  action.sa_handler = onReopenSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;  // the output goes on: nothing it waits in ends
+  sigaction(SIGHUP, &action, nullptr);
+}
+
+bool reopenRequested() { return reopenSignalled.exchange(false); }
 
 bool writeStandardOutput(const char* data, size_t size) {
   while (size > 0) {

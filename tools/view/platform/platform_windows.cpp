@@ -118,6 +118,9 @@ void catchEndSignals() {
 
 bool endRequested() { return endSignalled != 0; }
 
+void catchReopenSignal() {}
+bool reopenRequested() { return false; }
+
 bool writeStandardOutput(const char* data, size_t size) {
   return std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
 }

@@ -2,6 +2,7 @@
 #include "record/console.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "record/encoding.h"
 #include "platform/platform.h"
@@ -10,16 +11,37 @@ namespace {
 
 OutputEncoder encoder;
 bool outputEnded = false;  // a write failed: nothing more is written
+std::unique_ptr<OutputFile> outputFile;  // with --output
+
+bool writeOutput(const std::string& encoded) {
+  if (!outputFile) return writeStandardOutput(encoded.data(), encoded.size());
+  if (reopenRequested()) outputFile->reopenRequested();
+  std::string error;
+  switch (outputFile->write(encoded.data(), encoded.size(), &error)) {
+    case OutputFile::Written::Done: return true;
+    case OutputFile::Written::NotRotated: notice(error); return true;
+    case OutputFile::Written::Failed: break;
+  }
+  notice(error);
+  return false;
+}
 
 }  // namespace
 
 bool chooseShownEncoding(const std::string& name, std::string* error) { return encoder.choose(name, error); }
 
+bool showIntoFile(const std::string& path, const Rotation& rotation, std::string* error) {
+  auto file = std::make_unique<OutputFile>(path, rotation);
+  if (!file->open(error)) return false;
+  outputFile = std::move(file);
+  return true;
+}
+
 bool show(std::string* text) {
   if (!outputEnded && !text->empty()) {
     std::string encoded;
     encoder.encode(*text, &encoded);
-    outputEnded = !writeStandardOutput(encoded.data(), encoded.size());
+    outputEnded = !writeOutput(encoded);
   }
   text->clear();
   return !outputEnded;

@@ -7,9 +7,17 @@
 
 #include <string>
 
+#include "record/output_file.h"
+
 // Chooses the encoding of what is shown (encoding.h); false, with the
 // reason in `error`, for one the system does not know.
 bool chooseShownEncoding(const std::string& name, std::string* error);
+
+// From now on, show() writes into this file (--output) instead of standard
+// output; it is opened again whenever the platform is asked to
+// (reopenRequested). False, with the reason in `error`, when it cannot be
+// opened.
+bool showIntoFile(const std::string& path, const Rotation& rotation, std::string* error);
 
 // Writes text, the library's Windows-1252, in the chosen encoding, and
 // clears it. False once the output has ended.
