@@ -58,14 +58,14 @@ if(EMULATOR)
   function(architecture_files variable arch)
     set(${variable} ${arch}/trovex0x1.dll ${arch}/trovex0x1.dll.debug ${arch}/trovex-view.exe
         ${arch}/trovex-view.exe.debug ${arch}/libtrovex0x1.dll.a ${arch}/trovex0x1.lib
-        lib/cmake/trovex/${arch}/trovexTargets.cmake PARENT_SCOPE)
+        ${arch}/trovex-view-logon.cmd lib/cmake/trovex/${arch}/trovexTargets.cmake PARENT_SCOPE)
   endfunction()
   architecture_files(installed ${ARCH})
   list(APPEND installed ${common})
   set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
 else()
   set(installed bin/trovex-view ${LIBDIR}/libtrovex.so ${LIBDIR}/libtrovex.a ${LIBDIR}/pkgconfig/trovex.pc
-      ${LIBDIR}/pkgconfig/trovex-static.pc ${common})
+      ${LIBDIR}/pkgconfig/trovex-static.pc lib/systemd/user/trovex-view.service ${common})
 endif()
 expect_files(${prefix} ${installed})
 
