@@ -95,6 +95,12 @@ grep -q "pid=" "$work/one.out" && fail "--process: a host's message is shown"
 # The table comes at the end, which only a listener stopped natively reaches
 # (Wine's processes are not the shell's to stop gently).
 [ -n "$emulator" ] || grep -q "messages hidden by the filter: 9$" "$work/one.out" || fail "--process: $(grep hidden "$work/one.out")"
+# The foreign program's lines have a row of their own, apart from the hosts'
+# lines without a header (none: a channel's first empty line is not shown).
+[ -n "$emulator" ] || grep -q "^ *3  lines of other programs' debug output$" "$work/one.out" ||
+  fail "--process: the foreign lines are not counted apart: $(grep lines "$work/one.out")"
+[ -n "$emulator" ] || grep -q "^ *0  lines without a header$" "$work/one.out" ||
+  fail "--process: $(grep 'without a header' "$work/one.out")"
 
 # With no listener, the debugger's view: under Wine its trace of
 # OutputDebugStringA shows each of the host's messages.

@@ -341,6 +341,8 @@ TEST(Listener, EachWritersLinesWholeThenItsDeparture) {
       {"a writer quiet for a while before it leaves is gone all the same",
        {arrives(1, 7, "x"), sends(1, "warn<A>: a\n"), Pause, leaves(1)}, "[7 x] warn<A>: a\n[7 x] --- gone ---\n"},
       {"a writer that sent nothing comes and goes unseen", {arrives(1, 7, "x"), Pause, leaves(1)}, ""},
+      {"a writer's empty first line, its channel's start, is not shown; a later one is",
+       {arrives(1, 7, "x"), sends(1, "\nwarn<A>: a\n\n")}, "[7 x] warn<A>: a\n[7 x] \n"},
       {"writers still there when the listener ends are not gone",
        {arrives(1, 7, "x"), sends(1, "warn<A>: a\nopen")}, "[7 x] warn<A>: a\n[7 x] open\n"},
   };

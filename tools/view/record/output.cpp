@@ -94,6 +94,7 @@ std::string Stats::table() const {
     appendRow(&out, *label ? label : "(no category)", byCategory[static_cast<int>(category)]);
   }
   appendRow(&out, "lines without a header", byCategory[static_cast<int>(Category::Plain)]);
+  if (debugOutputLines) appendRow(&out, "lines of other programs' debug output", debugOutputLines);
   out += "messages by identifier:\n";
   std::vector<std::pair<std::string, uint64_t>> rows(byId.begin(), byId.end());
   std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
@@ -107,6 +108,7 @@ std::string Stats::table() const {
 void Stats::add(const Stats& other) {
   for (size_t i = 0; i < sizeof byCategory / sizeof byCategory[0]; ++i) byCategory[i] += other.byCategory[i];
   for (const auto& entry : other.byId) byId[entry.first] += entry.second;
+  debugOutputLines += other.debugOutputLines;
   hiddenMessages += other.hiddenMessages;
   cuts += other.cuts;
   dropped += other.dropped;

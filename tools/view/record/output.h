@@ -28,6 +28,7 @@ void appendLine(std::string* out, std::string_view piece, Category category, boo
 struct Stats {
   uint64_t byCategory[5] = {};               // indexed by Category; Plain counts lines without a header
   std::map<std::string, uint64_t> byId;      // shown messages per identifier
+  uint64_t debugOutputLines = 0;             // lines of other programs' debug output (--listen)
   uint64_t hiddenMessages = 0;               // messages the filter stopped
   uint64_t cuts = 0;                         // truncations of the followed file
   uint64_t dropped = 0;                      // messages the listener dropped: its output was slow

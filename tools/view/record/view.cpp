@@ -61,6 +61,12 @@ void Viewer::note(SourceEvent event, std::string_view marker) {
 }
 
 void Viewer::handle(std::string_view piece, bool continued, bool ends) {
+  // A host's channel starts its stream with a newline, as it starts a file:
+  // a writer's empty first line is no line of its own.
+  if (!started_) {
+    started_ = true;
+    if (hasWriter_ && !continued && ends && piece.empty()) return;
+  }
   ParsedLine line;
   if (!continued) {
     line = parseLine(piece);
@@ -81,7 +87,11 @@ void Viewer::handle(std::string_view piece, bool continued, bool ends) {
         current_ = Category::Plain;
         shown_ = true;
       }
-      if (shown_) ++stats_.byCategory[static_cast<int>(Category::Plain)];
+      // Another program's debug output is counted apart from a host's lines.
+      if (shown_ && writer_.source && current_ == Category::Plain)
+        ++stats_.debugOutputLines;
+      else if (shown_)
+        ++stats_.byCategory[static_cast<int>(Category::Plain)];
     }
   }
   if (!shown_) return;

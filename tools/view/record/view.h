@@ -80,6 +80,7 @@ class Viewer {
   bool shown_ = true;                   // the current message (and its continuation lines) is shown
   Category current_ = Category::Plain;  // category of the current message, for colour
   bool live_ = false;                   // the lines come live: they have receipt times
+  bool started_ = false;                // a line has come
   bool times_ = false;                  // a live line is shown after its time (--time)
   std::chrono::system_clock::time_point arrival_;  // of the lines being handled
 };
