@@ -67,6 +67,18 @@ run(plain 0 "^\nwarn<NET>: retry\nerror<IO>: failed\n  continued\ninit<DEBUG>: x
     ARGS "${programPath}${protocol}")
 run(always 0 "${esc}\\[31merror<IO>: ${esc}\\[1mfailed${esc}\\[0m${esc}\\[0m\n${esc}\\[31m  continued" "^$"
     ENV NO_COLOR=1 ARGS --color=always "${programPath}${protocol}")
+# On a terminal: coloured. Under Wine the console takes no escape sequences:
+# the colours go as its attributes, which Wine's console turns into the
+# terminal's sequences; none reaches the terminal as text.
+find_program(SCRIPT script)
+if(EMULATOR AND SCRIPT)
+  execute_process(COMMAND ${SCRIPT} -qec "${EMULATOR} ${VIEW} ${programPath}${protocol}" /dev/null
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 60)
+  string(REGEX REPLACE "${esc}\\[\\?25[hl]" "" out "${out}")  # the console's cursor
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "${esc}\\[33mwarn<NET>: retry" OR out MATCHES "[^${esc}]\\[[0-9;]*m")
+    message(SEND_ERROR "console: the colours are not the console's (${rc}):\n${out}")
+  endif()
+endif()
 run(filtered 0 "^\nwarn<NET>: retry\nmessages by category:.*1  warn.*\nmessages hidden by the filter: 2\n$" "^$"
     ARGS --no-errors -x "d*g" --stats "${programPath}${protocol}")
 run(stdin 0 "^\ninit<DEBUG>: x\n$" "^$" INPUT "${protocol}" ARGS --include "?EBUG" -)

@@ -98,7 +98,7 @@ else
   # A log-on of the prefix runs the user's Run key: the listener starts, with
   # its file. (What it writes there is the native run's to check: under Wine
   # nothing tells the test when it serves the pipe.)
-  wineboot >/dev/null 2>&1
+  $emulator wineboot >/dev/null 2>&1  # with the settings of the build's prefix
   listener=
   for _ in $(seq 300); do
     listener=$(pgrep -f "$work/bin/trovex-view.exe|trovex-view.exe --listen --time=date --output" | head -1)

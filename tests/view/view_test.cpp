@@ -104,6 +104,41 @@ TEST(Viewer, ColourByCategoryAndEscapeSequencesOnlyWhenColouring) {
   EXPECT_EQ(view(text, {}, false), "error<A>: bold\nmore\nwarn<B>: w\ninit<C>: i\nplain\n");
 }
 
+// A console that takes no escape sequences gets the text in pieces, each
+// with the colour the sequences before it chose; no sequence is shown.
+TEST(Viewer, ColouredTextAsAConsoleTakesIt) {
+  const struct {
+    const char* text;
+    const char* pieces;  // each "text/foreground/bright;"
+  } rows[] = {
+      {"plain", "plain/-1/0;"},
+      {"\x1b[33mwarn<A>: w\x1b[0m\n", "warn<A>: w/3/0;\n/-1/0;"},
+      {"\x1b[31merror<A>: \x1b[1mbold\x1b[22m thin\x1b[39m own\x1b[m", "error<A>: /1/0;bold/1/1; thin/1/0; own/-1/0;"},
+      {"\x1b[1;36mx\x1b[0;37my", "x/6/1;y/7/0;"},
+      {"a\x1b[?25lb\x1b[2Kc\x1b" "d", "a/-1/0;b/-1/0;c/-1/0;d/-1/0;"},
+      {"a\x1b[31\x1b[32mb", "a/-1/0;b/2/0;"},
+      {"a\x1b[31", "a/-1/0;"},
+      {"\x1b[38;5;200mx\x1b[99999999999mz", "x/-1/0;z/-1/0;"},
+      {"", ""},
+  };
+  for (const auto& row : rows) {
+    std::string pieces;
+    ConsoleColour colour;
+    splitColouredText(row.text, &colour, [&](std::string_view piece, ConsoleColour chosen) {
+      pieces.append(piece).append("/" + std::to_string(chosen.foreground) + "/" + (chosen.bright ? "1;" : "0;"));
+    });
+    EXPECT_EQ(pieces, row.pieces) << row.text;
+  }
+  // A colour chosen at the end of one write goes on in the next.
+  ConsoleColour colour;
+  splitColouredText("\x1b[35m", &colour, [](std::string_view, ConsoleColour) {});
+  std::string next;
+  splitColouredText("on", &colour, [&](std::string_view piece, ConsoleColour chosen) {
+    next.append(piece).append(std::to_string(chosen.foreground));
+  });
+  EXPECT_EQ(next, "on5");
+}
+
 TEST(Viewer, ColourChoice) {
   const struct {
     ColorMode mode;

@@ -61,9 +61,16 @@ std::thread startWorker(std::function<void()> work);
 // The file name of a running process's image, "?" when it cannot be found.
 std::string programOf(uint32_t pid);
 
-// True when standard output is a terminal (a console on Windows, where
-// colour escapes are switched on for it).
+// True when standard output is a terminal (a console on Windows).
 bool standardOutputIsTerminal();
+
+// True when standard output is a console that takes its colours as
+// attributes, not as escape sequences: a Windows console (Wine's shows the
+// sequences as text, and an old Windows' too); never on POSIX. Then
+// setOutputColour chooses the colour of what is written next: foreground
+// in ANSI's order 0 to 7, or -1 for the console's own.
+bool colourByAttributes();
+void setOutputColour(int foreground, bool bright);
 
 // Which file a name leads to: two looks that give different identities saw
 // two different files (one deleted or renamed over, another in its place).

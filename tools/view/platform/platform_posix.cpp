@@ -129,6 +129,9 @@ void catchReopenSignal() {
   sigaction(SIGHUP, &action, nullptr);
 }
 
+bool colourByAttributes() { return false; }
+void setOutputColour(int, bool) {}
+
 bool reopenRequested() { return reopenSignalled.exchange(false); }
 
 bool writeStandardOutput(const char* data, size_t size) {

@@ -12,10 +12,6 @@
 
 namespace {
 
-#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
-#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
-#endif
-
 constexpr DWORD ReadMilliseconds = 100;
 constexpr DWORD SerialBaudRate = 19200;
 
@@ -140,11 +136,41 @@ std::string programOf(uint32_t pid) {
 }
 
 bool standardOutputIsTerminal() {
-  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
-  if (!GetConsoleMode(output, &mode)) return false;
-  SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
+}
+
+namespace {
+// The console's attributes at the start: its own colours, which a reset
+// returns to (and the end, so the console is left as it was found).
+WORD consoleAttributes = 0;
+bool consoleAttributesKnown = false;
+}  // namespace
+
+bool colourByAttributes() {
+  if (!consoleAttributesKnown) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!standardOutputIsTerminal() || !GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+      return false;
+    consoleAttributes = info.wAttributes;
+    consoleAttributesKnown = true;
+    std::atexit([] { SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), consoleAttributes); });
+  }
   return true;
+}
+
+void setOutputColour(int foreground, bool bright) {
+  if (!colourByAttributes()) return;
+  // ANSI's order is red 1, green 2, blue 4; the console's is blue 1, green 2, red 4.
+  WORD attributes = consoleAttributes;
+  if (foreground >= 0) {
+    const WORD bits = static_cast<WORD>(((foreground & 1) ? FOREGROUND_RED : 0) | ((foreground & 2) ? FOREGROUND_GREEN : 0) |
+                                        ((foreground & 4) ? FOREGROUND_BLUE : 0));
+    attributes = static_cast<WORD>((attributes & ~(FOREGROUND_RED | FOREGROUND_GREEN | FOREGROUND_BLUE)) | bits);
+  }
+  if (bright) attributes |= FOREGROUND_INTENSITY;
+  std::fflush(stdout);
+  SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), attributes);
 }
 
 bool fileIdentity(const std::string& path, FileIdentity* identity) {

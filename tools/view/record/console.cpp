@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "record/encoding.h"
+#include "record/output.h"
 #include "platform/platform.h"
 
 namespace {
@@ -12,6 +13,7 @@ namespace {
 OutputEncoder encoder;
 bool outputEnded = false;  // a write failed: nothing more is written
 std::unique_ptr<OutputFile> outputFile;  // with --output
+ConsoleColour consoleColour;             // where the last write left a console's colours
 
 bool writeOutput(const std::string& encoded) {
   if (!outputFile) return writeStandardOutput(encoded.data(), encoded.size());
@@ -41,7 +43,14 @@ bool show(std::string* text) {
   if (!outputEnded && !text->empty()) {
     std::string encoded;
     encoder.encode(*text, &encoded);
-    outputEnded = !writeOutput(encoded);
+    if (!outputFile && colourByAttributes()) {
+      splitColouredText(encoded, &consoleColour, [](std::string_view piece, ConsoleColour colour) {
+        setOutputColour(colour.foreground, colour.bright);
+        outputEnded = outputEnded || !writeStandardOutput(piece.data(), piece.size());
+      });
+    } else {
+      outputEnded = !writeOutput(encoded);
+    }
   }
   text->clear();
   return !outputEnded;

@@ -154,3 +154,42 @@ void appendJsonRecord(std::string* out, const Record& record, const WriterTag* w
   if (record.continued) out->append(",\"continued\":true");
   out->append("}\n");
 }
+
+void splitColouredText(std::string_view text, ConsoleColour* colour,
+                       const std::function<void(std::string_view piece, ConsoleColour colour)>& take) {
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t escape = text.find(EscapeChar, start);
+    if (escape != start) {
+      const size_t end = escape == std::string_view::npos ? text.size() : escape;
+      take(text.substr(start, end - start), *colour);
+      if (end == text.size()) return;
+    }
+    // ESC "[" parameters and a final byte; an ESC without "[" goes alone.
+    size_t at = escape + 1;
+    if (at >= text.size() || text[at] != '[') {
+      start = at;
+      continue;
+    }
+    ++at;
+    std::vector<int> parameters{0};
+    while (at < text.size() && ((text[at] >= '0' && text[at] <= '9') || text[at] == ';')) {
+      if (text[at] == ';') parameters.push_back(0);
+      else if (parameters.back() < 1000) parameters.back() = parameters.back() * 10 + (text[at] - '0');
+      ++at;
+    }
+    if (at < text.size() && text[at] == EscapeEnd) {
+      for (int parameter : parameters) {
+        if (parameter == 0) *colour = ConsoleColour{};
+        else if (parameter == 1) colour->bright = true;
+        else if (parameter == 22) colour->bright = false;
+        else if (parameter >= 30 && parameter <= 37) colour->foreground = parameter - 30;
+        else if (parameter == 39) colour->foreground = -1;
+      }
+    }
+    // Past the final byte. A sequence cut off by the end is left out whole;
+    // one cut off by another's ESC ends there.
+    while (at < text.size() && text[at] != EscapeChar && !(text[at] >= 0x40 && text[at] <= 0x7e)) ++at;
+    start = at < text.size() && text[at] == EscapeChar ? at : at + 1;
+  }
+}

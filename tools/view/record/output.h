@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -23,6 +24,23 @@ bool colourWanted(ColorMode mode, bool outputIsTerminal, const char* noColor);
 // the library keeps them from its debug channel's file (ESC up to the next
 // "m"), though never past the end of the line. ends adds the newline.
 void appendLine(std::string* out, std::string_view piece, Category category, bool colour, bool ends);
+
+// A coloured line as a console that takes no escape sequences shows it
+// (Wine's, an old Windows'): pieces of text, each with the colour that the
+// sequences before it chose. Of the sequences, SGR's 0 (or none) resets, 30
+// to 37 choose a foreground (ANSI's order: black, red, green, yellow, blue,
+// magenta, cyan, white), 39 the console's own, 1 bright and 22 not; every
+// other sequence is left out. `colour` is where one call ends and the next
+// goes on.
+struct ConsoleColour {
+  int foreground = -1;  // -1: the console's own
+  bool bright = false;
+  bool operator==(const ConsoleColour& other) const {
+    return foreground == other.foreground && bright == other.bright;
+  }
+};
+void splitColouredText(std::string_view text, ConsoleColour* colour,
+                       const std::function<void(std::string_view piece, ConsoleColour colour)>& take);
 
 // Counts for --stats: messages that were shown, by category and identifier.
 struct Stats {
