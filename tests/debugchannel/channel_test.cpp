@@ -3,6 +3,7 @@
 // after every print (prints from many threads: the stress test). Standard error is
 // redirected to a scratch file with SetStdHandle, so the same tests run
 // natively and under Wine.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +21,8 @@
 #include "debugchannel/device.h"
 #include "listen/listen.h"
 #if !defined(_WIN32)
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -652,6 +655,169 @@ TEST_F(Channel, IdleConnectionsHoldUpNoHost) {
   for (HANDLE pipe : idle) CloseHandle(pipe);
   closeDebugChannel(&channel);
 }
+
+// A listener that serves at most two writers: a third, a host, finds no
+// place and its message waits for none. Natively its connection waits in the
+// system's queue with the message, which comes once an idle writer goes; on
+// Windows the pipe is busy and the message goes to the fallback. The
+// listener never takes more than two.
+TEST_F(Channel, AHostBeyondTheMostThePipeServesFallsBackOrWaitsInTheQueue) {
+  writeConfig({true, 1, true, 2, Config::PipePath});
+  std::string error;
+  std::unique_ptr<PipeListener> listener = listenOnPipe(pipeName(), &error, 2);
+  ASSERT_TRUE(listener) << error;
+  ASSERT_EQ(listener->maxWriters(), 2u);
+  DebugChannel channel;
+  initDebugChannel(&channel, &devices);
+  const std::string path = "\\\\.\\pipe\\" + pipeName();
+  HANDLE idle[2];
+  std::vector<PipeEvent> events;
+  for (HANDLE& pipe : idle) {
+    pipe = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
+    for (int i = 0; i < 50 && listener->writerCount() < 2; ++i) ASSERT_TRUE(listener->wait(&events, &error)) << error;
+  }
+  ASSERT_EQ(listener->writerCount(), 2u);
+  channelWriteMessage(&channel, "warn<P>: ", 9, "beyond\n", 7);  // returns: the host is not held
+  auto isArrival = [](const PipeEvent& event) { return event.kind == PipeEvent::Kind::Connected; };
+  events.clear();
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(listener->wait(&events, &error)) << error;
+  EXPECT_EQ(std::count_if(events.begin(), events.end(), isArrival), 0) << "a third writer was taken";
+  EXPECT_EQ(listener->writerCount(), 2u);
+  CloseHandle(idle[0]);
+  // What comes once a place is free: the idle writer's departure, and
+  // natively the waiting host with its message.
+  events.clear();
+  std::string data;
+  uint64_t host = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (data.find("beyond\n") == std::string::npos && std::chrono::steady_clock::now() < end) {
+    const size_t from = events.size();
+    ASSERT_TRUE(listener->wait(&events, &error)) << error;
+    for (size_t i = from; i < events.size(); ++i) {
+      if (isArrival(events[i])) host = events[i].writer;
+      if (events[i].kind == PipeEvent::Kind::Data && host && events[i].writer == host) data += events[i].data;
+    }
+  }
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front().kind, PipeEvent::Kind::Gone);
+#if defined(_WIN32)
+  EXPECT_EQ(readWholeFile(fallbackName), "warn<P>: beyond\n");
+  EXPECT_EQ(host, 0u);
+#else
+  EXPECT_NE(data.find("warn<P>: beyond\n"), std::string::npos) << "the waiting host is taken once a place is free";
+  EXPECT_EQ(readWholeFile(fallbackName), Missing);
+#endif
+  EXPECT_LE(listener->writerCount(), 2u);
+  CloseHandle(idle[1]);
+  closeDebugChannel(&channel);
+}
+
+// One wait takes at most MaxPipeReadsPerWait reads of at most
+// PipeReadBytesPerWriter bytes however many writers have sent how much, and
+// the writers it did not read are read first in the next wait: each of them
+// within two.
+TEST_F(Channel, AWaitReadsABoundedShareOfEachWriter) {
+  constexpr size_t Writers = MaxPipeReadsPerWait + 6;
+  const std::string sent(PipeReadBytesPerWriter * 2 + 100, 'q');
+  std::string error;
+  std::unique_ptr<PipeListener> listener = listenOnPipe(pipeName(), &error);
+  ASSERT_TRUE(listener) << error;
+  const std::string path = "\\\\.\\pipe\\" + pipeName();
+  std::vector<HANDLE> pipes;
+  std::thread connecting([&] {
+    while (pipes.size() < Writers) {
+      const HANDLE pipe = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      if (pipe != INVALID_HANDLE_VALUE) pipes.push_back(pipe);
+      else if (GetLastError() == ERROR_PIPE_BUSY) WaitNamedPipeA(path.c_str(), 1000);
+      else break;
+    }
+  });
+  std::vector<PipeEvent> events;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  size_t connected = 0;
+  while (connected < Writers && std::chrono::steady_clock::now() < end) {
+    events.clear();
+    ASSERT_TRUE(listener->wait(&events, &error)) << error;
+    connected += size_t(std::count_if(events.begin(), events.end(),
+                                      [](const PipeEvent& event) { return event.kind == PipeEvent::Kind::Connected; }));
+  }
+  connecting.join();
+  ASSERT_EQ(pipes.size(), Writers);
+  for (HANDLE pipe : pipes) {
+    DWORD done = 0;
+    ASSERT_TRUE(WriteFile(pipe, sent.data(), DWORD(sent.size()), &done, nullptr)) << GetLastError();
+  }
+  std::map<uint64_t, int> firstRead;  // by writer: the wait that first read its bytes
+  size_t total = 0;
+  for (int waits = 0; total < Writers * sent.size() && std::chrono::steady_clock::now() < end; ++waits) {
+    events.clear();
+    ASSERT_TRUE(listener->wait(&events, &error)) << error;
+    size_t reads = 0;
+    for (const PipeEvent& event : events) {
+      if (event.kind != PipeEvent::Kind::Data) continue;
+      ++reads;
+      EXPECT_LE(event.data.size(), PipeReadBytesPerWriter);
+      const size_t bytes = size_t(std::count(event.data.begin(), event.data.end(), 'q'));  // the hello has none
+      if (bytes > 0) firstRead.emplace(event.writer, waits);
+      total += bytes;
+    }
+    EXPECT_LE(reads, MaxPipeReadsPerWait);
+  }
+  EXPECT_EQ(total, Writers * sent.size());
+  EXPECT_EQ(firstRead.size(), Writers);
+  for (const auto& read : firstRead) EXPECT_LE(read.second, 1) << "writer " << read.first << " waited past its turn";
+  for (HANDLE pipe : pipes) CloseHandle(pipe);
+}
+
+#if !defined(_WIN32)
+// Where the process may open few files, the listener serves fewer writers
+// and keeps ReservedDescriptors for its own: with writers waiting beyond the
+// most it serves, it can still open the forwarder's connection and more.
+TEST_F(Channel, TheListenerKeepsDescriptorsForItsOwn) {
+  constexpr rlim_t Limit = ReservedDescriptors + 8;
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // As a listener starts: with the standard streams alone, not the
+    // suite's files.
+    for (int fd = 3; fd < 4096; ++fd)
+      if (fd != ready[1]) close(fd);
+    const rlimit files{Limit, Limit};
+    std::string failure;
+    std::unique_ptr<PipeListener> listener;
+    if (setrlimit(RLIMIT_NOFILE, &files) != 0 || !(listener = listenOnPipe(pipeName(), &failure))) _exit(10);
+    if (listener->maxWriters() != Limit - ReservedDescriptors) _exit(11);
+    if (write(ready[1], "r", 1) != 1) _exit(12);
+    std::vector<PipeEvent> events;
+    for (int i = 0; i < 200 && listener->writerCount() < Limit - ReservedDescriptors; ++i) listener->wait(&events, &failure);
+    for (int i = 0; i < 5; ++i) listener->wait(&events, &failure);  // the others wait
+    if (listener->writerCount() != Limit - ReservedDescriptors) _exit(13);
+    int opened = 0;
+    while (opened < int(ReservedDescriptors) / 2 && socket(AF_INET, SOCK_STREAM, 0) >= 0) ++opened;
+    _exit(opened == int(ReservedDescriptors) / 2 ? 0 : 14);
+  }
+  close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1) << "the listener did not start";
+  close(ready[0]);
+  const std::string path = "\\\\.\\pipe\\" + pipeName();
+  std::vector<HANDLE> writers;
+  for (rlim_t i = 0; i < Limit; ++i) {
+    const HANDLE pipe = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (pipe != INVALID_HANDLE_VALUE) writers.push_back(pipe);
+  }
+  EXPECT_EQ(writers.size(), size_t(Limit)) << "they wait in the system's queue";
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no listener, 11: serves too many, 13: took another number, "
+                                       "14: no descriptor left";
+  for (HANDLE pipe : writers) CloseHandle(pipe);
+}
+#endif
 
 // Device 4, the debugger: each message, header and body, reaches
 // OutputDebugStringA in one call, or in pieces of at most 4,000 bytes, with

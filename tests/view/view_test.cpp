@@ -300,8 +300,11 @@ const ListenStep Pause{{PipeEvent::Kind::Data, 0, 0, {}, {}}, true};
 
 // Runs the steps through the reading half into a queue of queueBytes, then
 // through the output half; what it shows.
+// held: the writers whose state the two halves hold once the steps are
+// done, before the listener ends.
 std::string listenTo(const std::vector<ListenStep>& steps, size_t queueBytes = ListenQueueBytes,
-                     OutputForm form = OutputForm::Plain, const FilterSettings& settings = {}, Stats* stats = nullptr) {
+                     OutputForm form = OutputForm::Plain, const FilterSettings& settings = {}, Stats* stats = nullptr,
+                     size_t* held = nullptr) {
   ViewFilter filter;
   std::string error;
   EXPECT_TRUE(filter.configure(settings, &error)) << error;
@@ -323,6 +326,8 @@ std::string listenTo(const std::vector<ListenStep>& steps, size_t queueBytes = L
     now += 2 * ListenOutput::WriterIdle;
     output.idle(now);
   }
+  drain();
+  if (held) *held = reader.writerCount() + output.writerCount();
   reader.finish();
   drain();
   output.finish();
@@ -382,6 +387,10 @@ TEST(Listener, EachWritersLinesWholeThenItsDeparture) {
        {arrives(1, 7, "x"), sends(1, "warn<A>: a\nopen")}, "[7 x] warn<A>: a\n[7 x] open\n"},
   };
   for (const auto& row : rows) EXPECT_TRUE(listenTo(row.steps) == row.shown) << row.name;
+  size_t held = 1;
+  listenTo({arrives(1, 7, "x"), sends(1, "warn<A>: a\nopen"), arrives(2, 8, "y"), leaves(1), Pause, leaves(2)},
+           ListenQueueBytes, OutputForm::Plain, {}, nullptr, &held);
+  EXPECT_EQ(held, 0u) << "the state of writers gone is freed";
   // In records, a writer's long message goes on in parts of about a piece.
   std::istringstream records(listenTo({arrives(1, 7, "x"), sends(1, "warn<A>: " + megabyte + "\n")}, ListenQueueBytes,
                                       OutputForm::Json));
@@ -407,6 +416,54 @@ TEST(Listener, DebugOutputCallsBecomeLinesOfTheirProcess) {
   for (PipeEvent& event : events) steps.push_back({std::move(event), false});
   EXPECT_EQ(listenTo(steps), "[5 app.exe] one\n[6 tool.exe] other\n[5 app.exe] " + piece +
                                  "q\n[5 app.exe] --- gone ---\n[5 new.exe] two\n");
+}
+
+// The debug output's processes have no end that the system tells: one idle
+// for DebugOutputWriters::IdleTime is forgotten, its state freed in both
+// halves without a departure, and its next text makes it a writer anew.
+TEST(Listener, IdleDebugOutputProcessesAreForgotten) {
+  DebugOutputWriters writers;
+  const auto start = DebugOutputWriters::Clock::now();
+  const auto idle = DebugOutputWriters::IdleTime;
+  std::vector<PipeEvent> events;
+  writers.take({5, "app.exe", "warn<A>: one"}, &events, start);
+  writers.take({6, "tool.exe", "busy"}, &events, start);
+  writers.forgetIdle(start + idle - std::chrono::milliseconds(1), &events);
+  EXPECT_EQ(writers.processCount(), 2u) << "not yet idle";
+  writers.take({6, "tool.exe", "still busy"}, &events, start + idle / 2);
+  writers.forgetIdle(start + idle, &events);
+  EXPECT_EQ(writers.processCount(), 1u) << "the one that wrote since stays";
+  writers.take({5, "app.exe", "warn<A>: two"}, &events, start + idle);
+  writers.forgetIdle(start + 3 * idle, &events);
+  EXPECT_EQ(writers.processCount(), 0u);
+  std::vector<ListenStep> steps;
+  for (PipeEvent& event : events) steps.push_back({std::move(event), false});
+  size_t held = 1;
+  EXPECT_EQ(listenTo(steps, ListenQueueBytes, OutputForm::Plain, {}, nullptr, &held),
+            "[5 app.exe] warn<A>: one\n[6 tool.exe] busy\n[6 tool.exe] still busy\n[5 app.exe] warn<A>: two\n");
+  EXPECT_EQ(held, 0u);
+}
+
+// The notice that the writers reached the most the pipe serves: once as
+// they reach it, not again while they come and go at it, and anew once they
+// had fallen to three quarters of it.
+TEST(Listener, TheCapIsToldOncePerEpisode) {
+  const struct {
+    const char* name;
+    std::vector<size_t> writers;  // after each wait
+    std::vector<bool> told;
+  } rows[] = {
+      {"below the cap, nothing", {0, 7, 0}, {false, false, false}},
+      {"at the cap, once", {8, 8, 8}, {true, false, false}},
+      {"coming and going at the cap", {8, 7, 8, 7, 8}, {true, false, false, false, false}},
+      {"again after falling to three quarters", {8, 6, 8, 9}, {true, false, true, false}},
+      {"not after falling short of that", {8, 7, 8}, {true, false, false}},
+  };
+  for (const auto& row : rows) {
+    WriterCapNotice notice;
+    for (size_t i = 0; i < row.writers.size(); ++i)
+      EXPECT_EQ(notice.due(row.writers[i], 8), row.told[i]) << row.name << ", wait " << i;
+  }
 }
 
 // A queue that is full drops whole messages (a header line and the lines

@@ -2,6 +2,7 @@
 #include "listen/listen.h"
 
 #include <atomic>
+#include <cassert>
 #include <thread>
 
 #include "common/texts.h"
@@ -48,7 +49,7 @@ void ListenReader::take(PipeEvent event) {
   writer->stream.finish();  // its last words, though no newline ended them
   if (writer->introduced) {
     ListenRecord gone;
-    gone.kind = ListenRecord::Kind::Gone;
+    gone.kind = event.kind == PipeEvent::Kind::Gone ? ListenRecord::Kind::Gone : ListenRecord::Kind::Forgotten;
     gone.writer = writer->id;
     queue_->pushAlways(std::move(gone), RecordOverheadBytes);
   }
@@ -136,8 +137,8 @@ void ListenOutput::take(ListenQueue::Entry entry, Clock::time_point now) {
   }
   if (found == writers_.end()) return;
   Writer& writer = found->second;
-  if (record.kind == ListenRecord::Kind::Gone) {
-    end(&writer, true);
+  if (record.kind != ListenRecord::Kind::Line) {
+    end(&writer, record.kind == ListenRecord::Kind::Gone);
     writers_.erase(found);
     return;
   }
@@ -174,20 +175,42 @@ void ListenOutput::end(Writer* writer, bool gone) {
   stats_.add(writer->viewer->stats());
 }
 
-void DebugOutputWriters::take(DebugOutputText text, std::vector<PipeEvent>* events) {
+bool WriterCapNotice::due(size_t writers, size_t maxWriters) {
+  if (writers >= maxWriters) {
+    const bool reached = !atCap_;
+    atCap_ = true;
+    return reached;
+  }
+  if (writers <= maxWriters - maxWriters / 4) atCap_ = false;
+  return false;
+}
+
+void DebugOutputWriters::take(DebugOutputText text, std::vector<PipeEvent>* events, Clock::time_point now) {
   if (text.text.empty()) return;
   const uint64_t id = FirstId + text.pid;
-  const auto known = programs_.find(text.pid);
+  const auto known = processes_.find(text.pid);
   // A process that has ended by the time its text is read has no name to
   // find ("?"): it is still the writer known by its id.
-  if (known != programs_.end() && text.program == "?") text.program = known->second;
-  if (known == programs_.end() || known->second != text.program) {
-    if (known != programs_.end()) events->push_back({PipeEvent::Kind::Gone, id, 0, {}, {}});
-    programs_[text.pid] = text.program;
+  if (known != processes_.end() && text.program == "?") text.program = known->second.program;
+  if (known == processes_.end() || known->second.program != text.program) {
+    if (known != processes_.end()) events->push_back({PipeEvent::Kind::Gone, id, 0, {}, {}});
+    processes_[text.pid].program = text.program;
     events->push_back({PipeEvent::Kind::Connected, id, text.pid, text.program, {}});
   }
+  processes_[text.pid].lastText = now;
   if (text.text.back() != '\n' && text.text.size() < trovex::DebuggerPieceSize) text.text.push_back('\n');
   events->push_back({PipeEvent::Kind::Data, id, 0, {}, std::move(text.text)});
+}
+
+void DebugOutputWriters::forgetIdle(Clock::time_point now, std::vector<PipeEvent>* events) {
+  for (auto process = processes_.begin(); process != processes_.end();) {
+    if (now - process->second.lastText < IdleTime) {
+      ++process;
+      continue;
+    }
+    events->push_back({PipeEvent::Kind::Forgotten, FirstId + process->first, 0, {}, {}});
+    process = processes_.erase(process);
+  }
 }
 
 namespace {
@@ -252,9 +275,19 @@ bool listenLive(const std::string& name, ListenSources sources, const ViewFilter
   std::atomic<int> running{(listener ? 1 : 0) + (monitor ? 1 : 0)};
   LiveSource pipe(path, filter, &queue, nullptr);
   LiveSource debug("the debug output", filter, &queue, DebugOutputSource);
+  WriterCapNotice capNotice;
   if (listener)
-    pipe.start([&](std::vector<PipeEvent>* events, std::string* failure) { return listener->wait(events, failure); },
-               &ending, &running, &queue);
+    pipe.start(
+        [&](std::vector<PipeEvent>* events, std::string* failure) {
+          if (!listener->wait(events, failure)) return false;
+          const size_t most = listener->maxWriters();
+          assert(listener->writerCount() <= most);
+          if (capNotice.due(listener->writerCount(), most))
+            notice(std::to_string(most) +
+                   " writers are connected, the most the pipe serves at once: others wait until one goes");
+          return true;
+        },
+        &ending, &running, &queue);
   DebugOutputWriters writers;
   std::vector<DebugOutputText> texts;
   if (monitor)
@@ -262,7 +295,9 @@ bool listenLive(const std::string& name, ListenSources sources, const ViewFilter
         [&](std::vector<PipeEvent>* events, std::string* failure) {
           texts.clear();
           if (!monitor->wait(&texts, failure)) return false;
-          for (DebugOutputText& text : texts) writers.take(std::move(text), events);
+          const auto now = DebugOutputWriters::Clock::now();
+          for (DebugOutputText& text : texts) writers.take(std::move(text), events, now);
+          writers.forgetIdle(now, events);
           return true;
         },
         &ending, &running, &queue);

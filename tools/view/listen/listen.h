@@ -33,7 +33,9 @@
 // `writer` tells the connections apart for as long as the listener runs.
 // The bytes are as they came: the reader (WriterStream) makes lines of them.
 struct PipeEvent {
-  enum class Kind { Connected, Data, Gone } kind;
+  // Forgotten: the writer may still be there, but its state goes (an idle
+  // process of the debug output); it is no departure.
+  enum class Kind { Connected, Data, Gone, Forgotten } kind;
   uint64_t writer;
   uint32_t pid;          // Connected
   std::string program;   // Connected: the image's file name, "?" when it cannot be found
@@ -45,21 +47,61 @@ struct PipeEvent {
 // always with a free instance waiting; elsewhere the local socket that the
 // emulation's CreateFileA connects to (common/pipe.h), whose file goes when
 // the listener does. Any number of writers at once, each read on its own.
+//
+// It serves at most a number of writers at once. One beyond waits and never
+// holds its host: natively its connection waits in the system's queue (its
+// bytes in the socket's buffer, what does not fit counted by the host), on
+// Windows it finds the pipe busy and writes to its fallback.
 class PipeListener {
  public:
   virtual ~PipeListener() = default;
   // Appends what happened, waiting about a tenth of a second at most when
-  // nothing has; false, with the reason in `error`, when serving failed.
+  // nothing has; false, with the reason in `error`, when serving failed. A
+  // wait reads at most MaxPipeReadsPerWait times, at most
+  // PipeReadBytesPerWriter bytes from a writer: ready writers beyond those
+  // are read first in the next wait.
   virtual bool wait(std::vector<PipeEvent>* events, std::string* error) = 0;
+  // Writers connected now, and the most it serves at once.
+  virtual size_t writerCount() const = 0;
+  virtual size_t maxWriters() const = 0;
 };
+
+// The most writers the pipe serves at once: each costs the listener a handle
+// (natively a descriptor) and its state (ListenReader, ListenOutput). Above
+// the thousand idle connections a machine's hosts may leave open.
+constexpr size_t MaxPipeWriters = 1024;
+// Descriptors kept back from the writers (POSIX): the standard streams, the
+// pipe's server, the debug output's socket, the output file, the forwarder's
+// connection and what a new one and a name's lookup open meanwhile. Where
+// the process may open fewer than MaxPipeWriters plus these, the pipe serves
+// fewer writers.
+constexpr size_t ReservedDescriptors = 64;
+// What one wait takes at most: MaxPipeReadsPerWait reads of at most
+// PipeReadBytesPerWriter bytes (1 MiB), whatever the number of writers.
+constexpr size_t PipeReadBytesPerWriter = size_t{16} << 10;
+constexpr size_t MaxPipeReadsPerWait = 64;
+
 // Null, with the reason in `error`, when the pipe cannot be served: a bad
 // name, or another listener serving it already.
-std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string* error);
+std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string* error,
+                                           size_t maxWriters = MaxPipeWriters);
+
+// When to say that the writers have reached the most the pipe serves: as
+// they reach it, and again only once they have fallen to three quarters of
+// it and reached it anew, so that writers that come and go at the cap do not
+// repeat the notice.
+class WriterCapNotice {
+ public:
+  bool due(size_t writers, size_t maxWriters);
+
+ private:
+  bool atCap_ = false;
+};
 
 // What the reading hands to the output: a line of a writer (or a piece of a
 // line longer than WriterStream::MaxLineBytes), or the writer's departure.
 struct ListenRecord {
-  enum class Kind { Line, Gone } kind = Kind::Line;
+  enum class Kind { Line, Gone, Forgotten } kind = Kind::Line;  // as PipeEvent's
   uint64_t writer = 0;              // as PipeEvent::writer
   std::optional<WriterTag> arrival;  // on the writer's first record: who it is
   std::string text;                 // Line: without its newline
@@ -100,6 +142,8 @@ class ListenReader {
   size_t heldBytes(uint64_t writer) const;
   // Messages of hidden writers (read once the reading has ended).
   uint64_t hiddenMessages() const { return hidden_; }
+  // Writers whose state it holds.
+  size_t writerCount() const { return writers_.size(); }
 
  private:
   struct Writer;
@@ -139,6 +183,8 @@ class ListenOutput {
   std::string& output() { return output_; }
   // Counts of the writers gone (all of them after finish) and of drops.
   const Stats& stats() const { return stats_; }
+  // Writers whose state it holds.
+  size_t writerCount() const { return writers_.size(); }
 
  private:
   struct Writer {
@@ -160,19 +206,34 @@ class ListenOutput {
 
 // The system's debug output as a pipe's events (debug_output.h): each
 // process is a writer of its own, known by its process id, that connects
-// with its first text and is never gone (the system does not say when a
-// process ends; a new program under the same id is a new writer). A text of
-// fewer than DebuggerPieceSize bytes that ends no line ends it, so that each
-// call of a program that is no trovex host is a line; a longer one is a
-// channel's piece of a long message, which goes on in the next text.
+// with its first text (a new program under the same id is a new writer). The
+// system does not say when a process ends: one that has passed no text for
+// IdleTime is forgotten, its state freed without a departure, and its next
+// text makes it a writer anew. A text of fewer than DebuggerPieceSize bytes
+// that ends no line ends it, so that each call of a program that is no
+// trovex host is a line; a longer one is a channel's piece of a long
+// message, which goes on in the next text.
 class DebugOutputWriters {
  public:
+  using Clock = std::chrono::steady_clock;
   // Writer ids from here on, apart from those of the pipe's writers.
   static constexpr uint64_t FirstId = uint64_t{1} << 32;
-  void take(DebugOutputText text, std::vector<PipeEvent>* events);
+  // Long beside a host's pauses between messages, short beside the listener's
+  // weeks: a machine's programs that write now and then cost it nothing
+  // between their bursts.
+  static constexpr auto IdleTime = std::chrono::seconds(60);
+
+  void take(DebugOutputText text, std::vector<PipeEvent>* events, Clock::time_point now = Clock::now());
+  // Forgets the processes idle for IdleTime or more at `now`.
+  void forgetIdle(Clock::time_point now, std::vector<PipeEvent>* events);
+  size_t processCount() const { return processes_.size(); }
 
  private:
-  std::map<uint32_t, std::string> programs_;  // by process id: those seen
+  struct Process {
+    std::string program;
+    Clock::time_point lastText;
+  };
+  std::map<uint32_t, Process> processes_;  // by process id: those seen within IdleTime
 };
 
 // Which sources the listener takes (--source).

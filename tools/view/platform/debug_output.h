@@ -21,9 +21,12 @@ struct DebugOutputText {
 class DebugOutputMonitor {
  public:
   virtual ~DebugOutputMonitor() = default;
-  // Appends what came, waiting about a tenth of a second at most when
-  // nothing has; false, with the reason in `error`, when receiving failed.
+  // Appends what came, at most MaxTextsPerWait texts, waiting about a tenth
+  // of a second at most when nothing has; false, with the reason in
+  // `error`, when receiving failed. A program that writes without pause
+  // still lets each wait return.
   virtual bool wait(std::vector<DebugOutputText>* texts, std::string* error) = 0;
+  static constexpr size_t MaxTextsPerWait = 64;
 };
 
 // Null, with the reason in `error`, when the debug output cannot be taken:

@@ -32,7 +32,7 @@ class SocketMonitor : public DebugOutputMonitor {
       return false;
     }
     char datagram[32 + trovex::win32::PipeHelloMaxName + trovex::win32::DebugOutputMaxText];
-    for (;;) {
+    for (size_t taken = 0; taken < MaxTextsPerWait; ++taken) {
       const ssize_t length = recv(fd_, datagram, sizeof datagram, MSG_DONTWAIT);
       if (length < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return true;
@@ -49,6 +49,7 @@ class SocketMonitor : public DebugOutputMonitor {
       if (text.program.empty()) text.program = "?";
       texts->push_back(std::move(text));
     }
+    return true;
   }
 
  private:

@@ -28,7 +28,7 @@ class SystemMonitor : public DebugOutputMonitor {
 
   bool wait(std::vector<DebugOutputText>* texts, std::string*) override {
     DWORD timeout = WaitMilliseconds;
-    while (WaitForSingleObject(dataReady_, timeout) == WAIT_OBJECT_0) {
+    for (size_t taken = 0; taken < MaxTextsPerWait && WaitForSingleObject(dataReady_, timeout) == WAIT_OBJECT_0; ++taken) {
       DWORD pid;
       std::memcpy(&pid, view_, sizeof pid);
       const char* text = view_ + sizeof pid;

@@ -2,6 +2,7 @@
 // waiting for writers and reads completing on one completion port.
 #include <windows.h>
 
+#include <cassert>
 #include <map>
 #include <vector>
 
@@ -18,10 +19,11 @@ constexpr DWORD WaitMilliseconds = 100;
 // writer has a read of this size waiting, so it is kept small, a page.
 constexpr DWORD PipeBufferBytes = 1 << 20;
 constexpr DWORD PipeReadBytes = 4096;
+static_assert(PipeReadBytes <= PipeReadBytesPerWriter, "a read takes no more than a writer's part of a wait");
 // How long the end waits for the cancelled operations of its instances.
 constexpr DWORD CancelWaitMilliseconds = 1000;
 // Completions taken in one wait, so that what they bring is shown in time.
-constexpr size_t MaxEventsPerWait = 64;
+constexpr size_t MaxEventsPerWait = MaxPipeReadsPerWait;
 // Instances kept waiting for writers: hosts that start together each find one.
 constexpr size_t FreeInstances = 4;
 
@@ -40,7 +42,7 @@ struct Instance {
 
 class NamedPipeListener : public PipeListener {
  public:
-  explicit NamedPipeListener(std::string path) : path_(std::move(path)) {}
+  NamedPipeListener(std::string path, size_t maxWriters) : path_(std::move(path)), maxWriters_(maxWriters) {}
   ~NamedPipeListener() override {
     for (auto& entry : instances_) CloseHandle(entry.second->pipe);
     // Closing cancels their operations; the records are freed only once
@@ -114,10 +116,14 @@ class NamedPipeListener : public PipeListener {
         gone(instance, events);
       }
       // Take what else has completed, without waiting, up to a batch.
+      assert(connected_ <= maxWriters_);
       if (events->size() >= MaxEventsPerWait) return true;
       timeout = 0;
     }
   }
+
+  size_t writerCount() const override { return connected_; }
+  size_t maxWriters() const override { return maxWriters_; }
 
  private:
   // A new instance that waits for a writer; false when it cannot be made.
@@ -153,6 +159,7 @@ class NamedPipeListener : public PipeListener {
       drop(instance);
     } else {
       instance->connected = true;
+      ++connected_;
       instance->id = ++lastId_;
       ULONG pid = 0;
       GetNamedPipeClientProcessId(instance->pipe, &pid);
@@ -163,8 +170,10 @@ class NamedPipeListener : public PipeListener {
     offerFreeInstances(events);
   }
 
+  // Writers beyond the most it serves find the pipe busy (and their hosts
+  // their fallback) until one goes: no instance waits for them.
   void offerFreeInstances(std::vector<PipeEvent>* events) {
-    while (free_ < FreeInstances && offerInstance(false, events)) {
+    while (free_ < FreeInstances && connected_ + free_ < maxWriters_ && offerInstance(false, events)) {
     }
   }
 
@@ -183,6 +192,7 @@ class NamedPipeListener : public PipeListener {
   }
 
   void drop(Instance* instance) {
+    if (instance->connected) --connected_;
     CloseHandle(instance->pipe);
     instances_.erase(instance);
   }
@@ -197,18 +207,20 @@ class NamedPipeListener : public PipeListener {
   HANDLE port_ = nullptr;
   std::map<Instance*, std::unique_ptr<Instance>> instances_;
   std::vector<PipeEvent> early_;  // writers that came while the instances were being offered
+  const size_t maxWriters_;
   size_t free_ = 0;               // instances waiting for a writer
+  size_t connected_ = 0;          // instances with a writer
   uint64_t lastId_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string* error) {
+std::unique_ptr<PipeListener> listenOnPipe(const std::string& name, std::string* error, size_t maxWriters) {
   if (name.empty() || name.find('\\') != std::string::npos) {
     *error = "a pipe name is not empty and holds no \"\\\"";
     return nullptr;
   }
-  auto listener = std::make_unique<NamedPipeListener>(trovex::PipePathPrefix + name);
+  auto listener = std::make_unique<NamedPipeListener>(trovex::PipePathPrefix + name, maxWriters > 0 ? maxWriters : 1);
   if (!listener->start(error)) return nullptr;
   return listener;
 }
