@@ -467,16 +467,16 @@ TEST_F(Channel, AReaderThatTakesNothingCostsABoundedWaitAndTheLossIsTold) {
   ASSERT_TRUE(listener) << error;
   const std::string body = std::string(997, 'b') + "\n";
   unsigned sent = 0;
-  while (channel.lostMessages < 3 && sent < 100000) {
+  while (channel.pipe.lostMessages < 3 && sent < 100000) {
     const std::string text = std::to_string(sent++) + ":" + body;
     channelWriteMessage(&channel, "warn<P>: ", 9, text.data(), static_cast<unsigned>(text.size()));
   }
-  ASSERT_EQ(channel.lostMessages, 3u) << "a pipe that is never read fills up";
-  EXPECT_TRUE(channel.waitedInVain);
-  EXPECT_FALSE(channel.messageMayWait) << "the second and third loss waited for nothing";
+  ASSERT_EQ(channel.pipe.lostMessages, 3u) << "a pipe that is never read fills up";
+  EXPECT_TRUE(channel.pipe.waitedInVain);
+  EXPECT_FALSE(channel.pipe.messageMayWait) << "the second and third loss waited for nothing";
   PipeReading reading(listener.get());
   const Received whileFull = reading.receive(1);  // the reader starts reading
-  channel.waitedInVain = false;  // as a second later
+  channel.pipe.waitedInVain = false;  // as a second later
   channelWriteMessage(&channel, "warn<P>: ", 9, "last\n", 5);
   ++sent;
   channelWriteMessage(&channel, "warn<P>: ", 9, "after\n", 6);
@@ -525,11 +525,11 @@ TEST_F(Channel, APipeThatTakesPartOfAMessageLeavesTheNoticeALineOfItsOwn) {
   const std::string half = "warn<P>: half a line\n";
   sim::shortWrite(0, 12, 0);
   channelBeginMessage(&channel);
-  channel.messageMayWait = false;  // as in the second after a vain wait
+  channel.pipe.messageMayWait = false;  // as in the second after a vain wait
   channelPutRun(&channel, half.data(), unsigned(half.size()));
   channelEndMessage(&channel);
   sim::reset();
-  EXPECT_EQ(channel.lostMessages, 1u);
+  EXPECT_EQ(channel.pipe.lostMessages, 1u);
   channelWriteMessage(&channel, "warn<P>: ", 9, "next\n", 5);
   closeDebugChannel(&channel);
   EXPECT_EQ(PipeReading(listener.get()).receive(std::string::npos).data,
@@ -573,7 +573,7 @@ TEST_F(Channel, AMessageTheFailedPipeTookInPartComesWholeOnTheNextDevice) {
     }
     sim::reset();
     EXPECT_EQ(readWholeFile(fallbackName), row.whole ? "warn<P>: " + row.body : "");
-    EXPECT_EQ(channel.lostMessages, row.whole ? 0u : 1u);
+    EXPECT_EQ(channel.pipe.lostMessages, row.whole ? 0u : 1u);
     closeDebugChannel(&channel);
     const Received got = PipeReading(listener.get()).receive(std::string::npos);
     EXPECT_EQ(got.data.rfind("warn<P>: one\nwar", 0), 0u) << "the first, then at most the head of the second";
@@ -591,20 +591,20 @@ TEST_F(Channel, APipeThatTakesAllButTheNewlineCountsEachMessageOnce) {
   std::unique_ptr<PipeListener> listener = servePipeChannel(&channel, &error);
   ASSERT_TRUE(listener) << error;
   auto message = [&](const std::string& body) {
-    channel.waitedInVain = true;  // as within the second after a vain wait: nothing waits
-    channel.waitedInVainTick = GetTickCount();
+    channel.pipe.waitedInVain = true;  // as within the second after a vain wait: nothing waits
+    channel.pipe.waitedInVainTick = GetTickCount();
     channelWriteMessage(&channel, "warn<P>: ", 9, body.data(), static_cast<unsigned>(body.size()));
   };
   sim::shortWrite(0, 9 + 3, 0);
   message("one\n");  // all but its newline
-  EXPECT_EQ(channel.lostMessages, 0u);
+  EXPECT_EQ(channel.pipe.lostMessages, 0u);
   sim::shortWrite(0, 0, 0);
   message("two\n");  // the newline owed is not taken: lost
-  EXPECT_EQ(channel.lostMessages, 1u);
+  EXPECT_EQ(channel.pipe.lostMessages, 1u);
   const std::string notice = "\n--- 1 messages lost: the reader was busy ---";
   sim::shortWrite(0, static_cast<DWORD>(notice.size()), 0);
   message("three\n");  // the notice but its newline: told; the message itself lost
-  EXPECT_EQ(channel.lostMessages, 1u);
+  EXPECT_EQ(channel.pipe.lostMessages, 1u);
   message("four\n");
   sim::reset();
   closeDebugChannel(&channel);
