@@ -158,7 +158,8 @@ bool writeOnce(DebugChannel* channel, const char* bytes, DWORD count, DWORD* wri
 // that part already, and gets the rest alone. A message that cannot be
 // written whole again is counted as lost.
 void writeMessageBytes(DebugChannel* channel, const char* bytes, DWORD count) {
-  TROVEX_ASSERT(channel->messageDepth > 0 && channelLockTaken(channel));
+  TROVEX_ASSERT(channel->messageDepth > 0);
+  TROVEX_ASSERT(channelLockTaken(channel));
   if (channel->pipe.messageLost) {
     channel->pipe.newlineOwed = false;  // more than the newline is missing
     return;

@@ -52,7 +52,8 @@ void closeDebugChannel(DebugChannel* channel) {
 }
 
 void channelPutRun(DebugChannel* channel, const char* text, unsigned count) {
-  TROVEX_ASSERT(channel->messageDepth > 0 && channelLockTaken(channel));
+  TROVEX_ASSERT(channel->messageDepth > 0);
+  TROVEX_ASSERT(channelLockTaken(channel));
   if (channel->deviceHandle || channel->toDebugger) {
     char kept[StagingSize];
     unsigned keptCount = 0;
@@ -87,7 +88,8 @@ void channelBeginMessage(DebugChannel* channel) {
 }
 
 void channelEndMessage(DebugChannel* channel) {
-  TROVEX_ASSERT(channel->messageDepth > 0 && channelLockTaken(channel));
+  TROVEX_ASSERT(channel->messageDepth > 0);
+  TROVEX_ASSERT(channelLockTaken(channel));
   if (--channel->messageDepth == 0) {
     // Closed after the message, not between its parts: another host that
     // shares the file could otherwise write between header and body.

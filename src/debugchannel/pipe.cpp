@@ -18,6 +18,8 @@ bool writeOwnLine(DebugChannel* channel, const char* bytes, DWORD count) {
 
 // The notice of `lost` messages, after a newline when a line is open.
 constexpr unsigned LostNoticeSize = sizeof LostMessagesNotice + 12;
+// A newline, and the count's at most ten digits in place of "%u".
+static_assert(LostNoticeSize >= 1 + sizeof LostMessagesNotice - 1 - 2 + 10, "the longest notice fits");
 unsigned composeLostNotice(uint32_t lost, bool lineOpen, char* notice) {
   unsigned length = 0;
   if (lineOpen) notice[length++] = '\n';
@@ -32,7 +34,6 @@ unsigned composeLostNotice(uint32_t lost, bool lineOpen, char* notice) {
       notice[length++] = *at;
     }
   }
-  TROVEX_ASSERT(length <= LostNoticeSize);
   return length;
 }
 
@@ -66,7 +67,8 @@ void PipeLosses::endMessage() {
 // at all. What the pipe did not take by then is not written: the message is
 // lost, and the rest of it is dropped. False when the write failed.
 bool writeToPipe(DebugChannel* channel, const char* bytes, DWORD count, DWORD* written) {
-  TROVEX_ASSERT(channel->deviceIsPipe && channelLockTaken(channel));
+  TROVEX_ASSERT(channel->deviceIsPipe);
+  TROVEX_ASSERT(channelLockTaken(channel));
   PipeLosses& pipe = channel->pipe;
   DWORD done = 0;
   for (;;) {
@@ -92,7 +94,8 @@ bool writeToPipe(DebugChannel* channel, const char* bytes, DWORD count, DWORD* w
 }
 
 void catchUpPipe(DebugChannel* channel) {
-  TROVEX_ASSERT(channel->messageDepth > 0 && channelLockTaken(channel));
+  TROVEX_ASSERT(channel->messageDepth > 0);
+  TROVEX_ASSERT(channelLockTaken(channel));
   if (!channel->deviceIsPipe) return;
   if (channel->pipe.newlineOwed) {
     channel->pipe.newlineOwed = false;

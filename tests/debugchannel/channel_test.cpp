@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -205,6 +206,38 @@ TEST_F(Channel, ConfigurationDecidesWhichTargetsReceiveTheMessage) {
     std::filesystem::remove(path("first"));
   }
 }
+
+#if defined(TROVEX_CONTRACTS)
+// The steps that write the channel's state rely on a message's frame around
+// them, and the lock with it; the debugger's text on staying within a piece.
+TEST_F(Channel, StepsOutsideTheirContractStopTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  DebugChannel channel;
+  initDebugChannel(&channel, &devices);
+  const struct {
+    const char* what;
+    std::function<void()> run;
+    const char* broken;
+  } rows[] = {
+      {"an end without a start", [&] { channelEndMessage(&channel); }, "messageDepth > 0"},
+      {"characters outside a message", [&] { channelPutRun(&channel, "x", 1); }, "messageDepth > 0"},
+      {"a message's step without the lock",
+       [&] {
+         channel.messageDepth = 1;
+         channelPutRun(&channel, "x", 1);
+       },
+       "channelLockTaken"},
+      {"the debugger's count past its piece",
+       [&] {
+         channel.debugger.count = DebuggerPieceSize + 1;
+         channel.debugger.handOver();
+       },
+       "count <= DebuggerPieceSize"},
+  };
+  for (const auto& row : rows) EXPECT_DEATH(row.run(), std::string("contract broken: .*") + row.broken) << row.what;
+  closeDebugChannel(&channel);
+}
+#endif
 
 TEST_F(Channel, TypesFiveToFifteenWriteToStandardErrorOnly) {
   for (DWORD type = 5; type <= 15; ++type) {
