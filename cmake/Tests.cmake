@@ -11,14 +11,20 @@ if(WIN32)
   set(TROVEX_EXE_LINK_OPTIONS -static -static-libgcc -static-libstdc++)
 endif()
 
-# Unit tests: every tests/<subsystem>/*.cpp in one program that links the
-# library's objects, so internal functions can be tested directly.
+# What every unit-test program links: the library's objects (so internal
+# functions can be tested directly), the test support and the main that sets
+# the library up as a loader would.
+add_library(trovex_unit_test_support STATIC ${PROJECT_SOURCE_DIR}/tests/test_main.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support.cpp ${PROJECT_SOURCE_DIR}/tests/fileio/scratch.cpp)
+target_link_libraries(trovex_unit_test_support PUBLIC trovex_test_objects gtest)
+target_include_directories(trovex_unit_test_support PUBLIC ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/testkit)
+
+# The library's unit tests: every tests/<subsystem>/*.cpp in one program. The
+# viewer's (tests/view) are a program of the viewer's own (tools/view).
 file(GLOB TROVEX_UNIT_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/*/*.cpp)
-list(FILTER TROVEX_UNIT_TESTS EXCLUDE REGEX "/tests/(host|reload|stress)/")
-add_executable(trovex_tests ${TROVEX_UNIT_TESTS}
-  ${PROJECT_SOURCE_DIR}/tests/test_main.cpp ${PROJECT_SOURCE_DIR}/tests/support.cpp)
-target_link_libraries(trovex_tests PRIVATE trovex_test_objects gtest)
-target_include_directories(trovex_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/testkit)
+list(FILTER TROVEX_UNIT_TESTS EXCLUDE REGEX "/tests/(host|reload|stress|view)/|/tests/fileio/scratch.cpp$")
+add_executable(trovex_tests ${TROVEX_UNIT_TESTS})
+target_link_libraries(trovex_tests PRIVATE trovex_unit_test_support)
 target_link_options(trovex_tests PRIVATE ${TROVEX_EXE_LINK_OPTIONS})
 # The format cache's tests need a process whose cache is still empty: the
 # other tests fill it.
