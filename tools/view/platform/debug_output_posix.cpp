@@ -15,6 +15,10 @@ namespace {
 // Room for bursts: the sender never waits, so what does not fit is lost.
 constexpr int ReceiveBufferBytes = 4 << 20;
 constexpr int WaitMilliseconds = 100;
+// Datagrams taken in one wait: a program that writes without pause still
+// lets the wait return, so that the listener sees its end and shows what
+// came.
+constexpr int MaxTextsPerWait = 256;
 
 class SocketMonitor : public DebugOutputMonitor {
  public:
@@ -32,7 +36,7 @@ class SocketMonitor : public DebugOutputMonitor {
       return false;
     }
     char datagram[32 + trovex::win32::PipeHelloMaxName + trovex::win32::DebugOutputMaxText];
-    for (;;) {
+    for (int taken = 0; taken < MaxTextsPerWait; ++taken) {
       const ssize_t length = recv(fd_, datagram, sizeof datagram, MSG_DONTWAIT);
       if (length < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return true;
@@ -49,6 +53,7 @@ class SocketMonitor : public DebugOutputMonitor {
       if (text.program.empty()) text.program = "?";
       texts->push_back(std::move(text));
     }
+    return true;
   }
 
  private:

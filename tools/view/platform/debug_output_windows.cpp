@@ -9,6 +9,9 @@
 namespace {
 
 constexpr DWORD WaitMilliseconds = 100;
+// Texts taken in one wait: a program that writes without pause still lets
+// the wait return, so that the listener sees its end and shows what came.
+constexpr size_t MaxTextsPerWait = 64;
 
 // The monitor's side of the system's protocol: it says the buffer is free
 // (DBWIN_BUFFER_READY), a program's OutputDebugStringA fills it with its
@@ -28,12 +31,16 @@ class SystemMonitor : public DebugOutputMonitor {
 
   bool wait(std::vector<DebugOutputText>* texts, std::string*) override {
     DWORD timeout = WaitMilliseconds;
-    while (WaitForSingleObject(dataReady_, timeout) == WAIT_OBJECT_0) {
+    for (size_t taken = 0; taken < MaxTextsPerWait && WaitForSingleObject(dataReady_, timeout) == WAIT_OBJECT_0;
+         ++taken) {
       DWORD pid;
       std::memcpy(&pid, view_, sizeof pid);
       const char* text = view_ + sizeof pid;
-      texts->push_back({pid, programOf(pid), std::string(text, strnlen(text, trovex::win32::DebugOutputBufferSize - sizeof pid))});
+      std::string copy(text, strnlen(text, trovex::win32::DebugOutputBufferSize - sizeof pid));
+      // The buffer is the machine's: every program's OutputDebugStringA
+      // waits for it, so it goes back before the look at the process.
       SetEvent(bufferReady_);
+      texts->push_back({pid, programOf(pid), std::move(copy)});
       timeout = 0;  // take what follows at once, then return it
     }
     return true;
