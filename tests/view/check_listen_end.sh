@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# trovex-view --listen --stats ends at once, in every state, and prints its
+# table. Each state is ended by SIGINT and by SIGTERM (under Wine by SIGINT,
+# which Wine hands to the program as Ctrl-C; Wine 8 takes no SIGTERM: the
+# kernel ends the process before any of its code runs, so nothing can print):
+#   idle         nothing comes;
+#   stuck        standard output is a pipe that nobody reads, filled by a
+#                program that writes debug output without pause; the table
+#                then goes to standard error;
+#   flood        that program writes without pause, the output is a file;
+#   unresolved   records are forwarded to a collector whose name (under
+#                .invalid) does not resolve;
+#   stopped      records are forwarded to a collector that is stopped: it
+#                takes the connection and reads nothing, so the sending waits.
+#
+#   bash check_listen_end.sh VIEW FOREIGN WORK [EMULATOR]
+set -u
+view=$(realpath "$1") foreign=$(realpath "$2") work=$(realpath -m "$3") emulator=${4:-}
+status=0
+source "$(dirname "$0")/listen_steps.sh"
+rm -rf "$work"
+mkdir -p "$work"
+
+# The end must come within EndMilliseconds of the signal: a bound of
+# correctness (an operator's Ctrl-C, a service manager's stop), measured from
+# the signal to the process's exit, not a speed goal. Under Wine the exit also
+# goes through the emulator's server, which takes its own time to let a
+# process go on a loaded machine: the bound gets EmulatorMilliseconds more.
+EndMilliseconds=1000
+EmulatorMilliseconds=1000
+bound=$EndMilliseconds
+signals="INT TERM"
+if [ -n "$emulator" ]; then
+  export WINEPREFIX=${WINEPREFIX:-$PWD/wineprefix}
+  bound=$((EndMilliseconds + EmulatorMilliseconds))
+  signals=INT
+  name=trovex-end-test
+else
+  # The run's own runtime folder, for the pipe folder and the debug-output
+  # socket: never the user's, where their own listener may run.
+  export XDG_RUNTIME_DIR=$work/run && mkdir -m 0700 "$XDG_RUNTIME_DIR"
+  name=trovex-end-test-$$
+fi
+# The Stats table's last line, on every end.
+TableLine="messages hidden by the filter"
+
+flooder=
+start_flood() {
+  (cd "$work" && exec $emulator "$foreign" flood >"$work/flood.out") &
+  flooder=$!
+  await "$work/flood.out" 1 flooding
+  # A moment of flooding: the output's pipe fills, the sending is under way.
+  sleep 1
+}
+stop_flood() {
+  [ -n "$flooder" ] || return 0
+  kill -9 "$flooder" 2>/dev/null
+  wait "$flooder" 2>/dev/null
+  flooder=
+}
+
+# A collector that is stopped: it listens, and never accepts or reads. The
+# kernel takes the connection and bytes until its buffers are full; then the
+# sending waits.
+collector=
+start_collector() {
+  python3 -c '
+import socket, sys, time
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)  # its connection fills soon
+s.bind(("127.0.0.1", 0))
+s.listen(1)
+print(s.getsockname()[1], flush=True)
+time.sleep(600)
+' >"$work/collector.port" &
+  collector=$!
+  await "$work/collector.port" 1 '^[0-9]'
+}
+# Waits until the sending to the collector waits: the bytes queued on the
+# connection to it (ss's Send-Q) are there and no longer move.
+await_sending_stuck() {
+  local port=$1 queued last=-1
+  for _ in $(seq 300); do
+    queued=$(ss -Htn state established "( dport = :$port )" | awk '{ print $2; exit }')
+    [ -n "$queued" ] && [ "$queued" -gt 0 ] && [ "$queued" = "$last" ] && return 0
+    last=${queued:--1}
+    sleep 0.2
+  done
+  fail "the sending to the stopped collector never waited"
+}
+stop_collector() {
+  [ -n "$collector" ] || return 0
+  kill "$collector" 2>/dev/null
+  wait "$collector" 2>/dev/null
+  collector=
+}
+
+# Ends the listener by signal $1 and checks the time it took; the table is
+# looked for in file $2.
+end_listener() {
+  local signal=$1 tableIn=$2 label=$3 started ended elapsed
+  started=$(date +%s%N)
+  kill -"$signal" "$listener"
+  wait "$listener"
+  ended=$(date +%s%N)
+  elapsed=$(((ended - started) / 1000000))
+  echo "$label: ended $elapsed ms after SIG$signal"
+  [ "$elapsed" -le "$bound" ] || fail "$label: the listener took $elapsed ms to end, more than $bound ms"
+  grep -q "$TableLine" "$tableIn" || fail "$label: no --stats table in $(basename "$tableIn"): $(tail -3 "$tableIn")"
+}
+
+for signal in $signals; do
+  run=$work/idle-$signal
+  start_listener "$run.out" "$run.err" --stats
+  end_listener "$signal" "$run.out" "idle $signal"
+
+  run=$work/stuck-$signal
+  rm -f "$run.fifo"
+  mkfifo "$run.fifo"
+  exec 3<>"$run.fifo"  # held open, never read
+  start_listener "$run.fifo" "$run.err" --stats
+  start_flood
+  end_listener "$signal" "$run.err" "stuck output $signal"
+  grep -q "standard output takes nothing more" "$run.err" || fail "stuck output $signal: the output was not stuck"
+  stop_flood
+  exec 3>&-
+
+  run=$work/flood-$signal
+  start_listener "$run.out" "$run.err" --stats --quiet
+  start_flood
+  end_listener "$signal" "$run.out" "debug-output flood $signal"
+  stop_flood
+
+  run=$work/unresolved-$signal
+  start_listener "$run.out" "$run.err" --stats --quiet \
+    --forward syslog+tcp://trovex-end-test.invalid:601
+  start_flood
+  end_listener "$signal" "$run.out" "unresolved collector $signal"
+  stop_flood
+
+  run=$work/stopped-$signal
+  start_collector
+  start_listener "$run.out" "$run.err" --stats --quiet \
+    --forward "syslog+tcp://127.0.0.1:$(cat "$work/collector.port")"
+  start_flood
+  await_sending_stuck "$(cat "$work/collector.port")"
+  end_listener "$signal" "$run.out" "stopped collector $signal"
+  stop_flood
+  stop_collector
+done
+
+[ $status -eq 0 ] && rm -rf "$work"
+exit $status
