@@ -18,8 +18,10 @@ constexpr DWORD WaitMilliseconds = 100;
 // writer has a read of this size waiting, so it is kept small, a page.
 constexpr DWORD PipeBufferBytes = 1 << 20;
 constexpr DWORD PipeReadBytes = 4096;
-// How long the end waits for the cancelled operations of its instances.
-constexpr DWORD CancelWaitMilliseconds = 1000;
+// How long the end waits for the cancelled operations of its instances: a
+// part of the second within which the listener ends. The records of those
+// still pending then are left to the system, never freed under it.
+constexpr DWORD CancelWaitMilliseconds = 250;
 // Completions taken in one wait, so that what they bring is shown in time.
 constexpr size_t MaxEventsPerWait = 64;
 // Instances kept waiting for writers: hosts that start together each find one.
