@@ -49,8 +49,6 @@ start_flood() {
   (cd "$work" && exec $emulator "$foreign" flood >"$work/flood.out") &
   flooder=$!
   await "$work/flood.out" 1 flooding
-  # A moment of flooding: the output's pipe fills, the sending is under way.
-  sleep 1
 }
 stop_flood() {
   [ -n "$flooder" ] || return 0
@@ -76,17 +74,28 @@ time.sleep(600)
   collector=$!
   await "$work/collector.port" 1 '^[0-9]'
 }
-# Waits until the sending to the collector waits: the bytes queued on the
-# connection to it (ss's Send-Q) are there and no longer move.
-await_sending_stuck() {
-  local port=$1 queued last=-1
+# Waits until the number that the rest of the arguments print is at least
+# $1 and no longer moves: what it measures is stuck ($2 says what).
+await_still() {
+  local least=$1 what=$2 now last=-1
+  shift 2
   for _ in $(seq 300); do
-    queued=$(ss -Htn state established "( dport = :$port )" | awk '{ print $2; exit }')
-    [ -n "$queued" ] && [ "$queued" -gt 0 ] && [ "$queued" = "$last" ] && return 0
-    last=${queued:--1}
+    now=$("$@")
+    [ -n "$now" ] && [ "$now" -ge "$least" ] && [ "$now" = "$last" ] && return 0
+    last=${now:--1}
     sleep 0.2
   done
-  fail "the sending to the stopped collector never waited"
+  fail "$what never stuck"
+}
+# Bytes queued on the connection to port $1 (ss's Send-Q).
+send_queue() { ss -Htn state established "( dport = :$1 )" | awk '{ print $2; exit }'; }
+# Bytes waiting in fifo $1.
+fifo_bytes() {
+  python3 -c 'import array, fcntl, os, sys, termios
+fd = os.open(sys.argv[1], os.O_RDONLY | os.O_NONBLOCK)
+count = array.array("i", [0])
+fcntl.ioctl(fd, termios.FIONREAD, count)
+print(count[0])' "$1"
 }
 stop_collector() {
   [ -n "$collector" ] || return 0
@@ -120,14 +129,16 @@ for signal in $signals; do
   exec 3<>"$run.fifo"  # held open, never read
   start_listener "$run.fifo" "$run.err" --stats
   start_flood
+  await_still 32768 "the output" fifo_bytes "$run.fifo"
   end_listener "$signal" "$run.err" "stuck output $signal"
   grep -q "standard output takes nothing more" "$run.err" || fail "stuck output $signal: the output was not stuck"
   stop_flood
   exec 3>&-
 
   run=$work/flood-$signal
-  start_listener "$run.out" "$run.err" --stats --quiet
+  start_listener "$run.out" "$run.err" --stats
   start_flood
+  await "$run.out" 1000 "flood line"
   end_listener "$signal" "$run.out" "debug-output flood $signal"
   stop_flood
 
@@ -135,6 +146,7 @@ for signal in $signals; do
   start_listener "$run.out" "$run.err" --stats --quiet \
     --forward syslog+tcp://trovex-end-test.invalid:601
   start_flood
+  await "$run.err" 1 "cannot reach"
   end_listener "$signal" "$run.out" "unresolved collector $signal"
   stop_flood
 
@@ -143,7 +155,7 @@ for signal in $signals; do
   start_listener "$run.out" "$run.err" --stats --quiet \
     --forward "syslog+tcp://127.0.0.1:$(cat "$work/collector.port")"
   start_flood
-  await_sending_stuck "$(cat "$work/collector.port")"
+  await_still 1 "the sending to the collector" send_queue "$(cat "$work/collector.port")"
   end_listener "$signal" "$run.out" "stopped collector $signal"
   stop_flood
   stop_collector
