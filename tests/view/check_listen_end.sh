@@ -7,7 +7,7 @@
 #   stuck        standard output is a pipe that nobody reads, filled by a
 #                program that writes debug output without pause; the table
 #                then goes to standard error;
-#   flood        that program writes without pause, the output is a file;
+#   flood        two such programs write without pause, the output is a file;
 #   unresolved   records are forwarded to a collector whose name (under
 #                .invalid) does not resolve;
 #   stopped      records are forwarded to a collector that is stopped: it
@@ -44,17 +44,24 @@ fi
 # The Stats table's last line, on every end.
 TableLine="messages hidden by the filter"
 
-flooder=
+# Two programs that write debug output without pause: while the listener
+# handles one's text, the other's is ready, so the reading never runs dry.
+flooders=()
 start_flood() {
-  (cd "$work" && exec $emulator "$foreign" flood >"$work/flood.out") &
-  flooder=$!
-  await "$work/flood.out" 1 flooding
+  local i
+  for i in 1 2; do
+    (cd "$work" && exec $emulator "$foreign" flood >"$work/flood$i.out") &
+    flooders+=($!)
+  done
+  for i in 1 2; do await "$work/flood$i.out" 1 flooding; done
 }
 stop_flood() {
-  [ -n "$flooder" ] || return 0
-  kill -9 "$flooder" 2>/dev/null
-  wait "$flooder" 2>/dev/null
-  flooder=
+  local pid
+  for pid in "${flooders[@]}"; do
+    kill -9 "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+  flooders=()
 }
 
 # A collector that is stopped: it listens, and never accepts or reads. The
@@ -110,8 +117,13 @@ end_listener() {
   local signal=$1 tableIn=$2 label=$3 started ended elapsed
   started=$(date +%s%N)
   kill -"$signal" "$listener"
+  # A listener that hangs is killed after a while, so that the test ends.
+  (sleep 20 && kill -9 "$listener") 2>/dev/null &
+  local watchdog=$!
   wait "$listener"
   ended=$(date +%s%N)
+  kill "$watchdog" 2>/dev/null
+  wait "$watchdog" 2>/dev/null
   elapsed=$(((ended - started) / 1000000))
   echo "$label: ended $elapsed ms after SIG$signal"
   [ "$elapsed" -le "$bound" ] || fail "$label: the listener took $elapsed ms to end, more than $bound ms"
