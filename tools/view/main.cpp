@@ -137,7 +137,7 @@ bool forwardSettings(const Options& options, ForwardSettings* settings, std::str
 
 // How long forwarding may go on sending after an end signal: the program
 // ends within a second of one, whatever the collector does.
-constexpr std::chrono::milliseconds ForwardAfterSignal(250);
+constexpr std::chrono::milliseconds ForwardAfterSignal(150);
 
 // Ends forwarding and says what never reached the collector. After an end
 // signal it gets ForwardAfterSignal; a forwarder whose thread is still
