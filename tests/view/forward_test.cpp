@@ -445,4 +445,49 @@ TEST(Forward, TheWaitsStartAgainAfterARecordWentThrough) {
   EXPECT_EQ(totals.unsent, 1u);
 }
 
+// A sending thread held inside a call that does not return (here the hook
+// before a pause, where a name's resolution or a send would wait) is not
+// waited for by a bounded finish: it says so. Once the call returns, the
+// thread ends, and the Forwarder goes with it. A finish whose thread ends in
+// time reports its counts.
+TEST(Forward, ABoundedFinishLeavesASendingThreadThatDoesNotReturn) {
+  ForwardSettings settings;
+  settings.url = "syslog+tcp://127.0.0.1:9";
+  std::string error;
+  ASSERT_TRUE(parseForwardUrl(settings.url, &settings.target, &error)) << error;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool inside = false, release = false;
+  settings.pausing = [&](unsigned) {
+    std::unique_lock<std::mutex> lock(mutex);
+    inside = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return release; });
+  };
+  {
+    Forwarder forwarder(settings, [](const std::string&) {});
+    const WriterTag writer{7, "h"};
+    forwarder.take(message("held"), &writer);
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return inside; }));
+    }
+    EXPECT_TRUE(forwarder.finish(std::chrono::milliseconds(0)).cutShort);
+    EXPECT_TRUE(forwarder.finish(std::chrono::milliseconds(0)).cutShort) << "asked again, it is still inside";
+    std::lock_guard<std::mutex> lock(mutex);
+    release = true;
+    changed.notify_all();
+  }  // the destructor waits for the released thread
+
+  release = false;
+  inside = false;
+  settings.pausing = nullptr;
+  Forwarder forwarder(settings, [](const std::string&) {});
+  const WriterTag writer{7, "h"};
+  forwarder.take(message("refused"), &writer);
+  const ForwardTotals totals = forwarder.finish();
+  EXPECT_FALSE(totals.cutShort) << "a refused connection returns";
+  EXPECT_EQ(totals.sent + totals.unsent, 1u);
+}
+
 }  // namespace

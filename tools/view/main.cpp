@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -137,10 +138,22 @@ bool forwardSettings(const Options& options, ForwardSettings* settings, std::str
   return true;
 }
 
-// Ends forwarding and says what never reached the collector.
-void endForwarding(Forwarder* forwarder, const std::string& url) {
-  if (!forwarder) return;
-  const ForwardTotals totals = forwarder->finish();
+// How long forwarding may go on sending after an end signal: the program
+// ends within a second of one, whatever the collector does.
+constexpr std::chrono::milliseconds ForwardAfterSignal(150);
+
+// Ends forwarding and says what never reached the collector. After an end
+// signal it gets ForwardAfterSignal; a forwarder whose thread is still
+// inside a call to the network then is left to the process's end.
+void endForwarding(std::unique_ptr<Forwarder>* forwarder, const std::string& url) {
+  if (!*forwarder) return;
+  const ForwardTotals totals = endRequested() ? (*forwarder)->finish(ForwardAfterSignal) : (*forwarder)->finish();
+  if (totals.cutShort) {
+    forwarder->release();  // the process's end ends that call
+    notice("forwarding to " + url + " was cut short at the end: the collector did not answer in time, and what was "
+           "still queued was not sent");
+    return;
+  }
   if (totals.dropped + totals.unsent == 0) return;
   notice(std::to_string(totals.dropped + totals.unsent) + " records never reached " + url + " (" +
          std::to_string(totals.dropped) + " dropped while the queue was full, " + std::to_string(totals.unsent) +
@@ -399,11 +412,17 @@ int main(int argc, char** argv) {
   }
   viewer.finish();
   flush(&viewer);
-  endForwarding(forwarder.get(), options.forward);
+  endForwarding(&forwarder, options.forward);
   counts.add(viewer.stats());
   if (options.stats) {
-    std::string table = counts.table();
-    show(&table);
+    // An output that has ended (nobody reads it) does not lose the table:
+    // it goes to standard error instead.
+    const std::string table = counts.table();
+    std::string shown = table;
+    if (!show(&shown)) {
+      notice("standard output takes nothing more; the counts:");
+      std::fputs(inShownEncoding(table).c_str(), stderr);
+    }
   }
   return status;
 }

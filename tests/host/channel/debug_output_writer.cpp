@@ -2,7 +2,8 @@
 // OutputDebugStringA, a call each and no newline, as a program's own
 // diagnostics do. With "hold SECONDS" it holds the system's debug-output
 // protocol instead, as a debugger's monitor does, and says "holding" once it
-// does.
+// does. With "flood" it passes lines without pause until it is killed, and
+// says "flooding" before the first.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +31,15 @@ int main(int argc, char** argv) {
 #else
     return 2;  // natively another listener holds it
 #endif
+  }
+  if (argc == 2 && std::strcmp(argv[1], "flood") == 0) {
+    std::printf("flooding\n");
+    std::fflush(stdout);
+    for (unsigned long i = 0;; ++i) {
+      char text[64];
+      std::snprintf(text, sizeof text, "flood line %lu", i);
+      OutputDebugStringA(text);
+    }
   }
   for (int i = 1; i <= 3; ++i) {
     char text[64];

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "forward/syslog.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -78,10 +79,18 @@ Forwarder::Forwarder(ForwardSettings settings, Notice notice)
       notice_(std::move(notice)),
       hostname_(machineName()),
       ownProcId_(std::to_string(currentProcessId())) {
-  thread_ = std::thread([this] { run(); });
+  thread_ = startWorker([this] {
+    run();
+    std::lock_guard<std::mutex> lock(mutex_);
+    sendingEnded_ = true;
+    ended_.notify_all();
+  });
 }
 
-Forwarder::~Forwarder() { finish(); }
+Forwarder::~Forwarder() {
+  finish();
+  if (thread_.joinable()) thread_.join();  // one that finish() left: its call ends in its own time
+}
 
 void Forwarder::take(const Record& record, const WriterTag* writer) {
   Queued item{record, std::string(record.id), std::string(record.text),
@@ -90,17 +99,25 @@ void Forwarder::take(const Record& record, const WriterTag* writer) {
   queue_.push(std::move(item), bytes);
 }
 
-ForwardTotals Forwarder::finish() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!stopping_) {
-      stopping_ = true;
-      deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(FinishMilliseconds);
-    }
+ForwardTotals Forwarder::finish(std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!stopping_) {
+    stopping_ = true;
+    deadline_ = std::chrono::steady_clock::now() + limit;
   }
   stopped_.notify_all();
   queue_.close();
-  if (thread_.joinable()) thread_.join();
+  if (!thread_.joinable()) return totals_;
+  // The thread looks at the deadline between records and attempts; only a
+  // call to the network that does not return keeps it past the grace.
+  if (!ended_.wait_until(lock, deadline_ + std::chrono::milliseconds(EndGraceMilliseconds),
+                         [this] { return sendingEnded_; })) {
+    ForwardTotals unknown;
+    unknown.cutShort = true;
+    return unknown;
+  }
+  lock.unlock();
+  thread_.join();
   return totals_;
 }
 

@@ -4,6 +4,7 @@
 // never waits for the collector.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -54,6 +55,10 @@ struct ForwardTotals {
   uint64_t sent = 0;       // records sent (notices of drops included)
   uint64_t dropped = 0;    // records the queue could not hold
   uint64_t unsent = 0;     // records queued and never sent
+  // The sending thread was still inside a call to the network (a name being
+  // resolved, a connection or a send that waits) when the end's time was up:
+  // it is left to that call, and the counts above are not known.
+  bool cutShort = false;
 };
 
 class Forwarder : public RecordSink {
@@ -68,11 +73,15 @@ class Forwarder : public RecordSink {
 
   // Queues a copy of the record, or counts it dropped when the queue is full.
   void take(const Record& record, const WriterTag* writer) override;
-  // Sends what is queued while the collector takes it, for FinishMilliseconds
-  // at most, one more attempt to reach it included; then stops.
-  ForwardTotals finish();
+  // Sends what is queued while the collector takes it, for `limit` at most,
+  // one more attempt to reach it included; then stops. A call to the network
+  // that the sending thread is inside then gets EndGraceMilliseconds more;
+  // one that still waits is not waited for (cutShort), and the Forwarder is
+  // then kept to the process's end: destroying it waits for that call.
+  ForwardTotals finish(std::chrono::milliseconds limit = std::chrono::milliseconds(FinishMilliseconds));
 
   static constexpr unsigned FinishMilliseconds = 5000;
+  static constexpr unsigned EndGraceMilliseconds = 100;
 
  private:
   // A record as it waits in the queue: the record with copies of what it
@@ -108,9 +117,11 @@ class Forwarder : public RecordSink {
   // to its bound.
   BoundedQueue<Queued> queue_{ForwardQueueBytes};
 
-  std::mutex mutex_;                 // guards stopping_ and deadline_
+  std::mutex mutex_;                 // guards stopping_, deadline_ and sendingEnded_
   std::condition_variable stopped_;  // ends a pause between attempts
+  std::condition_variable ended_;    // the sending thread has ended
   bool stopping_ = false;
+  bool sendingEnded_ = false;
   std::chrono::steady_clock::time_point deadline_;
   std::thread thread_;
 

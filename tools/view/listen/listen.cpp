@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cassert>
+#include <optional>
 #include <thread>
 
 #include "common/texts.h"
@@ -215,6 +216,11 @@ void DebugOutputWriters::forgetIdle(Clock::time_point now, std::vector<PipeEvent
 
 namespace {
 
+// How long the end gives the output for what is still queued, and how many
+// records are taken between two looks at the clock.
+constexpr auto EndDrain = std::chrono::milliseconds(100);
+constexpr size_t EndDrainLook = 256;
+
 // A thread that hands one source's events to its reader until the listener
 // ends or the source fails (which ends the listener); the last of the sources to end closes the queue.
 struct LiveSource {
@@ -303,15 +309,27 @@ bool listenLive(const std::string& name, ListenSources sources, const ViewFilter
         &ending, &running, &queue);
   ListenOutput output(filter, form, forward, times);
   std::vector<ListenQueue::Entry> entries;
-  // What was read is shown to the end, unless the output has ended.
+  // What was read is shown to the end; after an end signal, or once the
+  // output has ended, for EndDrain at most, so that the listener ends within
+  // a second however much the queue holds. The rest is counted and said.
+  std::optional<ListenOutput::Clock::time_point> drainEnds;
+  uint64_t unshown = 0;
   while (queue.take(&entries, ListenOutput::WriterIdle)) {
-    const auto now = ListenOutput::Clock::now();
-    for (ListenQueue::Entry& entry : entries) output.take(std::move(entry), now);
+    auto now = ListenOutput::Clock::now();
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (i % EndDrainLook == 0) now = ListenOutput::Clock::now();
+      if (drainEnds && now > *drainEnds) unshown += entries[i].item ? 1 : 0;
+      else output.take(std::move(entries[i]), now);
+    }
     entries.clear();
     output.idle(now);
     show(&output.output());
-    if (stopping()) ending = true;
+    if (stopping() && !drainEnds) {
+      ending = true;
+      drainEnds = ListenOutput::Clock::now() + EndDrain;
+    }
   }
+  if (unshown > 0) notice(std::to_string(unshown) + " lines read before the end were not shown: the end came first");
   bool failed = false;
   for (LiveSource* source : {&pipe, &debug}) {
     if (!source->thread.joinable()) continue;

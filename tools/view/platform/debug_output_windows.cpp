@@ -32,8 +32,11 @@ class SystemMonitor : public DebugOutputMonitor {
       DWORD pid;
       std::memcpy(&pid, view_, sizeof pid);
       const char* text = view_ + sizeof pid;
-      texts->push_back({pid, programOf(pid), std::string(text, strnlen(text, trovex::win32::DebugOutputBufferSize - sizeof pid))});
+      std::string copy(text, strnlen(text, trovex::win32::DebugOutputBufferSize - sizeof pid));
+      // The buffer is the machine's: every program's OutputDebugStringA
+      // waits for it, so it goes back before the look at the process.
       SetEvent(bufferReady_);
+      texts->push_back({pid, programOf(pid), std::move(copy)});
       timeout = 0;  // take what follows at once, then return it
     }
     return true;

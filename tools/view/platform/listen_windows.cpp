@@ -20,8 +20,10 @@ constexpr DWORD WaitMilliseconds = 100;
 constexpr DWORD PipeBufferBytes = 1 << 20;
 constexpr DWORD PipeReadBytes = 4096;
 static_assert(PipeReadBytes <= PipeReadBytesPerWriter, "a read takes no more than a writer's part of a wait");
-// How long the end waits for the cancelled operations of its instances.
-constexpr DWORD CancelWaitMilliseconds = 1000;
+// How long the end waits for the cancelled operations of its instances: a
+// part of the second within which the listener ends. The records of those
+// still pending then are left to the system, never freed under it.
+constexpr DWORD CancelWaitMilliseconds = 250;
 // Completions taken in one wait, so that what they bring is shown in time.
 constexpr size_t MaxEventsPerWait = MaxPipeReadsPerWait;
 // Instances kept waiting for writers: hosts that start together each find one.

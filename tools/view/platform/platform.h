@@ -35,9 +35,10 @@ std::unique_ptr<ByteSource> openStandardInput();
 // on Windows).
 std::string lastSystemError();
 
-// Sets up the end signals: SIGINT, SIGTERM and SIGHUP (Ctrl-C and
-// Ctrl-Break on Windows) ask the program to end (endRequested), and on POSIX
-// they also stop a write to standard output that waits. SIGPIPE is ignored:
+// Sets up the end signals: SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C,
+// Ctrl-Break and the console's close, log-off and shutdown) ask the program
+// to end (endRequested), and they also stop a write to standard output that
+// waits, within a tenth of a second. SIGPIPE is ignored:
 // an output whose reader went away fails its write instead of killing the
 // program before it has cleaned up (the listener's socket file).
 void catchEndSignals();
@@ -51,11 +52,12 @@ bool reopenRequested();
 
 // Writes all of data to standard output. False when the output has ended:
 // its reader went away, the write failed, or an end signal came while it
-// waited.
+// waited and it did not finish within a tenth of a second after it.
 bool writeStandardOutput(const char* data, size_t size);
 
 // Runs work on a thread of its own, which the end signals never interrupt:
-// they reach the thread that writes the output.
+// they reach the program's main thread. Every thread of the viewer starts
+// here.
 std::thread startWorker(std::function<void()> work);
 
 // The file name of a running process's image, "?" when it cannot be found.

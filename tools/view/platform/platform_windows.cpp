@@ -3,9 +3,12 @@
 // console's code page and the system's conversions.
 #include <windows.h>
 
-#include <csignal>
-#include <cstdio>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <vector>
 
 #include "platform/platform.h"
@@ -103,22 +106,91 @@ std::unique_ptr<ByteSource> openStandardInput() {
 
 namespace {
 
-volatile std::sig_atomic_t endSignalled = 0;
-extern "C" void onEndSignal(int) { endSignalled = 1; }
+std::atomic<bool> endSignalled{false};
+
+// Close, log-off and shutdown end the process once the handler returns (or
+// the system's few seconds are up): the handler waits this long, so that the
+// program finishes its own end first (the table of --stats), whose exit ends
+// the process and the handler with it.
+constexpr DWORD ClosingMilliseconds = 4000;
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+  endSignalled = true;
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+    Sleep(ClosingMilliseconds);
+  return TRUE;
+}
+
+// After an end signal, how long a write to standard output may still take.
+constexpr auto EndWriteWait = std::chrono::milliseconds(100);
+constexpr auto WriteLook = std::chrono::milliseconds(100);
+
+// Standard output, written on a thread of its own: a WriteFile to a pipe
+// that nobody reads waits for good and nothing cuts it short, so the caller
+// waits for it only until an end signal and EndWriteWait more. A write left
+// then stays with its thread until the process ends; the output has ended.
+class OutputThread {
+ public:
+  bool write(const char* data, size_t size) {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (failed_ || busy_) return false;
+    if (!thread_.joinable()) thread_ = startWorker([this] { run(); });
+    text_.assign(data, size);
+    busy_ = true;
+    changed_.notify_all();
+    const auto written = [this] { return !busy_; };
+    while (!changed_.wait_for(hold, WriteLook, written)) {
+      if (endSignalled && !changed_.wait_for(hold, EndWriteWait, written)) return false;
+    }
+    return !failed_;
+  }
+
+ private:
+  void run() {
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+      changed_.wait(hold, [this] { return busy_; });
+      std::string text;
+      text.swap(text_);
+      hold.unlock();
+      bool ok = true;
+      for (size_t done = 0; ok && done < text.size();) {
+        DWORD wrote = 0;
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1 << 20));
+        ok = WriteFile(output, text.data() + done, piece, &wrote, nullptr) && wrote > 0;
+        done += wrote;
+      }
+      hold.lock();
+      failed_ = !ok;
+      busy_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::string text_;     // what the caller hands over
+  bool busy_ = false;    // a write is handed over and not yet done
+  bool failed_ = false;  // a write failed: the reader went away
+  std::thread thread_;
+};
 
 }  // namespace
 
-void catchEndSignals() {
-  for (int signal : {SIGINT, SIGTERM, SIGBREAK}) std::signal(signal, onEndSignal);
-}
+void catchEndSignals() { SetConsoleCtrlHandler(onConsoleEvent, TRUE); }
 
-bool endRequested() { return endSignalled != 0; }
+bool endRequested() { return endSignalled; }
 
 void catchReopenSignal() {}
 bool reopenRequested() { return false; }
 
 bool writeStandardOutput(const char* data, size_t size) {
-  return std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
+  // Never destroyed: its thread may still be inside a write when the
+  // program's statics go at its end.
+  static OutputThread* const output = new OutputThread;
+  if (size == 0) return true;
+  return output->write(data, size);
 }
 
 std::thread startWorker(std::function<void()> work) { return std::thread(std::move(work)); }
