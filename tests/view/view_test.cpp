@@ -278,6 +278,7 @@ std::string listenTo(const std::vector<ListenStep>& steps, size_t queueBytes = L
     std::vector<ListenQueue::Entry> entries;
     queue.take(&entries, std::chrono::milliseconds(0));
     for (ListenQueue::Entry& entry : entries) output.take(std::move(entry), now);
+    queue.release();  // the output is done with them, as before its next take
   };
   for (const ListenStep& step : steps) {
     if (!step.pause) {
@@ -417,6 +418,37 @@ TEST(Listener, AFullQueueDropsWholeMessagesAndSaysSo) {
   EXPECT_EQ(listenTo({arrives(1, 7, "x"), sends(1, "warn<A>: 1\nwarn<B>: 2\n")}, oneLine, OutputForm::Json),
             "{\"pid\":7,\"process\":\"x\",\"category\":\"warn\",\"id\":\"A\",\"text\":\"1\"}\n"
             "{\"event\":\"dropped\",\"count\":1}\n");
+}
+
+// Each output has a queue of its own: a full one drops from itself alone,
+// and a writer's departure goes only where a record of it went.
+TEST(Listener, EachOutputsQueueDropsItsOwn) {
+  ViewFilter filter;
+  std::string error;
+  ASSERT_TRUE(filter.configure({}, &error)) << error;
+  ListenQueue stalled(RecordOverheadBytes + 20), moving(ListenQueueBytes);
+  ListenReader reader(filter, std::vector<ListenQueue*>{&stalled, &moving});
+  for (const ListenStep& step : {arrives(1, 7, "x"), arrives(2, 8, "y"), sends(1, "warn<A>: 1\nwarn<B>: 2\n  dump\n"),
+                                 sends(2, "warn<C>: 3\n"), leaves(2), leaves(1)})
+    reader.take(step.event);
+  auto shown = [&filter](ListenQueue* queue) {
+    ListenOutput output(filter, OutputForm::Plain);
+    std::vector<ListenQueue::Entry> entries;
+    queue->close();
+    while (queue->take(&entries, std::chrono::milliseconds(0))) {
+      for (ListenQueue::Entry& entry : entries) output.take(std::move(entry), ListenOutput::Clock::now());
+      entries.clear();
+    }
+    output.finish();
+    return std::make_pair(output.output(), output.stats().dropped);
+  };
+  EXPECT_EQ(shown(&stalled),
+            std::make_pair(std::string("[7 x] warn<A>: 1\n--- 2 messages dropped: the output was busy ---\n"
+                                       "[7 x] --- gone ---\n"),
+                           uint64_t{2}));
+  EXPECT_EQ(shown(&moving), std::make_pair(std::string("[7 x] warn<A>: 1\n[7 x] warn<B>: 2\n[7 x]   dump\n"
+                                                       "[8 y] warn<C>: 3\n[8 y] --- gone ---\n[7 x] --- gone ---\n"),
+                                           uint64_t{0}));
 }
 
 // --pid and --process hide writers before their lines take room in the

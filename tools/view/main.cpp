@@ -134,10 +134,16 @@ bool forwardSettings(const Options& options, ForwardSettings* settings, std::str
   return true;
 }
 
-// Ends forwarding and says what never reached the collector.
-void endForwarding(Forwarder* forwarder, const std::string& url) {
+// Ends forwarding, says what never reached the collector, and counts it.
+void endForwarding(Forwarder* forwarder, const std::string& url, Stats* counts) {
   if (!forwarder) return;
   const ForwardTotals totals = forwarder->finish();
+  counts->collectorDropped += totals.dropped;
+  counts->unsent += totals.unsent;
+  if (counts->forwardDropped > 0)
+    notice(std::to_string(counts->forwardDropped) + (counts->forwardDropped == 1 ? " message" : " messages") +
+           " never reached " + url +
+           " (dropped while the listener's forwarding fell behind)");
   if (totals.dropped + totals.unsent == 0) return;
   notice(std::to_string(totals.dropped + totals.unsent) + " records never reached " + url + " (" +
          std::to_string(totals.dropped) + " dropped while the queue was full, " + std::to_string(totals.unsent) +
@@ -365,7 +371,7 @@ int main(int argc, char** argv) {
   }
   viewer.finish();
   flush(&viewer);
-  endForwarding(forwarder.get(), options.forward);
+  endForwarding(forwarder.get(), options.forward, &counts);
   counts.add(viewer.stats());
   if (options.stats) {
     std::string table = counts.table();

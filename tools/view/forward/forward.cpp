@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "forward/syslog.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ Forwarder::Forwarder(ForwardSettings settings, Notice notice)
       notice_(std::move(notice)),
       hostname_(machineName()),
       ownProcId_(std::to_string(currentProcessId())) {
-  thread_ = std::thread([this] { run(); });
+  thread_ = startWorker([this] { run(); });
 }
 
 Forwarder::~Forwarder() { finish(); }
