@@ -152,6 +152,22 @@ TEST(Viewer, StatsCountWhatWasShown) {
   EXPECT_LT(table.find("2  B\n"), table.find("1  A\n")) << "most frequent first\n" << table;
   EXPECT_NE(table.find("1  (empty)\n"), std::string::npos) << table;
   EXPECT_NE(table.find("\nmessages hidden by the filter: 1\n"), std::string::npos) << "not a row\n" << table;
+  EXPECT_EQ(table.find("dropped"), std::string::npos) << "no drops, no rows of them\n" << table;
+  // Each queue's drops under a name of their own, added up across viewers.
+  Stats drops;
+  drops.dropped = 1;
+  drops.forwardDropped = 2;
+  drops.collectorDropped = 3;
+  drops.unsent = 4;
+  stats.add(drops);
+  stats.add(drops);
+  const std::string summed = stats.table();
+  EXPECT_NE(summed.find("1\nmessages dropped while the output was slow: 2\n"
+                        "messages dropped while forwarding fell behind: 4\n"
+                        "records dropped while the collector was away or slow: 6\n"
+                        "records still queued for the collector at the end: 8\n"),
+            std::string::npos)
+      << summed;
 }
 
 TEST(Viewer, JsonOneRecordPerMessageWithItsLinesJoined) {
