@@ -420,6 +420,10 @@ TEST(Listener, AFullQueueDropsWholeMessagesAndSaysSo) {
         sends(1, "--- 4 messages lost: the reader was busy ---\n"), Pause, sends(1, "warn<C>: 3\n")},
        "[7 x] warn<A>: 1\n--- 1 message dropped: the output was busy ---\n"
        "[7 x] --- 4 messages lost: the reader was busy ---\n[7 x] warn<C>: 3\n", 1},
+      {"a host's notice of its own losses that is dropped counts the messages it told of",
+       oneLine,
+       {arrives(1, 7, "x"), sends(1, "warn<A>: 1\n--- 4 messages lost: the reader was busy ---\nwarn<C>: 3\n")},
+       "[7 x] warn<A>: 1\n--- 5 messages dropped: the output was busy ---\n", 5},
       {"a departure always gets through, after the drops",
        oneLine,
        {arrives(1, 7, "x"), arrives(2, 8, "y"), sends(1, "warn<A>: 1\n"), sends(2, "warn<B>: 2\n"), leaves(2), leaves(1)},

@@ -95,6 +95,7 @@ void ListenReader::named(Writer* writer, std::string_view name) {
 
 void ListenReader::line(Writer* writer, std::string_view piece, bool continued, bool ends) {
   bool starts = false;  // the line begins a message, or stands alone
+  uint64_t counts = 1;  // messages a drop of the line loses: a loss notice's tell of its own
   if (!continued) {
     const ParsedLine parsed = parseLine(piece);
     const bool header = parsed.category != Category::Plain;
@@ -107,6 +108,8 @@ void ListenReader::line(Writer* writer, std::string_view piece, bool continued, 
     const bool standsAlone = parsed.truncationMarker || parsed.lossNotice;
     starts = header || standsAlone || !writer->inMessage;
     if (header || standsAlone) writer->inMessage = header;
+    // A host's notice that is dropped takes its count with it: it goes to the drops.
+    if (parsed.lossNotice) counts = std::max<uint64_t>(parsed.lostMessages, 1);
   }
   if (!writer->shown) return;
   const auto received = std::chrono::system_clock::now();
@@ -123,7 +126,7 @@ void ListenReader::line(Writer* writer, std::string_view piece, bool continued, 
     record.received = received;
     // The cost covers every byte the record keeps, so the bound holds.
     const size_t cost = RecordOverheadBytes + piece.size() + (record.arrival ? writer->tag.program.size() : 0);
-    if (queues_[i]->push(std::move(record), cost)) {
+    if (queues_[i]->push(std::move(record), cost, counts)) {
       lane.introduced = true;
       lane.lineOpen = !ends;
       continue;

@@ -33,11 +33,12 @@ class BoundedQueue {
   explicit BoundedQueue(size_t limitBytes) : limit_(limitBytes) {}
 
   // Adds an item that costs `bytes`. When it does not fit beside those
-  // waiting, it is dropped and counted instead, and false comes back.
-  bool push(Item item, size_t bytes) {
+  // waiting and held, it is dropped and counted instead, as `counts` items
+  // (one that stood for others), and false comes back.
+  bool push(Item item, size_t bytes, uint64_t counts = 1) {
     std::lock_guard<std::mutex> hold(lock_);
     if (used_ > limit_ || bytes > limit_ - used_) {
-      ++dropped_;
+      dropped_ += counts;
       return false;
     }
     add(std::move(item), bytes);
