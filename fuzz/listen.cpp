@@ -185,6 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (entry.item) connections[entry.item->writer - 1].records.push_back(*entry.item);  // ids count from 1
       output.take(std::move(entry), now);
     }
+    queue.release();
     now += 2 * ListenOutput::WriterIdle;
     output.idle(now);
     output.output().clear();

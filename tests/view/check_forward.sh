@@ -4,7 +4,8 @@
 # fields as a JSON line. Without a collector the viewer shows, says so once
 # and ends with the count it never delivered. Four hosts write through one
 # listener over TCP: every message arrives once and whole, in each host's
-# order, with its fields, a Windows-1252 "ä" as UTF-8. Over UDP a short
+# order, with its fields, a Windows-1252 "ä" as UTF-8; and again, 2,000
+# messages each, while the listener's standard output is never read. Over UDP a short
 # message arrives whole and a long one cut and marked. A collector stopped
 # and started again while messages come in: what it holds, plus the drops
 # the viewer reports, is what was written. Natively the hosts find
@@ -141,6 +142,57 @@ $lines" ] || fail "the message of lines of $pid:$(diff <(echo "6 pid=$pid round=
 done
 [ "$(wc -l <"$records")" -eq $((hosts * (count + 3))) ] || fail "$(wc -l <"$records") records, not $((hosts * (count + 3)))"
 cp "$records" "$work/hosts.json"
+: >"$records"
+
+# Standard output that nobody reads (a pipe whose reader never reads) while
+# four hosts write 2,000 messages each: the collector gets every record that
+# reached the listener while the output stays stalled, and the listener
+# drops none. A message a host could not hand to the pipe in time (a loaded
+# machine) is one the host counts as lost, though its start may have come
+# through: the messages the collector holds whole (their padding is whole;
+# each host's long message and message of lines included) plus the lost ones
+# are what was sent, or more by at most one such start per notice of the
+# hosts.
+stalledCount=2000 stalledPad=20
+mkfifo "$work/stalled.out"
+exec 5<>"$work/stalled.out"
+$emulator "$view" --listen "$name" --forward "syslog+tcp://127.0.0.1:$tcp" >"$work/stalled.out" 2>"$work/stalled.err" &
+viewer=$!
+for _ in $(seq 300); do
+  grep -qs "listening on" "$work/stalled.err" && break
+  sleep 0.1
+done
+writers=()
+for i in $(seq $hosts); do
+  $emulator "$writer" 1 $stalledCount "$at$work/go" $stalledPad >"$work/stalled$i.host" 2>&1 &
+  writers+=($!)
+done
+for pid in "${writers[@]}"; do
+  wait "$pid" || fail "a host ended with $?"
+done
+await $hosts '.sd | contains("event=\"gone\"")'
+kill -0 "$viewer" 2>/dev/null || fail "the listener ended while its output was stalled"
+stop_viewer
+exec 5>&-
+grep -q "never reached" "$work/stalled.err" && fail "the listener: $(cat "$work/stalled.err")"
+[ -z "$(jq -c 'select(.app == "trovex-view")' "$records")" ] || fail "the listener dropped: $(jq -c 'select(.app == "trovex-view")' "$records")"
+held=0
+for pid in $(jq -r 'select(.msgid == "W") | .procid' "$records" | sort -u); do
+  got=$(jq -r --arg pid "$pid" --arg whole "seq=[0-9]+P{$stalledPad}$" \
+    "select(.msgid == \"W\" and .procid == \$pid) | $text | select(test(\$whole)) | sub(\".*seq=(?<n>[0-9]+).*\"; \"\\(.n)\")" "$records")
+  [ "$(echo "$got" | sort -n | uniq)" = "$got" ] || fail "the messages of $pid are out of order or there twice"
+  held=$((held + $(echo "$got" | grep -c .)))
+done
+held=$((held + $(jq -r "select((.msgid == \"LONG\" and ($text | test(\"L{3000}$\")))
+                                 or (.msgid == \"LINES\" and ($text | split(\"\n\") | length) == 31)) | .procid" "$records" | wc -l)))
+losses=$( (jq -r "$text" "$records"; cat "$work"/stalled*.host) | grep -o -- "--- [0-9]* messages* lost: the reader was busy ---")
+lost=$(echo "$losses" | awk '{ n += $2 } END { print n + 0 }') notices=$(echo "$losses" | grep -c .)
+sent=$((hosts * (stalledCount + 2)))
+echo "stalled output: the collector holds $held messages whole, the hosts lost $lost ($notices notices), of $sent"
+over=$((held + lost - sent))
+[ "$over" -ge 0 ] && [ "$over" -le "$notices" ] || fail "stalled output: $held held and $lost lost, not $sent"
+[ "$held" -gt 0 ] || fail "stalled output: nothing reached the collector"
+cp "$records" "$work/stalled.json"
 : >"$records"
 
 # UDP: a short message whole, a long one cut to a datagram and marked; what

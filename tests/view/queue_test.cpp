@@ -1,8 +1,10 @@
-// The bounded queue between the listener's reading and its output: the
-// bound holds, nothing is lost without being counted at its place, and a
-// consumer that stops never holds a producer.
+// The bounded queue between the listener's reading and each of its outputs:
+// the bound holds for what waits and what the consumer holds, nothing is
+// lost without being counted at its place, and a consumer that stops never
+// holds a producer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -34,8 +36,10 @@ TEST(BoundedQueue, DropsWhatDoesNotFitAndSaysWhere) {
   EXPECT_EQ(*taken[3].item, 9);
   EXPECT_EQ(taken[4].dropped, 2u) << "8, and 5 that did not fit after 9";
   EXPECT_FALSE(taken[4].item.has_value());
-  // Taking frees the room; a closed queue gives what is left, then false.
+  // The room is free once the consumer lets the taken go; a closed queue
+  // gives what is left, then false.
   taken.clear();
+  queue.release();
   EXPECT_TRUE(queue.push(6, 10));
   EXPECT_FALSE(queue.push(7, 11)) << "never fits";
   queue.close();
@@ -44,6 +48,97 @@ TEST(BoundedQueue, DropsWhatDoesNotFitAndSaysWhere) {
   taken.clear();
   EXPECT_FALSE(queue.take(&taken, std::chrono::milliseconds(0)));
   EXPECT_TRUE(taken.empty());
+}
+
+// What the consumer took counts against the bound until it takes again or
+// releases it: at the bound, one byte over, and from over the bound.
+TEST(BoundedQueue, WhatTheConsumerHoldsCountsAgainstTheBound) {
+  constexpr size_t Limit = 10;
+  const struct {
+    const char* name;
+    size_t held;        // costs of what the consumer took (pushed whatever the bound)
+    size_t cost;        // of the item pushed while it holds them
+    bool fitsBeside;    // pushed while the consumer holds them
+    bool byTake;        // they are let go by the next take, else by release()
+  } rows[] = {
+      {"nothing held: the whole bound", 0, Limit, true, false},
+      {"held and new fill the bound exactly", 4, Limit - 4, true, true},
+      {"one byte over the bound beside what is held", 4, Limit - 3, false, false},
+      {"a full bound held: one byte does not fit", Limit, 1, false, true},
+      {"a full bound held: nothing costs nothing", Limit, 0, true, false},
+      {"over the bound held: not even nothing fits", Limit + 2, 0, false, true},
+  };
+  for (const auto& row : rows) {
+    Queue queue(Limit);
+    std::vector<Queue::Entry> taken;
+    queue.pushAlways(1, row.held);
+    ASSERT_TRUE(queue.take(&taken, std::chrono::milliseconds(0)));
+    EXPECT_EQ(queue.usedBytes(), row.held) << row.name << ": held, counted";
+    EXPECT_EQ(queue.push(2, row.cost), row.fitsBeside) << row.name;
+    const size_t waiting = row.fitsBeside ? row.cost : 0;
+    taken.clear();
+    if (row.byTake) {
+      ASSERT_TRUE(queue.take(&taken, std::chrono::milliseconds(0)));
+      EXPECT_EQ(queue.usedBytes(), waiting) << row.name << ": the next take holds only its own";
+      queue.release();
+    } else {
+      queue.release();
+      EXPECT_EQ(queue.usedBytes(), waiting) << row.name << ": released, what waits is left";
+      ASSERT_TRUE(queue.take(&taken, std::chrono::milliseconds(0)));
+      queue.release();
+    }
+    EXPECT_EQ(queue.usedBytes(), 0u) << row.name;
+    EXPECT_TRUE(queue.push(3, Limit)) << row.name << ": all free again";
+  }
+}
+
+// Producers on three threads keep the queue full while the consumer holds
+// each batch until the room left is about filled. What is pushed and not yet
+// let go by the consumer, counted apart from the queue, stays within the
+// bound (and the costs of pushes under way): a queue that forgot what the
+// consumer holds would take a bound's worth more.
+TEST(BoundedQueue, TheBoundHoldsWhileTheConsumerWorksFromSeveralThreads) {
+  constexpr size_t Limit = 2000, MostCost = 50;
+  constexpr int Producers = 3, Batches = 20;
+  BoundedQueue<size_t> queue(Limit);  // each item is its own cost
+  std::atomic<bool> producing{true};
+  std::atomic<uint64_t> pushes{0};
+  std::atomic<size_t> kept{0};  // costs pushed and not yet let go; a push's counts before it is tried
+  std::vector<std::thread> threads;
+  for (int p = 0; p < Producers; ++p)
+    threads.emplace_back([&queue, &producing, &pushes, &kept, p] {
+      for (int i = 0; producing; ++i, ++pushes) {
+        const size_t cost = 1 + static_cast<size_t>((i * 7 + p * 13) % MostCost);
+        kept += cost;
+        if (!queue.push(cost, cost)) kept -= cost;
+      }
+    });
+  std::vector<BoundedQueue<size_t>::Entry> batch;
+  size_t mostKept = 0;
+  uint64_t items = 0, dropped = 0;
+  for (int taken = 0; queue.take(&batch, std::chrono::milliseconds(50)); ++taken) {
+    size_t held = 0;
+    for (const auto& entry : batch) {
+      dropped += entry.dropped;
+      if (!entry.item) continue;
+      held += *entry.item;
+      ++items;
+    }
+    if (taken < Batches) {
+      // Works on the batch until the producers have about filled the room left.
+      while (queue.usedBytes() + MostCost < Limit) std::this_thread::yield();
+      mostKept = std::max(mostKept, kept.load());
+    } else if (producing) {
+      producing = false;
+      for (std::thread& thread : threads) thread.join();
+      queue.close();
+    }
+    kept -= held;
+    batch.clear();
+  }
+  EXPECT_LE(mostKept, Limit + Producers * MostCost);
+  EXPECT_GE(mostKept, Limit - MostCost) << "the queue was never about full while a batch was held";
+  EXPECT_EQ(items + dropped, pushes.load());
 }
 
 // Two producers push while the consumer takes slowly: each producer ends

@@ -187,6 +187,22 @@ TEST(Viewer, StatsCountWhatWasShown) {
   EXPECT_LT(table.find("2  B\n"), table.find("1  A\n")) << "most frequent first\n" << table;
   EXPECT_NE(table.find("1  (empty)\n"), std::string::npos) << table;
   EXPECT_NE(table.find("\nmessages hidden by the filter: 1\n"), std::string::npos) << "not a row\n" << table;
+  EXPECT_EQ(table.find("dropped"), std::string::npos) << "no drops, no rows of them\n" << table;
+  // Each queue's drops under a name of their own, added up across viewers.
+  Stats drops;
+  drops.dropped = 1;
+  drops.forwardDropped = 2;
+  drops.collectorDropped = 3;
+  drops.unsent = 4;
+  stats.add(drops);
+  stats.add(drops);
+  const std::string summed = stats.table();
+  EXPECT_NE(summed.find("1\nmessages dropped while the output was slow: 2\n"
+                        "messages dropped while forwarding fell behind: 4\n"
+                        "records dropped while the collector was away or slow: 6\n"
+                        "records still queued for the collector at the end: 8\n"),
+            std::string::npos)
+      << summed;
 }
 
 TEST(Viewer, JsonOneRecordPerMessageWithItsLinesJoined) {
@@ -316,6 +332,7 @@ std::string listenTo(const std::vector<ListenStep>& steps, size_t queueBytes = L
     std::vector<ListenQueue::Entry> entries;
     queue.take(&entries, std::chrono::milliseconds(0));
     for (ListenQueue::Entry& entry : entries) output.take(std::move(entry), now);
+    queue.release();  // the output is done with them, as before its next take
   };
   for (const ListenStep& step : steps) {
     if (!step.pause) {
@@ -497,6 +514,10 @@ TEST(Listener, AFullQueueDropsWholeMessagesAndSaysSo) {
         sends(1, "--- 4 messages lost: the reader was busy ---\n"), Pause, sends(1, "warn<C>: 3\n")},
        "[7 x] warn<A>: 1\n--- 1 message dropped: the output was busy ---\n"
        "[7 x] --- 4 messages lost: the reader was busy ---\n[7 x] warn<C>: 3\n", 1},
+      {"a host's notice of its own losses that is dropped counts the messages it told of",
+       oneLine,
+       {arrives(1, 7, "x"), sends(1, "warn<A>: 1\n--- 4 messages lost: the reader was busy ---\nwarn<C>: 3\n")},
+       "[7 x] warn<A>: 1\n--- 5 messages dropped: the output was busy ---\n", 5},
       {"a departure always gets through, after the drops",
        oneLine,
        {arrives(1, 7, "x"), arrives(2, 8, "y"), sends(1, "warn<A>: 1\n"), sends(2, "warn<B>: 2\n"), leaves(2), leaves(1)},
@@ -511,6 +532,37 @@ TEST(Listener, AFullQueueDropsWholeMessagesAndSaysSo) {
   EXPECT_EQ(listenTo({arrives(1, 7, "x"), sends(1, "warn<A>: 1\nwarn<B>: 2\n")}, oneLine, OutputForm::Json),
             "{\"pid\":7,\"process\":\"x\",\"category\":\"warn\",\"id\":\"A\",\"text\":\"1\"}\n"
             "{\"event\":\"dropped\",\"count\":1}\n");
+}
+
+// Each output has a queue of its own: a full one drops from itself alone,
+// and a writer's departure goes only where a record of it went.
+TEST(Listener, EachOutputsQueueDropsItsOwn) {
+  ViewFilter filter;
+  std::string error;
+  ASSERT_TRUE(filter.configure({}, &error)) << error;
+  ListenQueue stalled(RecordOverheadBytes + 20), moving(ListenQueueBytes);
+  ListenReader reader(filter, std::vector<ListenQueue*>{&stalled, &moving});
+  for (const ListenStep& step : {arrives(1, 7, "x"), arrives(2, 8, "y"), sends(1, "warn<A>: 1\nwarn<B>: 2\n  dump\n"),
+                                 sends(2, "warn<C>: 3\n"), leaves(2), leaves(1)})
+    reader.take(step.event);
+  auto shown = [&filter](ListenQueue* queue) {
+    ListenOutput output(filter, OutputForm::Plain);
+    std::vector<ListenQueue::Entry> entries;
+    queue->close();
+    while (queue->take(&entries, std::chrono::milliseconds(0))) {
+      for (ListenQueue::Entry& entry : entries) output.take(std::move(entry), ListenOutput::Clock::now());
+      entries.clear();
+    }
+    output.finish();
+    return std::make_pair(output.output(), output.stats().dropped);
+  };
+  EXPECT_EQ(shown(&stalled),
+            std::make_pair(std::string("[7 x] warn<A>: 1\n--- 2 messages dropped: the output was busy ---\n"
+                                       "[7 x] --- gone ---\n"),
+                           uint64_t{2}));
+  EXPECT_EQ(shown(&moving), std::make_pair(std::string("[7 x] warn<A>: 1\n[7 x] warn<B>: 2\n[7 x]   dump\n"
+                                                       "[8 y] warn<C>: 3\n[8 y] --- gone ---\n[7 x] --- gone ---\n"),
+                                           uint64_t{0}));
 }
 
 // --pid and --process hide writers before their lines take room in the

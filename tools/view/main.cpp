@@ -142,12 +142,17 @@ bool forwardSettings(const Options& options, ForwardSettings* settings, std::str
 // ends within a second of one, whatever the collector does.
 constexpr std::chrono::milliseconds ForwardAfterSignal(150);
 
-// Ends forwarding and says what never reached the collector. After an end
-// signal it gets ForwardAfterSignal; a forwarder whose thread is still
-// inside a call to the network then is left to the process's end.
-void endForwarding(std::unique_ptr<Forwarder>* forwarder, const std::string& url) {
+// Ends forwarding, says what never reached the collector, and counts it.
+// After an end signal it gets ForwardAfterSignal; a forwarder whose thread
+// is still inside a call to the network then is left to the process's end.
+void endForwarding(std::unique_ptr<Forwarder>* forwarder, const std::string& url, Stats* counts) {
   if (!*forwarder) return;
+  if (counts->forwardDropped > 0)
+    notice(std::to_string(counts->forwardDropped) + (counts->forwardDropped == 1 ? " message" : " messages") +
+           " never reached " + url + " (dropped while the listener's forwarding fell behind)");
   const ForwardTotals totals = endRequested() ? (*forwarder)->finish(ForwardAfterSignal) : (*forwarder)->finish();
+  counts->collectorDropped += totals.dropped;
+  counts->unsent += totals.unsent;
   if (totals.cutShort) {
     forwarder->release();  // the process's end ends that call
     notice("forwarding to " + url + " was cut short at the end: the collector did not answer in time, and what was "
@@ -412,7 +417,7 @@ int main(int argc, char** argv) {
   }
   viewer.finish();
   flush(&viewer);
-  endForwarding(&forwarder, options.forward);
+  endForwarding(&forwarder, options.forward, &counts);
   counts.add(viewer.stats());
   if (options.stats) {
     // An output that has ended (nobody reads it) does not lose the table:

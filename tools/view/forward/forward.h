@@ -113,8 +113,8 @@ class Forwarder : public RecordSink {
   const std::string ownProcId_;
   // Between the reading and the sending thread. The sending thread takes
   // its records in batches, and takes the next only when it has sent the
-  // last: while the collector is away it holds one batch, and the queue up
-  // to its bound.
+  // last: while the collector is away the batch it holds and the records
+  // waiting together stay within the queue's bound.
   BoundedQueue<Queued> queue_{ForwardQueueBytes};
 
   std::mutex mutex_;                 // guards stopping_, deadline_ and sendingEnded_

@@ -2,15 +2,17 @@
 // write to, takes every process's debug output, and shows what each writer
 // writes, tagged with it.
 //
-// Reading and showing run apart. A thread reads the pipe's writers (the
-// platform's PipeListener) and hands their lines, whole, to a queue bounded
-// in bytes (ListenReader); the program's main thread takes them and writes
-// the output (ListenOutput). An output that waits (a paused terminal, a
-// pager nobody scrolls, a pipe nobody reads) never stops the reading, so
-// never holds a host. When the queue is full, whole messages are dropped, and
-// the output says how many where they would have been. The system's debug
-// output is a second producer, on a thread and with a reader of its own, for
-// the same queue; another consumer (forwarding) takes them beside the output.
+// Reading and each output run apart. A thread reads the pipe's writers (the
+// platform's PipeListener) and hands their lines, whole, to one queue
+// bounded in bytes per output (ListenReader): standard output, and the
+// forwarding to a collector. A worker of each output takes from its own
+// queue and puts the lines together (ListenOutput). An output that waits (a
+// paused terminal, a pager nobody scrolls, a pipe nobody reads, a collector
+// that is away) never stops the reading, so never holds a host, and never
+// holds the other output. When an output's queue is full, whole messages are
+// dropped from it alone, and it says how many where they would have been.
+// The system's debug output is a second producer, on a thread and with a
+// reader of its own, for the same queues.
 #pragma once
 
 #include <chrono>
@@ -110,7 +112,8 @@ struct ListenRecord {
   std::chrono::system_clock::time_point received;  // Line: when the reading took it
 };
 
-// The queue's bound: 16 MiB of records, each costing its text and a fixed
+// The bound of each output's queue: 16 MiB of records, waiting or held by
+// the output's worker, each costing its text and a fixed
 // RecordOverheadBytes for its keeping. That is 80,000 lines of 80 bytes:
 // eight seconds of a host that writes 10,000 messages a second, with room
 // for a few writers' long messages. A bound, not a reservation: memory is
@@ -119,9 +122,10 @@ constexpr size_t ListenQueueBytes = size_t{16} << 20;
 constexpr size_t RecordOverheadBytes = 128;
 using ListenQueue = BoundedQueue<ListenRecord>;
 
-// The reading half. Each writer's bytes are cut into lines; a line that
-// does not fit in the queue is dropped with the rest of its message (its
-// lines without a header), and counts as one message dropped. A writer that
+// The reading half. Each writer's bytes are cut into lines, and each line
+// goes to every queue; a line that does not fit in a queue is dropped from
+// it with the rest of its message (its lines without a header), and counts
+// there as one message dropped. A writer that
 // --pid or --process hides costs the queue nothing: its messages are only
 // counted. Writers that never sent a line cost it nothing either.
 //
@@ -131,8 +135,11 @@ using ListenQueue = BoundedQueue<ListenRecord>;
 // costs the fixed state alone. Longer lines go on in pieces.
 class ListenReader {
  public:
-  // source: put on each writer's tag (WriterTag::source).
-  ListenReader(const ViewFilter& filter, ListenQueue* queue, const char* source = nullptr);
+  // queues: one per output, at least one; source: put on each writer's tag
+  // (WriterTag::source).
+  ListenReader(const ViewFilter& filter, std::vector<ListenQueue*> queues, const char* source = nullptr);
+  ListenReader(const ViewFilter& filter, ListenQueue* queue, const char* source = nullptr)
+      : ListenReader(filter, std::vector<ListenQueue*>{queue}, source) {}
   ~ListenReader();
   void take(PipeEvent event);
   // The listener ends: the unfinished last lines of the writers still there
@@ -151,7 +158,7 @@ class ListenReader {
   void line(Writer* writer, std::string_view piece, bool continued, bool ends);
 
   const ViewFilter& filter_;
-  ListenQueue* queue_;
+  const std::vector<ListenQueue*> queues_;
   const char* const source_;
   std::map<uint64_t, std::unique_ptr<Writer>> writers_;
   uint64_t hidden_ = 0;

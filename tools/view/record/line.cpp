@@ -56,6 +56,12 @@ ParsedLine parseLine(std::string_view line) {
   parsed.truncationMarker = startsWith(line, trovex::CutMarkerStart) && line.size() >= end.size() &&
                             line.compare(line.size() - end.size(), end.size(), end) == 0;
   parsed.lossNotice = isLossNotice(line);
+  if (parsed.lossNotice) {
+    for (size_t i = NoticeStart.size(); i < line.size() - NoticeEnd.size(); ++i) {
+      const uint64_t digit = static_cast<uint64_t>(line[i] - '0');
+      parsed.lostMessages = parsed.lostMessages > (UINT64_MAX - digit) / 10 ? UINT64_MAX : parsed.lostMessages * 10 + digit;
+    }
+  }
   return parsed;
 }
 

@@ -2,6 +2,8 @@
 // reading the message header "label<id>: " at the start of a line.
 #pragma once
 
+#include <cstdint>
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -19,6 +21,7 @@ struct ParsedLine {
   std::string_view body;  // the text after the header (the whole line when it has none)
   bool truncationMarker = false;  // the library's "--- Trunced at ... ---" line
   bool lossNotice = false;        // the channel's "--- N messages lost: ... ---" line, of no message
+  uint64_t lostMessages = 0;      // a loss notice's N (at most UINT64_MAX)
 };
 
 // Reads a header at the start of `line` (no newline): a label the library

@@ -102,6 +102,9 @@ std::string Stats::table() const {
   appendTotal(&out, "messages hidden by the filter", hiddenMessages);
   if (cuts) appendTotal(&out, "cuts of the file by the library", cuts);
   if (dropped) appendTotal(&out, "messages dropped while the output was slow", dropped);
+  if (forwardDropped) appendTotal(&out, "messages dropped while forwarding fell behind", forwardDropped);
+  if (collectorDropped) appendTotal(&out, "records dropped while the collector was away or slow", collectorDropped);
+  if (unsent) appendTotal(&out, "records still queued for the collector at the end", unsent);
   return out;
 }
 
@@ -112,6 +115,9 @@ void Stats::add(const Stats& other) {
   hiddenMessages += other.hiddenMessages;
   cuts += other.cuts;
   dropped += other.dropped;
+  forwardDropped += other.forwardDropped;
+  collectorDropped += other.collectorDropped;
+  unsent += other.unsent;
 }
 
 void appendDropped(std::string* out, bool json, uint64_t count) {

@@ -50,11 +50,14 @@ struct Stats {
   uint64_t hiddenMessages = 0;               // messages the filter stopped
   uint64_t cuts = 0;                         // truncations of the followed file
   uint64_t dropped = 0;                      // messages the listener dropped: its output was slow
+  uint64_t forwardDropped = 0;               // messages the listener dropped: its forwarding fell behind
+  uint64_t collectorDropped = 0;             // records the forwarding dropped: the collector was away or slow
+  uint64_t unsent = 0;                       // records still queued for the collector at the end
 
   // Adds another viewer's counts (the writers of a pipe, each read on its own).
   void add(const Stats& other);
   // The table, one row per category and per identifier (most frequent first),
-  // then the messages hidden and the cuts.
+  // then the messages hidden, and the cuts and each queue's drops if any.
   std::string table() const;
 };
 
