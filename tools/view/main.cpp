@@ -87,6 +87,7 @@ struct Options {
   std::string forward;  // the collector's URL, with --forward
   std::string facility = "user";
   bool quiet = false;
+  std::string color = "auto";  // --color
   std::string output;  // --output FILE
   std::string rotate;  // --rotate daily|SIZE
   unsigned keep = 7;   // --keep N
@@ -240,71 +241,65 @@ int viewSource(ByteSource* source, const std::string& name, Viewer* viewer) {
   return ExitOk;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-#if defined(_WIN32)
-  // Bytes go out as they came in; the file's own line ends are kept.
-  _setmode(_fileno(stdout), _O_BINARY);
-  _setmode(_fileno(stdin), _O_BINARY);
-#endif
-  Options options;
+// Reads the command line into options: Parsed, or the status to exit with
+// at once (--help and --version done, a usage error told).
+constexpr int Parsed = -1;
+int parseOptions(int argc, char** argv, Options* options) {
   CLI::App app{"Shows, follows and filters the output of the trovex library: its protocol file,\n"
                "its debug channel on a serial port or live through a named pipe, or standard input.",
                "trovex-view"};
   app.footer(Examples);
-  app.add_option("file", options.file, "protocol file to read, or - for standard input")->type_name("FILE");
-  CLI::Option* serial = app.add_option("--serial", options.serial,
+  app.add_option("file", options->file, "protocol file to read, or - for standard input")->type_name("FILE");
+  CLI::Option* serial = app.add_option("--serial", options->serial,
                                        "read a serial port instead (19200 baud, 8N1, raw)")
                              ->type_name("DEVICE");
-  CLI::Option* follow = app.add_flag("-f,--follow", options.follow,
+  CLI::Option* follow = app.add_flag("-f,--follow", options->follow,
                                      "keep reading the file as it grows, across the library's cuts");
   CLI::Option* listen =
-      app.add_option("--listen", options.listen,
+      app.add_option("--listen", options->listen,
                      "serve the named pipe \\\\.\\pipe\\NAME (trovex) that hosts' debug channels write to")
           ->type_name("[NAME]")
           ->expected(0, 1);
-  app.add_option("--interval", options.intervalMs, "milliseconds between looks at a followed file (200)")
+  app.add_option("--interval", options->intervalMs, "milliseconds between looks at a followed file (200)")
       ->type_name("MS")
       ->check(CLI::Range(10u, 60000u));
-  app.add_option("-i,--include", options.include, "show only identifiers matching this pattern list (may be repeated)")
+  app.add_option("-i,--include", options->include, "show only identifiers matching this pattern list (may be repeated)")
       ->type_name("LIST")
       ->allow_extra_args(false);
-  app.add_option("-x,--exclude", options.exclude, "hide identifiers matching this pattern list (may be repeated)")
+  app.add_option("-x,--exclude", options->exclude, "hide identifiers matching this pattern list (may be repeated)")
       ->type_name("LIST")
       ->allow_extra_args(false);
-  app.add_option("--source", options.source,
+  app.add_option("--source", options->source,
                  "with --listen: take the pipe, every process's debug output (debug-output), or both (all, the default)")
       ->type_name("WHICH")
       ->check(CLI::IsMember({"pipe", DebugOutputSource, "all"}))
       ->needs(listen);
-  app.add_option("--pid", options.pids, "with --listen: show only the host of this process id (may be repeated)")
+  app.add_option("--pid", options->pids, "with --listen: show only the host of this process id (may be repeated)")
       ->type_name("PID")
       ->allow_extra_args(false)
       ->needs(listen);
-  app.add_option("--process", options.programs,
+  app.add_option("--process", options->programs,
                  "with --listen: show only hosts whose program matches this pattern list (may be repeated)")
       ->type_name("LIST")
       ->allow_extra_args(false)
       ->needs(listen);
-  app.add_flag("--no-errors", options.noErrors, "hide error messages");
-  app.add_flag("--no-warnings", options.noWarnings, "hide warnings");
-  app.add_flag("--no-init", options.noInit, "hide init messages");
-  std::string color = "auto";
-  app.add_option("--color", color, "colour by category: auto (on a terminal), always, never")
+  app.add_flag("--no-errors", options->noErrors, "hide error messages");
+  app.add_flag("--no-warnings", options->noWarnings, "hide warnings");
+  app.add_flag("--no-init", options->noInit, "hide init messages");
+  app.add_option("--color", options->color, "colour by category: auto (on a terminal), always, never")
       ->type_name("WHEN")
       ->check(CLI::IsMember({"auto", "always", "never"}));
   CLI::Option* encoding =
-      app.add_option("--encoding", options.encoding,
+      app.add_option("--encoding", options->encoding,
                      "text in this encoding: auto (the terminal's), utf-8, raw, or another the system knows")
           ->type_name("NAME");
   CLI::Option* stats =
-      app.add_flag("--stats", options.stats, "at the end, count the messages shown per category and identifier");
-  app.add_flag("--json", options.json,
+      app.add_flag("--stats", options->stats, "at the end, count the messages shown per category and identifier");
+  app.add_flag("--json", options->json,
                "one JSON object per message (category, id, text), and per cut or new run; UTF-8")
       ->excludes(stats)
       ->excludes(encoding);
-  app.add_flag("--time", options.time,
+  app.add_flag("--time", options->time,
                "show the local time each line came, to the millisecond, before it (lines that come live);\n"
                "--time=date shows the date and UTC offset too")
       ->check([](const std::string& form) {  // a flag alone is "true"
@@ -312,34 +307,40 @@ int main(int argc, char** argv) {
       })
       ->option_text("[=date]");
   CLI::Option* output =
-      app.add_option("--output", options.output, "write into FILE instead of standard output (opened again on SIGHUP)")
+      app.add_option("--output", options->output, "write into FILE instead of standard output (opened again on SIGHUP)")
           ->type_name("FILE");
-  CLI::Option* rotate = app.add_option("--rotate", options.rotate,
+  CLI::Option* rotate = app.add_option("--rotate", options->rotate,
                                        "with --output: move FILE aside each day (daily) or before it passes SIZE (10M)")
                             ->type_name("WHEN")
                             ->needs(output);
-  app.add_option("--keep", options.keep, "with --rotate: the old files kept, the newest (7)")
+  app.add_option("--keep", options->keep, "with --rotate: the old files kept, the newest (7)")
       ->type_name("N")
       ->check(CLI::Range(1u, 10000u))
       ->needs(rotate);
-  addForwardOptions(app, &options);
+  addForwardOptions(app, options);
   serial->excludes(follow);
   listen->excludes(serial)->excludes(follow);
   app.set_version_flag("--version", "trovex-view " TROVEX_VERSION, "Print the version and exit");
   try {
     app.parse(argc, argv);
     const bool listening = listen->count() > 0;
-    if (!options.file.empty() + !options.serial.empty() + listening != 1)
+    if (!options->file.empty() + !options->serial.empty() + listening != 1)
       throw CLI::ValidationError("give a file (or - for standard input), --serial DEVICE, or --listen [NAME]");
-    if (listening && options.listen.empty()) options.listen = trovex::DefaultPipeName;
-    if (options.follow && options.file == "-")
+    if (listening && options->listen.empty()) options->listen = trovex::DefaultPipeName;
+    if (options->follow && options->file == "-")
       throw CLI::ValidationError("--follow needs a file; standard input is read to its end anyway");
   } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);  // --help, --version
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);  // --help, --version: done
     notice(std::string(e.what()) + " (trovex-view --help lists the options)");
     return ExitUsage;
   }
+  return Parsed;
 
+}
+
+// Sets up what every source shares: the filter, the shown encoding and the
+// output file. Parsed, or the status to exit with (told).
+int setUp(const Options& options, ViewFilter* filter) {
   FilterSettings settings;
   settings.include = joinList(options.include);
   settings.exclude = joinList(options.exclude);
@@ -348,9 +349,8 @@ int main(int argc, char** argv) {
   settings.init = !options.noInit;
   settings.pids = options.pids;
   settings.programs = joinList(options.programs);
-  ViewFilter filter;
   std::string error;
-  if (!filter.configure(settings, &error)) {
+  if (!filter->configure(settings, &error)) {
     notice(error);
     return ExitUsage;
   }
@@ -371,8 +371,16 @@ int main(int argc, char** argv) {
       return ExitSourceFailed;
     }
   }
+  return Parsed;
+}
+
+// Shows what options name, and forwards it: the exit status.
+int run(const Options& options) {
+  ViewFilter filter;
+  if (const int failed = setUp(options, &filter); failed != Parsed) return failed;
+  std::string error;
   const char* noColor = std::getenv("NO_COLOR");
-  const ColorMode mode = color == "always" ? ColorMode::Always : color == "never" ? ColorMode::Never : ColorMode::Auto;
+  const ColorMode mode = options.color == "always" ? ColorMode::Always : options.color == "never" ? ColorMode::Never : ColorMode::Auto;
   std::unique_ptr<Forwarder> forwarder;
   if (!options.forward.empty()) {
     ForwardSettings forward;
@@ -430,4 +438,17 @@ int main(int argc, char** argv) {
     }
   }
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#if defined(_WIN32)
+  // Bytes go out as they came in; the file's own line ends are kept.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stdin), _O_BINARY);
+#endif
+  Options options;
+  const int parsed = parseOptions(argc, argv, &options);
+  return parsed == Parsed ? run(options) : parsed;
 }
