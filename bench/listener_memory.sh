@@ -23,7 +23,9 @@ name=trovex-memory-$$
 export TROVEX_CHANNEL_USE=1 TROVEX_CHANNEL_TYPE=2 TROVEX_CHANNEL_PATH="\\\\.\\pipe\\$name"
 # docs/viewer.md: the queue, a wait's reads, and per writer its fixed state,
 # an unfinished line and a message's record.
-QueueKiB=16384 ReadsKiB=1280 WriterKiB=193
+# With --quiet one output's queue is there: standard output's, or with
+# --forward the forwarding's, whose records then wait for the collector too.
+QueueKiB=16384 ReadsKiB=1280 WriterKiB=193 ForwarderKiB=8192
 
 rss() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
 
@@ -49,7 +51,7 @@ measure() {
   wait $load 2>/dev/null
   kill $listener 2>/dev/null
   wait $listener 2>/dev/null
-  local bound=$((start + QueueKiB + ReadsKiB + writers * WriterKiB))
+  local bound=$((start + QueueKiB + ReadsKiB + writers * WriterKiB + ${forwarderKiB:-0}))
   local flat=no
   [ -n "$warm" ] && [ -n "$now" ] && [ $((now * 100)) -le $((warm * 105)) ] && [ $((now * 100)) -ge $((warm * 95)) ] && flat=yes
   printf "%-14s bound %7d KiB  start %6d  peak %7d  after warm-up %7s  end %7s KiB  flat: %s  within bound: %s\n" \
@@ -124,5 +126,5 @@ echo "listener memory, $seconds s per state, sampled every second (KiB)"
 writers=40 measure hosts
 writers=1000 measure idle
 writers=1 measure debug
-writers=4 measure collector --forward "syslog+tcp://127.0.0.1:$tcp"
+writers=4 forwarderKiB=$ForwarderKiB measure collector --forward "syslog+tcp://127.0.0.1:$tcp"
 kill $collector 2>/dev/null
