@@ -86,6 +86,16 @@ class PipeReading {
   Received* got_ = nullptr;
 };
 
+// Texts the emulation's OutputDebugStringA gave up so far; none on Windows,
+// where the system's waits for its monitor.
+unsigned debugOutputGivenUp() {
+#if defined(_WIN32)
+  return 0;
+#else
+  return trovex::win32::sim::debugOutputGivenUp();
+#endif
+}
+
 uint32_t thisProcess() {
 #if defined(_WIN32)
   return GetCurrentProcessId();
@@ -511,6 +521,7 @@ TEST_F(ChannelReading, TheDebuggerGetsEachMessageInOneCallOrInPieces) {
   ASSERT_TRUE(monitor) << error;
   std::vector<DebugOutputText> texts;
   std::atomic<bool> done{false};
+  const unsigned givenUpBefore = debugOutputGivenUp();
   std::thread receiver([&] {
     // A moment past the end, for what is still on its way.
     for (int after = 0; after < 3; after += done.load() ? 1 : 0) EXPECT_TRUE(monitor->wait(&texts, &error)) << error;
@@ -541,8 +552,17 @@ TEST_F(ChannelReading, TheDebuggerGetsEachMessageInOneCallOrInPieces) {
     if (text.pid == thisProcess()) got.push_back(text.text);
   std::string sizes;
   for (const std::string& text : got) sizes += std::to_string(text.size()) + " ";
-  ASSERT_EQ(got.size(), expected.size()) << sizes;
-  for (size_t i = 0; i < got.size(); ++i) EXPECT_TRUE(got[i] == expected[i]) << "call " << i << ": " << got[i].substr(0, 40);
+  // Natively a receiver descheduled past the emulation's wait (a loaded
+  // machine) loses texts, which the emulation counts: what came is then the
+  // calls in order with exactly those gaps.
+  const size_t givenUp = debugOutputGivenUp() - givenUpBefore;
+  ASSERT_EQ(got.size() + givenUp, expected.size()) << sizes;
+  size_t next = 0;
+  for (size_t i = 0; i < got.size(); ++i) {
+    while (next < expected.size() && next - i < givenUp && !(got[i] == expected[next])) ++next;
+    ASSERT_TRUE(next < expected.size() && got[i] == expected[next]) << "call " << i << ": " << got[i].substr(0, 40);
+    ++next;
+  }
   EXPECT_EQ(readWholeFile(path("stderr.txt")), "");
   EXPECT_EQ(readWholeFile(path("channel.txt")), Missing);
 }

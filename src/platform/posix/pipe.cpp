@@ -9,6 +9,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include "common/texts.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/pipes.h"
+#include "platform/posix/sim.h"
 
 namespace trovex::win32 {
 
@@ -156,6 +158,14 @@ bool debugOutputSocketPath(char* path, size_t size) {
   return true;
 }
 
+namespace {
+std::atomic<unsigned> debugOutputGivenUpCount{0};
+}  // namespace
+
+#if defined(TROVEX_SIM)
+unsigned sim::debugOutputGivenUp() { return debugOutputGivenUpCount.load(); }
+#endif
+
 void WINAPI OutputDebugStringA(LPCSTR text) {
   if (!text) return;
   sockaddr_un address{};
@@ -182,7 +192,10 @@ void WINAPI OutputDebugStringA(LPCSTR text) {
       timespec now;
       clock_gettime(CLOCK_MONOTONIC, &now);
       const long waited = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-      if (waited >= QueueWaitMilliseconds) break;
+      if (waited >= QueueWaitMilliseconds) {
+        ++debugOutputGivenUpCount;
+        break;
+      }
       pollfd room{fd, POLLOUT, 0};
       poll(&room, 1, int(QueueWaitMilliseconds - waited));
     }

@@ -32,6 +32,11 @@ void shortRead(unsigned skip, DWORD bytes);
 void countCalls(const char* name);
 unsigned callCount(const char* name);
 
+// How many texts OutputDebugStringA has given up so far (a listener that
+// stayed behind past the wait), for a test whose monitor may be descheduled
+// on a loaded machine.
+unsigned debugOutputGivenUp();
+
 // Makes GetStdHandle return null for every standard handle (or not).
 void nullStdHandles(bool on);
 // Makes GetStdHandle return null for one standard handle (STD_*_HANDLE).
