@@ -1,6 +1,7 @@
 // Standard output through the reader's encoding, and the program's end.
 #include "record/console.h"
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 
@@ -11,7 +12,9 @@
 namespace {
 
 OutputEncoder encoder;
-bool outputEnded = false;  // a write failed: nothing more is written
+// A write failed: nothing more is written. Set by the thread that shows,
+// read by every loop that asks whether to stop.
+std::atomic<bool> outputEnded{false};
 std::unique_ptr<OutputFile> outputFile;  // with --output
 ConsoleColour consoleColour;             // where the last write left a console's colours
 
@@ -46,10 +49,10 @@ bool show(std::string* text) {
     if (!outputFile && colourByAttributes()) {
       splitColouredText(encoded, &consoleColour, [](std::string_view piece, ConsoleColour colour) {
         setOutputColour(colour.foreground, colour.bright);
-        outputEnded = outputEnded || !writeStandardOutput(piece.data(), piece.size());
+        if (!outputEnded && !writeStandardOutput(piece.data(), piece.size())) outputEnded = true;
       });
     } else {
-      outputEnded = !writeOutput(encoded);
+      if (!writeOutput(encoded)) outputEnded = true;
     }
   }
   text->clear();
