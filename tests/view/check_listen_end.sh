@@ -26,13 +26,17 @@ mkdir -p "$work"
 # the signal to the process's exit, not a speed goal. Under Wine the exit also
 # goes through the emulator's server, which takes its own time to let a
 # process go on a loaded machine: the bound gets EmulatorMilliseconds more.
+# A build the sanitizers check (TROVEX_CHECKED_BUILD set by the build) runs
+# the program's code several times slower, its exit included: SanitizerMilliseconds more.
 EndMilliseconds=1000
 EmulatorMilliseconds=1000
+SanitizerMilliseconds=2000
 bound=$EndMilliseconds
+[ -n "${TROVEX_CHECKED_BUILD:-}" ] && bound=$((bound + SanitizerMilliseconds))
 signals="INT TERM"
 if [ -n "$emulator" ]; then
   export WINEPREFIX=${WINEPREFIX:-$PWD/wineprefix}
-  bound=$((EndMilliseconds + EmulatorMilliseconds))
+  bound=$((bound + EmulatorMilliseconds))
   signals=INT
   name=trovex-end-test
 else

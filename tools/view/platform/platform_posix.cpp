@@ -90,8 +90,9 @@ std::unique_ptr<ByteSource> openStandardInput() { return std::make_unique<Descri
 namespace {
 
 const int EndSignals[] = {SIGINT, SIGTERM, SIGHUP};
-volatile std::sig_atomic_t endSignalled = 0;
-extern "C" void onEndSignal(int) { endSignalled = 1; }
+// Set in the handler, read by every thread: lock-free, so the handler may.
+std::atomic<bool> endSignalled{false};
+extern "C" void onEndSignal(int) { endSignalled.store(true); }
 
 sigset_t endSignals() {
   sigset_t set;
@@ -111,7 +112,7 @@ void catchEndSignals() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-bool endRequested() { return endSignalled != 0; }
+bool endRequested() { return endSignalled.load(); }
 
 namespace {
 // Lock-free, so the handler may set it; taken by exchange, so a SIGHUP that
