@@ -119,8 +119,16 @@ stop_collector() {
 # looked for in file $2.
 end_listener() {
   local signal=$1 tableIn=$2 label=$3 started ended elapsed
+  # Under Wine the shell's child may be the loader that started the program
+  # (64-bit Wine starts it through start.exe, which passes no signal on):
+  # the signal goes to the program's own process, found by its command line.
+  local target=$listener program
+  if [ -n "$emulator" ]; then
+    program=$(pgrep -f "^[A-Za-z]:.*$(basename "$view") --listen $name" | head -1)
+    [ -n "$program" ] && target=$program
+  fi
   started=$(date +%s%N)
-  kill -"$signal" "$listener"
+  kill -"$signal" "$target"
   # A listener that hangs is killed after a while, so that the test ends.
   (sleep 20 && kill -9 "$listener") 2>/dev/null &
   local watchdog=$!
