@@ -124,7 +124,8 @@ end_listener() {
   # the signal goes to the program's own process, found by its command line.
   local target=$listener program
   if [ -n "$emulator" ]; then
-    program=$(pgrep -f "^[A-Za-z]:.*$(basename "$view") --listen $name" | head -1)
+    # This run's program, by its whole path: another copy of the suite may run one of the same name.
+    program=$(pgrep -f "^[A-Za-z]:$(printf '%s' "$view" | sed 's#/#\\\\#g') --listen $name" | head -1)
     [ -n "$program" ] && target=$program
   fi
   started=$(date +%s%N)
