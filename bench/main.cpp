@@ -14,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "runtime_folder.h"
 #include "goals.h"
 
 namespace trovex {
@@ -144,6 +145,9 @@ void TimeKeeper::ReportRuns(const std::vector<Run>& runs) {
 using namespace trovex;
 
 int main(int argc, char** argv) {
+#if !defined(_WIN32)
+  const trovex::OwnRuntimeFolder runtimeFolder;
+#endif
   // --json=FILE is ours; every other argument goes to the benchmark library.
   const char* jsonPath = nullptr;
   int kept = 0;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/win32.h"
+#include "runtime_folder.h"
 
 #if defined(_WIN32)
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);
@@ -12,6 +13,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);
 int main(int argc, char** argv) {
 #if defined(_WIN32)
   DllMain(GetModuleHandleA(nullptr), DLL_PROCESS_ATTACH, nullptr);
+#endif
+#if !defined(_WIN32)
+  const trovex::OwnRuntimeFolder runtimeFolder;
 #endif
   testing::InitGoogleTest(&argc, argv);
   const int result = RUN_ALL_TESTS();

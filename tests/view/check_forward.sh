@@ -107,21 +107,32 @@ grep -q "2 records never reached syslog+tcp://127.0.0.1:$tcp (0 dropped.*, 2 sti
 
 start_collector
 
+# Starts a listener (listen_to OUT ERR OPTIONS...) and waits until it listens.
+listen_to() {
+  local out=$1 err=$2
+  shift 2
+  $emulator "$view" --listen "$name" "$@" >"$out" 2>"$err" &
+  viewer=$!
+  for _ in $(seq 300); do
+    grep -qs "listening on" "$err" && break
+    sleep 0.1
+  done
+}
+# Runs the hosts (run_hosts COUNT OUT-PREFIX [PAD]) and waits for them.
+run_hosts() {
+  local writers=() i pid
+  for i in $(seq $hosts); do
+    $emulator "$writer" 1 "$1" "$at$work/go" ${3:+"$3"} >"$2$i.host" 2>&1 &
+    writers+=($!)
+  done
+  for pid in "${writers[@]}"; do
+    wait "$pid" || fail "a host ended with $?"
+  done
+}
+
 # Four hosts through one listener.
-$emulator "$view" --listen "$name" --quiet --forward "syslog+tcp://127.0.0.1:$tcp" 2>"$work/listen.err" &
-viewer=$!
-for _ in $(seq 300); do
-  grep -qs "listening on" "$work/listen.err" && break
-  sleep 0.1
-done
-writers=()
-for _ in $(seq $hosts); do
-  $emulator "$writer" 1 $count "$at$work/go" >/dev/null 2>&1 &
-  writers+=($!)
-done
-for pid in "${writers[@]}"; do
-  wait "$pid" || fail "a host ended with $?"
-done
+listen_to /dev/null "$work/listen.err" --quiet --forward "syslog+tcp://127.0.0.1:$tcp"
+run_hosts $count "$work/quiet"
 await $hosts '.sd | contains("event=\"gone\"")'
 stop_viewer
 grep -q "cannot reach\|never reached" "$work/listen.err" && fail "the listener: $(cat "$work/listen.err")"
@@ -156,20 +167,8 @@ cp "$records" "$work/hosts.json"
 stalledCount=2000 stalledPad=20
 mkfifo "$work/stalled.out"
 exec 5<>"$work/stalled.out"
-$emulator "$view" --listen "$name" --forward "syslog+tcp://127.0.0.1:$tcp" >"$work/stalled.out" 2>"$work/stalled.err" &
-viewer=$!
-for _ in $(seq 300); do
-  grep -qs "listening on" "$work/stalled.err" && break
-  sleep 0.1
-done
-writers=()
-for i in $(seq $hosts); do
-  $emulator "$writer" 1 $stalledCount "$at$work/go" $stalledPad >"$work/stalled$i.host" 2>&1 &
-  writers+=($!)
-done
-for pid in "${writers[@]}"; do
-  wait "$pid" || fail "a host ended with $?"
-done
+listen_to "$work/stalled.out" "$work/stalled.err" --forward "syslog+tcp://127.0.0.1:$tcp"
+run_hosts $stalledCount "$work/stalled" $stalledPad
 await $hosts '.sd | contains("event=\"gone\"")'
 kill -0 "$viewer" 2>/dev/null || fail "the listener ended while its output was stalled"
 stop_viewer

@@ -147,7 +147,7 @@ for i in $(seq $hosts); do host "round$i" 2 $count 0 $delay; done
 # Every message of round 0, the lines last: a listener killed before it has
 # them all would lose what it held, which no host can count.
 await "$work/first.json" $((hosts * (count + 2))) 'round=0'
-kill -9 "$listener"
+kill -9 "$listenerProcess"
 wait "$listener" 2>/dev/null
 touch "$work/go.1"
 sleep 1.5

@@ -119,19 +119,10 @@ stop_collector() {
 # looked for in file $2.
 end_listener() {
   local signal=$1 tableIn=$2 label=$3 started ended elapsed
-  # Under Wine the shell's child may be the loader that started the program
-  # (64-bit Wine starts it through start.exe, which passes no signal on):
-  # the signal goes to the program's own process, found by its command line.
-  local target=$listener program
-  if [ -n "$emulator" ]; then
-    # This run's program, by its whole path: another copy of the suite may run one of the same name.
-    program=$(pgrep -f "^[A-Za-z]:$(printf '%s' "$view" | sed 's#/#\\\\#g') --listen $name" | head -1)
-    [ -n "$program" ] && target=$program
-  fi
   started=$(date +%s%N)
-  kill -"$signal" "$target"
+  kill -"$signal" "$listenerProcess"
   # A listener that hangs is killed after a while, so that the test ends.
-  (sleep 20 && kill -9 "$listener") 2>/dev/null &
+  (sleep 20 && kill -9 "$listenerProcess") 2>/dev/null &
   local watchdog=$!
   wait "$listener"
   ended=$(date +%s%N)

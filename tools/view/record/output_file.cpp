@@ -163,7 +163,6 @@ OutputFile::Written OutputFile::write(const char* data, size_t size, std::string
   if (rotation_.kind != Rotation::Kind::None) {
     const std::time_t now = now_ ? now_() : std::time(nullptr);
     const int today = rotation_.kind == Rotation::Kind::Daily ? dayOf(now) : day_;
-    if (rotateAt_ == 0) rotateAt_ = rotation_.maxBytes;
     const bool due = size_ > 0 && (rotation_.kind == Rotation::Kind::Daily ? today != day_ : size_ + size > rotateAt_);
     if (due) {
       if (rotate(now, error)) {

@@ -25,7 +25,8 @@ bool parseRotation(const std::string& text, Rotation* rotation, std::string* err
 
 class OutputFile {
  public:
-  OutputFile(std::string path, Rotation rotation) : path_(std::move(path)), rotation_(rotation) {}
+  OutputFile(std::string path, Rotation rotation)
+      : path_(std::move(path)), rotation_(rotation), rotateAt_(rotation.maxBytes) {}
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
